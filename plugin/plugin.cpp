@@ -1,0 +1,70 @@
+// The exported entry, the header and module records and the four callbacks.
+#include "plugin/dsp_interface.h"
+
+#include "dsp/classic.h"
+#include "dsp/pipeline.h"
+#include "settings/plugin_settings.h"
+
+#if defined(_WIN32)
+#include "ui/config_dialog.h"
+#endif
+
+static void config(DspModule* module);
+static int32_t init(DspModule* module);
+static int32_t modify_samples(DspModule* module, int16_t* samples, int32_t frames, int32_t bits,
+                              int32_t channels, int32_t rate);
+static void quit(DspModule* module);
+static DspModule* get_module(int32_t index);
+
+static DspModule dsp_module = {
+    "yarq's Audio Enhancers v2.1 (multiband enhancer, leveller and limiter; freeware)",
+    nullptr,
+    nullptr,
+    config,
+    init,
+    modify_samples,
+    quit,
+    nullptr,
+};
+
+static DspHeader dsp_header = {
+    dspHeaderVersion,
+    "yarq's Audio Enhancers v2.1",
+    get_module,
+};
+
+DSP_EXPORT DspHeader* winampDSPGetHeader2() { return &dsp_header; }
+
+static DspModule* get_module(int32_t index) { return index == 0 ? &dsp_module : nullptr; }
+
+static int32_t init(DspModule*) { return settings_initialise(); }
+
+static void config(DspModule* module) {
+    // Another host might configure before Init; never run on an empty block.
+    settings_initialise();
+    settings.resource_instance = reinterpret_cast<void*>(module->hDllInstance);
+#if defined(_WIN32)
+    run_config_dialog(module->hwndParent);
+#endif
+}
+
+static int32_t modify_samples(DspModule*, int16_t* samples, int32_t frames, int32_t bits,
+                              int32_t channels, int32_t rate) {
+    if (bits != 16) return frames;
+    if (load_relaxed(settings.init_state) == 0) settings_initialise();
+
+    audio_thread_active = true;
+    store_relaxed(settings.sample_rate, rate);
+    store_relaxed(settings.channel_count, channels);
+    store_relaxed(settings.bits_per_sample, int32_t{16});
+    if (load_relaxed(settings.init_state) < 2) {
+        computeClassicCoefficients(1, 1, rate, channels);
+        computeClassicCoefficients(2, 1, rate, channels);
+    }
+    store_relaxed(settings.init_state, int32_t{2});
+    if (samples != nullptr) processBlock(samples, frames, channels);
+    audio_thread_active = false;
+    return frames;
+}
+
+static void quit(DspModule*) {}

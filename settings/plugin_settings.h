@@ -1,0 +1,140 @@
+// The one process-wide parameter block and the settings model around it:
+// user settings with their defaults, preset slot tables, the multiband strings,
+// and the state of every other subsystem that lives for the whole process.
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/engine_types.h"
+#include "dsp/shared_access.h"
+
+constexpr int presetSlotCount = 30;
+constexpr int builtinEqPresetCount = 9;
+constexpr int analysisBufferLength = 100000;
+
+struct EqBand {
+    uint16_t gain;       // 0..100, 50 neutral, the boost is (50 - gain) / 5 dB
+    uint16_t frequency;  // Hz
+};
+
+// The three fixed-width text fields, back to back in one 200-byte block.
+struct MultibandStrings {
+    char enh_multi1[50];
+    char enh_multi2[90];
+    char enh_limiter[60];
+};
+static_assert(sizeof(MultibandStrings) == 200);
+
+// What "[ Restore previous ]" of the Enhancer 1 page brings back.
+struct EnhancerSnapshot {
+    uint8_t stereo_width, hpcutoff, amp_max, amp_up, amp_dwn, threshold;
+    EqBand eq_bands[3];
+    int32_t classic_was_on;
+    int32_t eq_enable;
+};
+
+struct PluginSettings {
+    // User settings, persisted in the settings file.
+    uint8_t stereo_width;
+    uint8_t amp_max;
+    uint8_t amp_up;
+    uint8_t amp_dwn;
+    uint8_t hpcutoff;
+    uint8_t threshold;
+    uint8_t tab_sel;
+    uint8_t enhance;   // 0 off, 1 classic enhancer, 2 multiband engine
+    int32_t eq_enable;
+    EqBand eq_bands[3];
+    const char* eq_preset_slots[presetSlotCount];  // 0..8 built-in constants, 9.. heap
+    char* multiband_preset_slots[presetSlotCount]; // heap, memory only
+    MultibandStrings strings;
+
+    int32_t init_state;  // 0 nothing done, 1 Init done, 2 a 16-bit block was processed
+    int32_t use_profile_ini;
+    int32_t local_tag_present;
+
+    // Stream format of the last 16-bit block, and the library instance for the dialog.
+    void* resource_instance;
+    int32_t sample_rate;
+    int32_t channel_count;
+    int32_t bits_per_sample;
+
+    // Level meter taps.
+    uint8_t meterRequest;
+    int32_t meterPeakIn[2];
+    int32_t meterPeakOut[2];
+
+    // Classic enhancer. The three coefficient fields hold the values of the
+    // latest computation made outside the audio thread (what the pages show);
+    // the audio thread runs with engineClassic.
+    float classicGain;
+    float gainCeiling;
+    float gainUpStep;
+    float gainDownStep;
+    ClassicCoefficients engineClassic;
+    int32_t hpInput[2];
+    int32_t hpPrevInput[2];
+    int32_t hpPrevOutput[2];
+    int16_t analysisBuffer[analysisBufferLength];
+
+    // Equalizer.
+    EqBandState eqState[3];
+
+    // Multiband engine. multibandParams is the result of the latest parse made
+    // outside the audio thread (what the pages show); engineMultiband is what
+    // the audio thread runs with.
+    MultibandParams multibandParams;
+    MultibandParams engineMultiband;
+    MultibandState multiband;
+    float limiterHistory[bandHistoryLength];
+    LimiterState limiterState;
+
+    // Hand-over of parameter sets and state resets to the audio thread.
+    Mailbox<ClassicCoefficients> classicMailbox;
+    Mailbox<MultibandConfig> multibandMailbox;
+    uint32_t pendingResets;  // engineReset* bits, accessed atomically
+
+    // Pages' process-wide state.
+    EnhancerSnapshot enhancer_snapshot;
+    int32_t meter_levels[4];
+    int32_t meter_amp;
+    int32_t level_fall_step;
+    int32_t amp_rise_step;
+    void* rich_edit_library;
+    int32_t about_scroll_x;
+    int32_t about_scroll_y;
+    char page_text[1000];  // the pages' shared text buffer
+};
+
+// Reset requests carried to the audio thread and applied between blocks.
+constexpr uint32_t engineResetBandGains = 1;   // band gains and read-outs to 1.0
+constexpr uint32_t engineResetHistories = 2;   // band and limiter delay lines cleared
+constexpr uint32_t engineResetAgcGains = 4;    // input AGC gains to 1.0
+constexpr uint32_t engineResetClassicGain = 8; // classic enhancer gain to 1.0
+
+extern PluginSettings settings;
+
+// One-time initialisation (defaults, built-in presets, strings, settings file).
+int settings_initialise();
+
+// Returns the block to its state at load: releases the user preset texts and
+// zeroes everything. For tests, which need a fresh process-wide state.
+void settings_reset_to_load_state();
+
+// Built-in Enhancer presets, slots 0..8.
+extern const char* const builtin_eq_presets[builtinEqPresetCount];
+
+// Default multiband strings.
+extern const char* const default_enh_multi1;
+extern const char* const default_enh_multi2;
+extern const char* const default_enh_limiter;
+
+// EqPresetRecord operations.
+constexpr int eqPresetNameOffset = 56;  // the name follows the 56-character numeric prefix
+int eq_preset_record_valid(const char* record);
+void apply_eq_preset_record(const char* record);
+// Formats a record of the current settings and the name into out (size bytes).
+void format_eq_preset_record(char* out, int size, const char* name);
+int first_empty_eq_preset_slot();
+// Deletes a user record: releases it, moves later slots down. Returns 1 on success.
+int delete_eq_preset_slot(int slot);
