@@ -1,0 +1,1 @@
+#include "pages/enhancer_page.h"

@@ -1,0 +1,2 @@
+// Portable logic of the enhancer page (labels, enable rules, list operations, geometry).
+#pragma once
