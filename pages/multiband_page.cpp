@@ -270,10 +270,9 @@ void release_multiband_snapshot() {
 // Truncates toward zero into a range that any drawing surface accepts; NaN
 // gives `fallback`.
 static int clamp_coordinate(double v, int fallback) {
-    constexpr double limit = 1 << 24;
     if (std::isnan(v)) return fallback;
-    if (v > limit) v = limit;
-    if (v < -limit) v = -limit;
+    if (v > 2147483647.0) return INT_MAX;
+    if (v < -2147483648.0) return INT_MIN;
     return static_cast<int>(v);
 }
 
