@@ -212,7 +212,8 @@ static void initialise_page(HWND page) {
         SendDlgItemMessageA(page, id, TBM_SETPAGESIZE, 0, 1);
         SendDlgItemMessageA(page, id, TBM_SETRANGE, TRUE, MAKELPARAM(0, 100));
     }
-    for (int id : {mbDriveTrackbarId, mbStereoTrackbarId}) {
+    static const int levelTrackbars[] = {mbDriveTrackbarId, mbStereoTrackbarId};
+    for (int id : levelTrackbars) {
         SendDlgItemMessageA(page, id, TBM_SETLINESIZE, 0, 1);
         SendDlgItemMessageA(page, id, TBM_SETPAGESIZE, 0, 1);
         SendDlgItemMessageA(page, id, TBM_SETRANGE, TRUE, MAKELPARAM(0, 40));
