@@ -12,7 +12,7 @@
 #include "dsp/limiter.h"
 #include "settings/plugin_settings.h"
 
-int multibandFailAllocations = 0;
+int multibandFailAfter = -1;
 
 // Larger blocks than this (far beyond any host's) are treated as unobtainable.
 constexpr long long maxBlockSamples = 1LL << 24;
@@ -91,16 +91,31 @@ void detachTraceBuffer() {
     }
 }
 
-static float* obtain_buffers(long long count) {
-    if (multibandFailAllocations > 0) {
-        --multibandFailAllocations;
+static float* obtain_buffer(long long count) {
+    if (multibandFailAfter == 0) {
+        multibandFailAfter = -1;
         return nullptr;
     }
-    return static_cast<float*>(std::malloc(static_cast<size_t>(count) * sizeof(float)));
+    if (multibandFailAfter > 0) --multibandFailAfter;
+    // At least one element, so that an empty history never asks for 0 bytes.
+    return static_cast<float*>(std::malloc(static_cast<size_t>(count + 1) * sizeof(float)));
 }
 
-// 32767 * y truncated toward zero and kept within +-32767; not-a-number gives 0.
-static int16_t to_sample(float y) {
+// The five per-block buffers: four bands of n + D * channels samples and the
+// input of n samples. All or none.
+static bool obtain_buffers(float* (&band)[4], float*& input, int span, int n) {
+    input = obtain_buffer(n);
+    for (int b = 0; b < 4; ++b) band[b] = input != nullptr ? obtain_buffer(span) : nullptr;
+    bool complete = input != nullptr;
+    for (float* p : band) complete = complete && p != nullptr;
+    if (!complete) {
+        std::free(input);
+        for (float* p : band) std::free(p);
+    }
+    return complete;
+}
+
+int16_t multibandOutputSample(float y) {
     const double v = 32767.0 * y;
     if (v >= 32767.0) return 32767;
     if (v <= -32767.0) return -32767;
@@ -190,10 +205,9 @@ void processMultiband(int16_t* samples, int frames, int channels) {
 
     const int delay = multibandDelayFrames(rate, channels);
     const int span = n + delay * channels;
-    float* block = obtain_buffers(4LL * span + n);
-    if (block == nullptr) return;  // the block passes unchanged, no state touched
-    float* const band[4] = {block, block + span, block + 2 * span, block + 3 * span};
-    float* const input = block + 4 * span;
+    float* band[4];
+    float* input;
+    if (!obtain_buffers(band, input, span, n)) return;  // block and state untouched
 
     for (int i = 0; i < n; ++i) {
         const int s = samples[i];
@@ -256,6 +270,7 @@ void processMultiband(int16_t* samples, int frames, int channels) {
     }
     end_trace_writes();
 
-    for (int i = 0; i < n; ++i) samples[i] = to_sample(out[i]);
-    std::free(block);
+    for (int i = 0; i < n; ++i) samples[i] = multibandOutputSample(out[i]);
+    std::free(input);
+    for (float* p : band) std::free(p);
 }

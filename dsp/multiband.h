@@ -25,12 +25,17 @@ float computeBandGain(float* p, int n, int channels, float gain, float up, float
 // fits the 2000-sample histories.
 int multibandDelayFrames(int rate, int channels);
 
+// The final conversion: 32767 * y truncated toward zero, kept within
+// -32767..32767; not-a-number gives 0.
+int16_t multibandOutputSample(float y);
+
 // UI thread: publishes a trace buffer for the engine to fill.
 void attachTraceBuffer(TraceBuffer* buffer);
 // UI thread: withdraws the trace buffer; on return no write of the audio thread
 // can still touch it, so the caller may release it.
 void detachTraceBuffer();
 
-// For tests: while above 0, the next per-block buffer requests fail (each one
-// counts it down), as when the heap is exhausted.
-extern int multibandFailAllocations;
+// For tests: when multibandFailAfter is 0 or more, that many per-block buffer
+// requests succeed and the next one fails (then it is -1 again), as when the
+// heap is exhausted.
+extern int multibandFailAfter;

@@ -10,6 +10,7 @@ void parseMultibandStrings(int flags, int sampleRate, int channels);
 
 // Pure conversion of three strings into parameters (no state touched): the
 // fields at their fixed positions, steps scaled by 44100 / rate (0 = 44100).
+// Reads whole fields: the three pointers must reach 50, 90 and 60 characters.
 MultibandParams convertMultibandStrings(const char* multi1, const char* multi2,
                                         const char* limiter, int sampleRate);
 

@@ -1,5 +1,6 @@
 // Parameter strings of the multiband engine: conversion, rate scaling, reset
 // flags, built-in presets and user preset records.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -25,9 +26,14 @@ std::string with(std::string text, size_t position, const std::string& value) {
     return text.replace(position, value.size(), value);
 }
 
+// Converts three strings held in fields of their real sizes (zero after the text).
 MultibandParams convert(const std::string& m1, const std::string& m2, const std::string& lim,
                         int rate) {
-    return convertMultibandStrings(m1.c_str(), m2.c_str(), lim.c_str(), rate);
+    MultibandStrings fields{};
+    memcpy(fields.enh_multi1, m1.c_str(), std::min(m1.size(), sizeof fields.enh_multi1 - 1));
+    memcpy(fields.enh_multi2, m2.c_str(), std::min(m2.size(), sizeof fields.enh_multi2 - 1));
+    memcpy(fields.enh_limiter, lim.c_str(), std::min(lim.size(), sizeof fields.enh_limiter - 1));
+    return convertMultibandStrings(fields.enh_multi1, fields.enh_multi2, fields.enh_limiter, rate);
 }
 
 class MultibandStringsTest : public EngineTest {};
