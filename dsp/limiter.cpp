@@ -1,6 +1,153 @@
-// Limiter and soft clipper. Stub until the multiband work lands.
+// Limiter (backward attack and forward release/hold envelope, static curve in
+// dB with soft knee) and the two soft-clip curves.
 #include "dsp/limiter.h"
 
-void limiterEnvelope(const float*, float*, int, int, int, float, unsigned, int, int) {}
-void applyLimiterCurve(float*, const float*, int, int, float, float, float, float) {}
-void softClip(float*, int, int) {}
+#include <cmath>
+#include <cstdint>
+
+float limiterAttackCoefficient(int rate, float attackMs) {
+    const double samples = rate * static_cast<double>(attackMs) / 1000.0;
+    if (!(samples > 0.0)) return 0.0f;
+    return static_cast<float>(std::exp(-1.0 / samples));
+}
+
+// exp(-1 / t) of an integer time constant in samples; 0 gives 0 (exp(-inf)).
+static float integer_time_coefficient(long long samples) {
+    if (samples <= 0) return 0.0f;
+    return static_cast<float>(std::exp(-1.0 / static_cast<double>(samples)));
+}
+
+float limiterReleaseCoefficient(unsigned releaseMs, int rate) {
+    return integer_time_coefficient(static_cast<long long>(releaseMs) * rate / 1000);
+}
+
+int limiterLookahead(float attackMs, int rate, int maxFrames) {
+    const double frames = static_cast<double>(attackMs) * rate / 1000.0;
+    if (maxFrames < 0) maxFrames = 0;
+    if (!(frames > 0.0)) return 0;
+    if (frames >= maxFrames) return maxFrames;
+    return static_cast<int>(frames);
+}
+
+int limiterHoldSamples(unsigned holdMs, int rate) {
+    const long long samples = static_cast<long long>(holdMs) * rate / 1000;
+    if (samples < 0) return 0;
+    return samples > 65535 ? 65535 : static_cast<int>(samples);
+}
+
+void limiterEnvelope(const float* signal, float* envelope, int n, int length, int channels,
+                     int rate, float attackMs, unsigned releaseMs, int lookahead, int hold,
+                     LimiterState& state) {
+    if (n <= 0 || length < n) return;
+    const float a = limiterAttackCoefficient(rate, attackMs);
+    const float r = limiterReleaseCoefficient(releaseMs, rate);
+    if (lookahead < 0) lookahead = 0;
+    if (hold < 0) hold = 0;
+    if (hold > 65535) hold = 65535;
+
+    for (int c = 0; c < channels; ++c) {
+        // Last position of channel c not beyond n + L + c and inside S.
+        long long start = static_cast<long long>(n) + lookahead + c;
+        if (start > length - 1) start = length - 1;
+        start -= ((start - c) % channels + channels) % channels;
+        float e = 0.0f;
+        for (long long p = start; p >= c; p -= channels) {
+            const float x = std::fabs(signal[p]);
+            if (e >= x)
+                e = static_cast<float>((static_cast<double>(e) - x) * a + x);
+            else
+                e = x;
+            envelope[p] = e;
+        }
+    }
+
+    for (int c = 0; c < channels && c < 2; ++c) {
+        float v = state.envelope[c];
+        uint16_t h = state.hold[c];
+        for (int p = c; p < n; p += channels) {
+            const float target = envelope[p];
+            if (v < target) {
+                v = target;
+                h = static_cast<uint16_t>(hold);
+            } else {
+                float coefficient = r;
+                if (h > 0) {
+                    const long long stretched =
+                        (static_cast<long long>(releaseMs) + h) * rate / 1000;
+                    coefficient = integer_time_coefficient(stretched);
+                    --h;
+                }
+                v = static_cast<float>((static_cast<double>(v) - target) * coefficient + target);
+            }
+            envelope[p] = v;
+        }
+        if (!std::isfinite(v)) v = 0.0f;  // never carry a runaway value on
+        state.envelope[c] = v;
+        state.hold[c] = h;
+    }
+}
+
+void applyLimiterCurve(float* signal, const float* envelope, int n, int channels,
+                       float thresholdDb, float kneeDb, float ratio, float makeupDb) {
+    if (n <= 0 || channels < 1) return;
+    const double T = thresholdDb;
+    const double K = kneeDb;
+    const float lo = static_cast<float>(T - K / 2.0);
+    const float hi = static_cast<float>(T + K / 2.0);
+    const float makeup = static_cast<float>(std::pow(10.0, makeupDb / 20.0));
+    // A ratio of 1.0 or less (or not a number) reduces nothing.
+    float slope = 0.0f;
+    if (ratio > 20.0f)
+        slope = 1.0f;
+    else if (ratio > 1.0f)
+        slope = static_cast<float>(1.0 - 1.0 / ratio);
+
+    // Every level at or below min(lo, T) gets no reduction (the knee opens
+    // above lo, the straight part reduces only above T). Envelopes a little
+    // below that level skip the logarithm: the margin is far wider than the
+    // rounding of the level, so the result is the same bit for bit.
+    const double bound = lo < thresholdDb ? lo : thresholdDb;
+    const double quiet = std::pow(10.0, bound / 20.0) * (1.0 - 1e-5);
+    const bool neverReduces = slope == 0.0f;
+
+    const int frames = n / channels;
+    for (int f = 0; f < frames; ++f) {
+        const int p = f * channels;
+        float e = envelope[p];
+        if (channels == 2 && envelope[p + 1] > e) e = envelope[p + 1];
+        double gain = makeup;
+        if (!neverReduces && !(e < quiet)) {
+            const float level = static_cast<float>(20.0 * std::log10(static_cast<double>(e)));
+            float g;
+            if (K > 0.0 && lo < level && level < hi)
+                g = static_cast<float>((static_cast<double>(lo) - level) *
+                                       (0.5 * (static_cast<double>(level) - lo) / K * slope));
+            else {
+                g = static_cast<float>((T - level) * slope);
+                if (g > 0.0f) g = 0.0f;
+            }
+            if (g != 0.0f) gain = makeup * std::pow(10.0, g / 20.0);
+        }
+        for (int c = 0; c < channels; ++c)
+            signal[p + c] = static_cast<float>(gain * signal[p + c]);
+    }
+}
+
+void softClip(float* samples, int n, int mode) {
+    if (mode == 1) {
+        for (int i = 0; i < n; ++i) {
+            const double x = samples[i];
+            if (std::fabs(x) <= 1.4142135623)
+                samples[i] = static_cast<float>(x - x * x * x / 6.0);
+            else
+                samples[i] = x > 0.0 ? 0.9428090453f : -0.9428090453f;
+        }
+    } else if (mode == 2) {
+        for (int i = 0; i < n; ++i) {
+            double x = samples[i];
+            if (x < -1.0) x = -1.0;
+            if (x > 1.0) x = 1.0;
+            samples[i] = static_cast<float>(1.5 * x - 0.5 * x * x * x);
+        }
+    }
+}
