@@ -680,10 +680,10 @@ TEST_F(MultibandPageTest, TransferCurveOfTheStandardLimiter) {
     EXPECT_EQ(points[0].y, height);
     EXPECT_EQ(points[1].x, 0);
     EXPECT_EQ(points[1].y, height);  // the ramp starts at 0 and gives 0
-    // Input 0.25 (-12 dB) lies below the knee: +6 dB makeup gives 0.5.
-    EXPECT_NEAR(work[50], 0.5, 1e-5);
+    // Input 0.25 (-12 dB) lies below the knee: only the +6 dB makeup applies.
+    EXPECT_NEAR(work[50], 0.25 * pow(10.0, 6.0 / 20), 1e-6);
     EXPECT_EQ(points[51].x, 50);
-    EXPECT_EQ(points[51].y, 51);  // trunc(101 - 100 * 0.5) within the rounding
+    EXPECT_EQ(points[51].y, 51);  // trunc(101 - 100 * 0.4988)
     // Hard limiting: nothing above the ceiling of 0 dB.
     for (int i = 0; i < width; ++i) {
         EXPECT_LE(work[i], 1.0f + 1e-6f) << i;
