@@ -68,8 +68,10 @@ bool wait_until_gone(HWND window, int milliseconds) {
 // ---- Screenshots ------------------------------------------------------------
 
 void save_screenshot(HWND window, const char* name) {
+    // The client area: without a window manager there is no drawn caption.
     RECT r;
-    GetWindowRect(window, &r);
+    GetClientRect(window, &r);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
     const int width = r.right - r.left;
     const int height = r.bottom - r.top;
     if (width <= 0 || height <= 0) return;
@@ -318,7 +320,9 @@ void check_crossovers(HWND page) {
     save_screenshot(config_dialog, "multiband_one_band.bmp");
 
     enter_crossover(page, 161, "300");
-    check(IsWindowEnabled(GetDlgItem(page, 216)), "band 4 enabled again");
+    check(IsWindowEnabled(GetDlgItem(page, 212)) && IsWindowEnabled(GetDlgItem(page, 185)),
+          "band 3 enabled again");
+    check(!IsWindowEnabled(GetDlgItem(page, 216)), "band 4 stays off while crossover 3 is 0");
 }
 
 HWND check_long_crossover(HWND page) {
@@ -331,7 +335,7 @@ HWND check_long_crossover(HWND page) {
     if (page == nullptr) return nullptr;
     check(GetDlgItemInt(page, 163, nullptr, FALSE) == 12345, "crossover 123456 stored as 12345",
           item_text(page, 163));
-    enter_crossover(page, 163, "0");
+    check(IsWindowEnabled(GetDlgItem(page, 216)), "band 4 enabled with three crossovers");
     return page;
 }
 
@@ -469,8 +473,10 @@ DWORD WINAPI driver_thread(void*) {
     }
     if (page != nullptr) {
         const PageView atCreation = read_page(page);
+        enter_crossover(page, 163, "0");
         check_solo(page);
         check_presets(page, atCreation);
+        enter_crossover(page, 163, "0");
         check_user_presets(page);
         check_agc(page);
         Sleep(1000);
