@@ -12,6 +12,18 @@
 #include "dsp/multiband_strings.h"
 #include "settings/plugin_settings.h"
 
+int multibandPageFailAfter = -1;
+
+// Zeroed heap memory for the page's own records and buffers.
+static void* page_allocate(size_t count, size_t size) {
+    if (multibandPageFailAfter == 0) {
+        multibandPageFailAfter = -1;
+        return nullptr;
+    }
+    if (multibandPageFailAfter > 0) --multibandPageFailAfter;
+    return calloc(count, size);
+}
+
 // ---- Reading and writing the strings ----------------------------------------
 
 int string_field_value(const char* field, int position, int length) {
@@ -202,7 +214,7 @@ int multiband_add_user_preset(const char* name) {
     int slot = 0;
     while (slot < presetSlotCount && settings.multiband_preset_slots[slot] != nullptr) ++slot;
     if (slot >= mbUserPresetLimit) return -1;
-    char* record = static_cast<char*>(calloc(multibandPresetRecordSize, 1));
+    char* record = static_cast<char*>(page_allocate(multibandPresetRecordSize, 1));
     if (record == nullptr) return -1;
     char shortName[mbPresetNameLength + 1];
     snprintf(shortName, sizeof shortName, "%s", name != nullptr ? name : "");
@@ -236,7 +248,7 @@ bool multiband_select_preset(int position) {
 static char* copy_string_relaxed(const char* field, int size) {
     int length = 0;
     while (length < size && load_relaxed(field[length]) != '\0') ++length;
-    char* copy = static_cast<char*>(calloc(static_cast<size_t>(length) + 2, 1));
+    char* copy = static_cast<char*>(page_allocate(static_cast<size_t>(length) + 2, 1));
     if (copy == nullptr) return nullptr;
     for (int i = 0; i < length; ++i) copy[i] = load_relaxed(field[i]);
     return copy;
@@ -324,7 +336,7 @@ bool response_curve_cells(const MultibandParams& params, int width, int height, 
     if (width <= 0 || height <= 0) return true;
     float* buffers[5] = {};
     for (float*& buffer : buffers) {
-        buffer = static_cast<float*>(calloc(n, sizeof(float)));
+        buffer = static_cast<float*>(page_allocate(n, sizeof(float)));
         if (buffer == nullptr) {
             for (float* b : buffers) free(b);
             return false;

@@ -34,6 +34,11 @@ constexpr int mbFirstUserPosition = 12;
 constexpr int mbUserPresetLimit = 29;
 constexpr int mbPresetNameLength = 89;
 
+// For tests: when multibandPageFailAfter is 0 or more, that many of the page's
+// allocations (snapshot copies, preset records, response-curve buffers)
+// succeed and the next one fails; -1 (the default) never fails.
+extern int multibandPageFailAfter;
+
 // ---- Reading and writing the strings ----------------------------------------
 
 // Decimal value of `length` characters of `field` from `position` on (leading

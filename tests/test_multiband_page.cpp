@@ -20,6 +20,7 @@ protected:
         initialise();
     }
     void TearDown() override {
+        multibandPageFailAfter = -1;
         release_multiband_snapshot();
         EngineTest::TearDown();
     }
@@ -390,6 +391,31 @@ TEST_F(MultibandPageTest, SnapshotCopiesTheStringsAndIsReleased) {
     EXPECT_EQ(multiband_snapshot.limiter, nullptr);
 }
 
+TEST_F(MultibandPageTest, FailedSnapshotCopyKeepsTheCurrentStringsOnRestore) {
+    for (int failing = 0; failing < 3; ++failing) {
+        multibandPageFailAfter = failing;
+        EXPECT_FALSE(take_multiband_snapshot()) << failing;
+        EXPECT_EQ(multiband_snapshot.multi1, nullptr);
+        EXPECT_EQ(multiband_snapshot.multi2, nullptr);
+        EXPECT_EQ(multiband_snapshot.limiter, nullptr);
+    }
+    multiband_trackbar_moved(221, 33);
+    ASSERT_TRUE(multiband_select_preset(1));  // nothing to restore: nothing changes
+    EXPECT_EQ(multi1(), "m---f00300f03000f00000------------l033s025");
+    EXPECT_EQ(multi2(), standardMulti2);
+    EXPECT_EQ(limiter(), standardLimiter);
+}
+
+TEST_F(MultibandPageTest, FailedRecordAllocationAddsNothing) {
+    ASSERT_EQ(multiband_add_user_preset("Kept"), 0);
+    multibandPageFailAfter = 0;
+    EXPECT_EQ(multiband_add_user_preset("Lost"), -1);
+    EXPECT_EQ(multiband_user_preset_count(), 1);
+    EXPECT_EQ(list_text(12), "   Kept");
+    EXPECT_EQ(list_text(13), "<end>");
+    EXPECT_EQ(multiband_add_user_preset("Later"), 1);  // the next one works again
+}
+
 // ---- Band graph ---------------------------------------------------------------
 
 TEST(MultibandPageBandGraph, BarsOfTheActiveBandsOnTheUnityAxis) {
@@ -523,6 +549,19 @@ TEST(MultibandPageResponse, ExtremeSizesStayInsideTheirCells) {
     ASSERT_TRUE(response_curve_cells(flat_params(0.5), 1, 130, cells.data()));
     for (int32_t cell : cells) EXPECT_EQ(cell, 0);  // only x >= 1 and x < 1: nothing
     ASSERT_TRUE(response_curve_cells(flat_params(0.5), 0, 0, nullptr));
+}
+
+TEST(MultibandPageResponse, FailedBuffersLeaveTheCellsAlone) {
+    for (int failing = 0; failing < 5; ++failing) {
+        std::vector<int32_t> cells(130, -5);
+        multibandPageFailAfter = failing;
+        EXPECT_FALSE(response_curve_cells(flat_params(0.5), 100, 130, cells.data())) << failing;
+        for (int32_t cell : cells) ASSERT_EQ(cell, -5);
+    }
+    multibandPageFailAfter = -1;
+    std::vector<int32_t> cells(130, -5);
+    EXPECT_TRUE(response_curve_cells(flat_params(0.5), 100, 130, cells.data()));
+    EXPECT_TRUE(cells[129] == 49 || cells[129] == 50) << cells[129];
 }
 
 TEST(MultibandPageResponse, UnstableCrossoversStayDefined) {
