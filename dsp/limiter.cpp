@@ -87,6 +87,45 @@ void limiterEnvelope(const float* signal, float* envelope, int n, int length, in
     }
 }
 
+// The curve's two transcendental steps, 20 log10(e) rounded to float and
+// makeup * 10^(g/20) * x rounded to float, are taken through the faster
+// natural log and exp. Each fast result is accepted only when the whole
+// interval its error bound allows rounds to one float; then the log10/pow
+// evaluation (a few ulps of double from the true value as well) rounds to
+// that float too. Otherwise the log10/pow evaluation is used, so the results
+// are the same bit for bit.
+static float level_db(float e) {
+    const double decibelsPerNeper = 8.6858896380650365530;  // 20 / ln 10
+    const double d = std::log(static_cast<double>(e)) * decibelsPerNeper;
+    const double margin = std::fabs(d) * 0x1p-44;
+    const float low = static_cast<float>(d - margin);
+    if (low == static_cast<float>(d + margin)) return low;
+    return static_cast<float>(20.0 * std::log10(static_cast<double>(e)));
+}
+
+static void apply_gain(float* frame, int channels, float makeup, float g) {
+    const double ln10 = 2.3025850929940456840;
+    const double x = g / 20.0;
+    const double argument = x * ln10;
+    const double fast = makeup * std::exp(argument);
+    const double relative = (std::fabs(argument) + 16.0) * 0x1p-48;
+    float out[2] = {0.0f, 0.0f};
+    bool settled = true;
+    for (int c = 0; c < channels && c < 2; ++c) {
+        const double v = fast * frame[c];
+        const double spread = std::fabs(v) * relative;
+        out[c] = static_cast<float>(v - spread);
+        settled = settled && out[c] == static_cast<float>(v + spread);
+    }
+    if (settled) {
+        for (int c = 0; c < channels && c < 2; ++c) frame[c] = out[c];
+        return;
+    }
+    const double gain = makeup * std::pow(10.0, x);
+    for (int c = 0; c < channels && c < 2; ++c)
+        frame[c] = static_cast<float>(gain * frame[c]);
+}
+
 void applyLimiterCurve(float* signal, const float* envelope, int n, int channels,
                        float thresholdDb, float kneeDb, float ratio, float makeupDb) {
     if (n <= 0 || channels < 1) return;
@@ -115,10 +154,9 @@ void applyLimiterCurve(float* signal, const float* envelope, int n, int channels
         const int p = f * channels;
         float e = envelope[p];
         if (channels == 2 && envelope[p + 1] > e) e = envelope[p + 1];
-        double gain = makeup;
+        float g = 0.0f;
         if (!neverReduces && !(e < quiet)) {
-            const float level = static_cast<float>(20.0 * std::log10(static_cast<double>(e)));
-            float g;
+            const float level = level_db(e);
             if (K > 0.0 && lo < level && level < hi)
                 g = static_cast<float>((static_cast<double>(lo) - level) *
                                        (0.5 * (static_cast<double>(level) - lo) / K * slope));
@@ -126,10 +164,13 @@ void applyLimiterCurve(float* signal, const float* envelope, int n, int channels
                 g = static_cast<float>((T - level) * slope);
                 if (g > 0.0f) g = 0.0f;
             }
-            if (g != 0.0f) gain = makeup * std::pow(10.0, g / 20.0);
         }
-        for (int c = 0; c < channels; ++c)
-            signal[p + c] = static_cast<float>(gain * signal[p + c]);
+        if (g == 0.0f) {
+            for (int c = 0; c < channels; ++c)
+                signal[p + c] = static_cast<float>(static_cast<double>(makeup) * signal[p + c]);
+        } else {
+            apply_gain(signal + p, channels, makeup, g);
+        }
     }
 }
 

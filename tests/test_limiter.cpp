@@ -218,6 +218,22 @@ TEST(LimiterCurve, QuietShortcutIsBitExact) {
     }
 }
 
+TEST(LimiterCurve, AgreesBitForBitWithTheLog10AndPowEvaluation) {
+    std::mt19937 rng(21);
+    std::uniform_real_distribution<double> exponent(-5.0, 2.0), value(-4.0, 4.0);
+    const float cases[][4] = {{-6.0f, 5.5f, 20.1f, 6.0f}, {-30.0f, 40.0f, 1.1f, 30.0f},
+                              {-12.5f, 2.0f, 3.7f, -2.5f}, {0.0f, 0.0f, 20.0f, 0.0f}};
+    for (const auto& c : cases) {
+        for (int k = 0; k < 50000; ++k) {
+            const float e = static_cast<float>(std::pow(10.0, exponent(rng)));
+            const float x = static_cast<float>(value(rng)) * e / 4.0f;
+            float s = x;
+            applyLimiterCurve(&s, &e, 1, 1, c[0], c[1], c[2], c[3]);
+            ASSERT_EQ(s, reference_curve(x, e, c[0], c[1], c[2], c[3])) << e << " " << x;
+        }
+    }
+}
+
 TEST(SoftClip, WorkedValues) {
     float one[] = {2.0f, 1.0f, -1.0f, -2.0f, 1.4142135f, 0.0f, NAN};
     softClip(one, 7, 1);
