@@ -103,6 +103,20 @@ TEST(LimiterEnvelope, ReleaseZeroIsInstantAndHoldStretchesTheRelease) {
     EXPECT_EQ(longHold.hold[0], 1000 - (n - 11));
 }
 
+TEST(LimiterEnvelope, RunawayInputLeavesNoRunawayState) {
+    // Infinite or undefined samples (from a runaway setting upstream) must not
+    // leave the carried envelope infinite once the signal is sound again.
+    std::vector<float> s(300, INFINITY);
+    s[100] = NAN;
+    LimiterState state{};
+    envelope_of(s, 300, 2, 0, 40, 0, state);
+    EXPECT_TRUE(std::isfinite(state.envelope[0]));
+    EXPECT_TRUE(std::isfinite(state.envelope[1]));
+    std::vector<float> quiet(300, 0.25f);
+    const std::vector<float> e = envelope_of(quiet, 300, 2, 0, 40, 0, state);
+    EXPECT_EQ(e[299], 0.25f);
+}
+
 TEST(LimiterCurve, StandardSettings) {
     // Threshold -6, knee 5.5, infinite ratio, makeup +6 dB.
     auto out = [](float e) {
