@@ -248,7 +248,7 @@ TEST(LimiterCurve, AgreesBitForBitWithTheLog10AndPowEvaluation) {
     }
 }
 
-TEST(SoftClip, WorkedValues) {
+TEST(LimiterSoftClip, WorkedValues) {
     float one[] = {2.0f, 1.0f, -1.0f, -2.0f, 1.4142135f, 0.0f, NAN};
     softClip(one, 7, 1);
     EXPECT_EQ(one[0], 0.9428090453f);

@@ -435,7 +435,7 @@ TEST_F(MultibandProcessor, RandomStringsAndSignalsStayBounded) {
         }
         const MultibandState& s = settings.multiband;
         for (double g : s.agcGains) ASSERT_TRUE(g >= 1.0 && g <= 4.0) << g;
-        for (double g : s.bandGains) ASSERT_FALSE(std::isinf(g));
+        for (double g : s.bandGains) ASSERT_TRUE(std::isfinite(g)) << g;
         for (float v : settings.limiterState.envelope) ASSERT_TRUE(std::isfinite(v));
     }
 }
