@@ -1,4 +1,5 @@
 // Limiter envelope and gain curve, soft-clip curves.
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -115,6 +116,72 @@ TEST(LimiterEnvelope, RunawayInputLeavesNoRunawayState) {
     std::vector<float> quiet(300, 0.25f);
     const std::vector<float> e = envelope_of(quiet, 300, 2, 0, 40, 0, state);
     EXPECT_EQ(e[299], 0.25f);
+}
+
+// The two passes channel by channel, as the limiter is defined.
+void reference_envelope(const std::vector<float>& s, std::vector<float>& e, int n, int channels,
+                        float a, float r, unsigned release, int rate, int L, int H,
+                        LimiterState& state) {
+    const int length = static_cast<int>(s.size());
+    for (int c = 0; c < channels; ++c) {
+        int start = std::min(n + L + c, length - 1);
+        while ((start - c) % channels != 0) --start;
+        float env = 0.0f;
+        for (int p = start; p >= c; p -= channels) {
+            const float x = std::fabs(s[p]);
+            env = env >= x ? static_cast<float>((static_cast<double>(env) - x) * a + x) : x;
+            e[p] = env;
+        }
+    }
+    for (int c = 0; c < channels; ++c) {
+        float v = state.envelope[c];
+        int h = state.hold[c];
+        for (int p = c; p < n; p += channels) {
+            if (v < e[p]) {
+                v = e[p];
+                h = H;
+            } else {
+                float k = r;
+                if (h > 0) {
+                    const long long t = (static_cast<long long>(release) + h) * rate / 1000;
+                    k = t > 0 ? static_cast<float>(std::exp(-1.0 / t)) : 0.0f;
+                    --h;
+                }
+                v = static_cast<float>((static_cast<double>(v) - e[p]) * k + e[p]);
+            }
+            e[p] = v;
+        }
+        state.envelope[c] = v;
+        state.hold[c] = static_cast<uint16_t>(h);
+    }
+}
+
+TEST(LimiterEnvelope, AgreesBitForBitWithTheChannelByChannelPasses) {
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    const int D = 441;
+    for (int channels = 1; channels <= 2; ++channels) {
+        for (int H : {0, 30, 4410}) {
+            LimiterState fast{}, slow{};
+            for (int block = 0; block < 12; ++block) {
+                const int frames = 1 + static_cast<int>(rng() % 700);
+                const int n = frames * channels;
+                const int L = static_cast<int>(rng() % (D + 1));
+                std::vector<float> s(n + D * channels);
+                for (float& v : s) v = dist(rng) * (block % 3 == 0 ? 0.01f : 1.0f);
+                std::vector<float> e1(s.size(), -1.0f), e2(s.size(), -1.0f);
+                limiterEnvelope(s.data(), e1.data(), n, static_cast<int>(s.size()), channels,
+                                44100, 2.5f, 40, L, H, fast);
+                reference_envelope(s, e2, n, channels, limiterAttackCoefficient(44100, 2.5f),
+                                   limiterReleaseCoefficient(40, 44100), 40, 44100, L, H, slow);
+                for (size_t i = 0; i < s.size(); ++i)
+                    ASSERT_EQ(e1[i], e2[i]) << channels << " " << H << " " << block << " " << i;
+                ASSERT_EQ(fast.envelope[0], slow.envelope[0]);
+                ASSERT_EQ(fast.envelope[1], slow.envelope[1]);
+                ASSERT_EQ(fast.hold[channels - 1], slow.hold[channels - 1]);
+            }
+        }
+    }
 }
 
 TEST(LimiterCurve, StandardSettings) {
