@@ -234,6 +234,14 @@ TEST_F(MultibandProcessor, InputAgcFollowsTheSignedSample) {
     process(mixed, 2);
     EXPECT_EQ(settings.multiband.agcGains[0], 1.0);
     EXPECT_NEAR(settings.multiband.agcGains[1], 1.0 + 1728 * 0.000004, 1e-12);
+    // Mono moves only the first gain.
+    const double right = settings.multiband.agcGains[1];
+    const double left = settings.multiband.agcGains[0];
+    Block mono(576, 3277);
+    process(mono, 1);
+    EXPECT_NEAR(settings.multiband.agcGains[0], left + 576 * 0.000004, 1e-12);
+    EXPECT_EQ(settings.multiband.agcGains[1], right);
+    settings.multiband.agcGains[0] = 1.0;
     // The gain is applied before it is updated, and caps at 4.0.
     settings.multiband.agcGains[0] = 3.9999999;
     Block small(576 * 2, 1000);
