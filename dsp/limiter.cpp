@@ -35,56 +35,148 @@ int limiterHoldSamples(unsigned holdMs, int rate) {
     return samples > 65535 ? 65535 : static_cast<int>(samples);
 }
 
+// The backward attack pass of one channel: e decays towards smaller samples
+// with the attack coefficient and jumps to larger ones.
+struct AttackRun {
+    const float* signal;
+    float* envelope;
+    float a;
+    float e = 0.0f;
+
+    void step(long long p) {
+        const float x = std::fabs(signal[p]);
+        if (e >= x)
+            e = static_cast<float>((static_cast<double>(e) - x) * a + x);
+        else
+            e = x;
+        envelope[p] = e;
+    }
+};
+
+// The forward release/hold pass of one channel, carrying v and h on.
+struct ReleaseRun {
+    float* envelope;
+    float r;
+    unsigned releaseMs;
+    int rate;
+    uint16_t hold;
+    float v;
+    uint16_t h;
+
+    void step(int p) {
+        const float target = envelope[p];
+        if (v < target) {
+            v = target;
+            h = hold;
+        } else {
+            float coefficient = r;
+            if (h > 0) {
+                const long long stretched = (static_cast<long long>(releaseMs) + h) * rate / 1000;
+                coefficient = integer_time_coefficient(stretched);
+                --h;
+            }
+            v = static_cast<float>((static_cast<double>(v) - target) * coefficient + target);
+        }
+        envelope[p] = v;
+    }
+
+    void store(LimiterState& state, int c) {
+        if (!std::isfinite(v)) v = 0.0f;  // never carry a runaway value on
+        state.envelope[c] = v;
+        state.hold[c] = h;
+    }
+};
+
 void limiterEnvelope(const float* signal, float* envelope, int n, int length, int channels,
                      int rate, float attackMs, unsigned releaseMs, int lookahead, int hold,
                      LimiterState& state) {
-    if (n <= 0 || length < n) return;
+    if (n <= 0 || length < n || channels < 1 || channels > 2) return;
     const float a = limiterAttackCoefficient(rate, attackMs);
     const float r = limiterReleaseCoefficient(releaseMs, rate);
     if (lookahead < 0) lookahead = 0;
     if (hold < 0) hold = 0;
     if (hold > 65535) hold = 65535;
 
+    // Last position of channel c not beyond n + L + c and inside S.
+    long long start[2] = {0, 0};
     for (int c = 0; c < channels; ++c) {
-        // Last position of channel c not beyond n + L + c and inside S.
-        long long start = static_cast<long long>(n) + lookahead + c;
-        if (start > length - 1) start = length - 1;
-        start -= ((start - c) % channels + channels) % channels;
-        float e = 0.0f;
-        for (long long p = start; p >= c; p -= channels) {
-            const float x = std::fabs(signal[p]);
-            if (e >= x)
-                e = static_cast<float>((static_cast<double>(e) - x) * a + x);
-            else
-                e = x;
-            envelope[p] = e;
-        }
+        long long p = static_cast<long long>(n) + lookahead + c;
+        if (p > length - 1) p = length - 1;
+        start[c] = p - ((p - c) % channels + channels) % channels;
+    }
+    ReleaseRun release[2];
+    for (int c = 0; c < channels; ++c)
+        release[c] = ReleaseRun{envelope, r, releaseMs, rate, static_cast<uint16_t>(hold),
+                                state.envelope[c], state.hold[c]};
+
+    if (channels == 1) {
+        AttackRun attack{signal, envelope, a};
+        for (long long p = start[0]; p >= 0; --p) attack.step(p);
+        for (int p = 0; p < n; ++p) release[0].step(p);
+        release[0].store(state, 0);
+        return;
     }
 
-    for (int c = 0; c < channels && c < 2; ++c) {
-        float v = state.envelope[c];
-        uint16_t h = state.hold[c];
-        for (int p = c; p < n; p += channels) {
-            const float target = envelope[p];
-            if (v < target) {
-                v = target;
-                h = static_cast<uint16_t>(hold);
-            } else {
-                float coefficient = r;
-                if (h > 0) {
-                    const long long stretched =
-                        (static_cast<long long>(releaseMs) + h) * rate / 1000;
-                    coefficient = integer_time_coefficient(stretched);
-                    --h;
-                }
-                v = static_cast<float>((static_cast<double>(v) - target) * coefficient + target);
-            }
-            envelope[p] = v;
-        }
-        if (!std::isfinite(v)) v = 0.0f;  // never carry a runaway value on
-        state.envelope[c] = v;
-        state.hold[c] = h;
+    // Stereo: the channels are independent, so their passes run side by
+    // side, each in its own order, once both have reached the same frame.
+    AttackRun left{signal, envelope, a}, right{signal, envelope, a};
+    long long p0 = start[0], p1 = start[1];
+    for (; p0 >= 0 && p0 > p1 - 1; p0 -= 2) left.step(p0);
+    for (; p1 >= 1 && p1 > p0 + 1; p1 -= 2) right.step(p1);
+    for (; p0 >= 0 && p1 >= 1; p0 -= 2, p1 -= 2) {
+        left.step(p0);
+        right.step(p1);
     }
+    for (; p0 >= 0; p0 -= 2) left.step(p0);
+    for (; p1 >= 1; p1 -= 2) right.step(p1);
+
+    int p = 0;
+    for (; p + 1 < n; p += 2) {
+        release[0].step(p);
+        release[1].step(p + 1);
+    }
+    if (p < n) release[0].step(p);
+    release[0].store(state, 0);
+    release[1].store(state, 1);
+}
+
+// The curve's two transcendental steps, 20 log10(e) rounded to float and
+// makeup * 10^(g/20) * x rounded to float, are taken through the faster
+// natural log and exp. Each fast result is accepted only when the whole
+// interval its error bound allows rounds to one float; then the log10/pow
+// evaluation (a few ulps of double from the true value as well) rounds to
+// that float too. Otherwise the log10/pow evaluation is used, so the results
+// are the same bit for bit.
+static float level_db(float e) {
+    const double decibelsPerNeper = 8.6858896380650365530;  // 20 / ln 10
+    const double d = std::log(static_cast<double>(e)) * decibelsPerNeper;
+    const double margin = std::fabs(d) * 0x1p-44;
+    const float low = static_cast<float>(d - margin);
+    if (low == static_cast<float>(d + margin)) return low;
+    return static_cast<float>(20.0 * std::log10(static_cast<double>(e)));
+}
+
+static void apply_gain(float* frame, int channels, float makeup, float g) {
+    const double ln10 = 2.3025850929940456840;
+    const double x = g / 20.0;
+    const double argument = x * ln10;
+    const double fast = makeup * std::exp(argument);
+    const double relative = (std::fabs(argument) + 16.0) * 0x1p-48;
+    float out[2] = {0.0f, 0.0f};
+    bool settled = true;
+    for (int c = 0; c < channels && c < 2; ++c) {
+        const double v = fast * frame[c];
+        const double spread = std::fabs(v) * relative;
+        out[c] = static_cast<float>(v - spread);
+        settled = settled && out[c] == static_cast<float>(v + spread);
+    }
+    if (settled) {
+        for (int c = 0; c < channels && c < 2; ++c) frame[c] = out[c];
+        return;
+    }
+    const double gain = makeup * std::pow(10.0, x);
+    for (int c = 0; c < channels && c < 2; ++c)
+        frame[c] = static_cast<float>(gain * frame[c]);
 }
 
 void applyLimiterCurve(float* signal, const float* envelope, int n, int channels,
@@ -115,10 +207,9 @@ void applyLimiterCurve(float* signal, const float* envelope, int n, int channels
         const int p = f * channels;
         float e = envelope[p];
         if (channels == 2 && envelope[p + 1] > e) e = envelope[p + 1];
-        double gain = makeup;
+        float g = 0.0f;
         if (!neverReduces && !(e < quiet)) {
-            const float level = static_cast<float>(20.0 * std::log10(static_cast<double>(e)));
-            float g;
+            const float level = level_db(e);
             if (K > 0.0 && lo < level && level < hi)
                 g = static_cast<float>((static_cast<double>(lo) - level) *
                                        (0.5 * (static_cast<double>(level) - lo) / K * slope));
@@ -126,10 +217,13 @@ void applyLimiterCurve(float* signal, const float* envelope, int n, int channels
                 g = static_cast<float>((T - level) * slope);
                 if (g > 0.0f) g = 0.0f;
             }
-            if (g != 0.0f) gain = makeup * std::pow(10.0, g / 20.0);
         }
-        for (int c = 0; c < channels; ++c)
-            signal[p + c] = static_cast<float>(gain * signal[p + c]);
+        if (g == 0.0f) {
+            for (int c = 0; c < channels; ++c)
+                signal[p + c] = static_cast<float>(static_cast<double>(makeup) * signal[p + c]);
+        } else {
+            apply_gain(signal + p, channels, makeup, g);
+        }
     }
 }
 

@@ -123,22 +123,33 @@ int16_t multibandOutputSample(float y) {
     return 0;
 }
 
+// One channel's input AGC step: the sample is scaled with the gain before
+// the gain moves on.
+static inline void agc_step(float* x, double& gain) {
+    const float y = static_cast<float>(*x * gain);
+    *x = y;
+    if (y >= 0.8)
+        gain -= 0.004;
+    else
+        gain += 0.000004;
+    if (gain < 1.0) gain = 1.0;
+    if (gain > 4.0) gain = 4.0;
+}
+
 static void run_input_agc(float* input, int n, int channels) {
     MultibandState& state = settings.multiband;
-    for (int c = 0; c < channels; ++c) {
-        double gain = load_relaxed(state.agcGains[c]);
-        for (int p = c; p < n; p += channels) {
-            const float x = static_cast<float>(input[p] * gain);
-            input[p] = x;
-            if (x >= 0.8)
-                gain -= 0.004;
-            else
-                gain += 0.000004;
-            if (gain < 1.0) gain = 1.0;
-            if (gain > 4.0) gain = 4.0;
+    double gain[2] = {load_relaxed(state.agcGains[0]), load_relaxed(state.agcGains[1])};
+    if (channels == 2) {
+        // Independent gains: both channels' chains run side by side.
+        for (int p = 0; p + 1 < n; p += 2) {
+            agc_step(input + p, gain[0]);
+            agc_step(input + p + 1, gain[1]);
         }
-        store_relaxed(state.agcGains[c], gain);
+    } else {
+        for (int p = 0; p < n; ++p) agc_step(input + p, gain[0]);
     }
+    store_relaxed(state.agcGains[0], gain[0]);
+    if (channels == 2) store_relaxed(state.agcGains[1], gain[1]);
 }
 
 // Splits the input into the active bands, delays each by D frames through its

@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "dsp/crossover.h"
@@ -73,10 +72,33 @@ static int integer_field(const char* text, int position, int digits) {
     return leading_integer(scratch);
 }
 
+// As leading_integer, with an optional decimal fraction after a '.'. Only
+// plain decimals: no exponent, no "inf" or "nan", whatever the C locale says,
+// so no settings file can make a parameter undefined.
+static double leading_decimal(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = (*p++ == '-');
+    long long mantissa = 0;
+    long long scale = 1;
+    while (*p >= '0' && *p <= '9') mantissa = mantissa * 10 + (*p++ - '0');
+    if (*p == '.') {
+        ++p;
+        while (*p >= '0' && *p <= '9') {
+            mantissa = mantissa * 10 + (*p++ - '0');
+            scale *= 10;
+        }
+    }
+    // One correctly rounded division, as a decimal conversion rounds.
+    const double value = static_cast<double>(mantissa) / static_cast<double>(scale);
+    return negative ? -value : value;
+}
+
 static double real_field(const char* text, int position, int digits) {
     char scratch[8];
     field_text(scratch, text, position, digits);
-    return strtod(scratch, nullptr);
+    return leading_decimal(scratch);
 }
 
 MultibandParams convertMultibandStrings(const char* multi1, const char* multi2,

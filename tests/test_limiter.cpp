@@ -1,4 +1,5 @@
 // Limiter envelope and gain curve, soft-clip curves.
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -101,6 +102,86 @@ TEST(LimiterEnvelope, ReleaseZeroIsInstantAndHoldStretchesTheRelease) {
     LimiterState longHold{};
     envelope_of(s, n, 1, 0, 1, 1000, longHold, 0.0f);
     EXPECT_EQ(longHold.hold[0], 1000 - (n - 11));
+}
+
+TEST(LimiterEnvelope, RunawayInputLeavesNoRunawayState) {
+    // Infinite or undefined samples (from a runaway setting upstream) must not
+    // leave the carried envelope infinite once the signal is sound again.
+    std::vector<float> s(300, INFINITY);
+    s[100] = NAN;
+    LimiterState state{};
+    envelope_of(s, 300, 2, 0, 40, 0, state);
+    EXPECT_TRUE(std::isfinite(state.envelope[0]));
+    EXPECT_TRUE(std::isfinite(state.envelope[1]));
+    std::vector<float> quiet(300, 0.25f);
+    const std::vector<float> e = envelope_of(quiet, 300, 2, 0, 40, 0, state);
+    EXPECT_EQ(e[299], 0.25f);
+}
+
+// The two passes channel by channel, as the limiter is defined.
+void reference_envelope(const std::vector<float>& s, std::vector<float>& e, int n, int channels,
+                        float a, float r, unsigned release, int rate, int L, int H,
+                        LimiterState& state) {
+    const int length = static_cast<int>(s.size());
+    for (int c = 0; c < channels; ++c) {
+        int start = std::min(n + L + c, length - 1);
+        while ((start - c) % channels != 0) --start;
+        float env = 0.0f;
+        for (int p = start; p >= c; p -= channels) {
+            const float x = std::fabs(s[p]);
+            env = env >= x ? static_cast<float>((static_cast<double>(env) - x) * a + x) : x;
+            e[p] = env;
+        }
+    }
+    for (int c = 0; c < channels; ++c) {
+        float v = state.envelope[c];
+        int h = state.hold[c];
+        for (int p = c; p < n; p += channels) {
+            if (v < e[p]) {
+                v = e[p];
+                h = H;
+            } else {
+                float k = r;
+                if (h > 0) {
+                    const long long t = (static_cast<long long>(release) + h) * rate / 1000;
+                    k = t > 0 ? static_cast<float>(std::exp(-1.0 / t)) : 0.0f;
+                    --h;
+                }
+                v = static_cast<float>((static_cast<double>(v) - e[p]) * k + e[p]);
+            }
+            e[p] = v;
+        }
+        state.envelope[c] = v;
+        state.hold[c] = static_cast<uint16_t>(h);
+    }
+}
+
+TEST(LimiterEnvelope, AgreesBitForBitWithTheChannelByChannelPasses) {
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    const int D = 441;
+    for (int channels = 1; channels <= 2; ++channels) {
+        for (int H : {0, 30, 4410}) {
+            LimiterState fast{}, slow{};
+            for (int block = 0; block < 12; ++block) {
+                const int frames = 1 + static_cast<int>(rng() % 700);
+                const int n = frames * channels;
+                const int L = static_cast<int>(rng() % (D + 1));
+                std::vector<float> s(n + D * channels);
+                for (float& v : s) v = dist(rng) * (block % 3 == 0 ? 0.01f : 1.0f);
+                std::vector<float> e1(s.size(), -1.0f), e2(s.size(), -1.0f);
+                limiterEnvelope(s.data(), e1.data(), n, static_cast<int>(s.size()), channels,
+                                44100, 2.5f, 40, L, H, fast);
+                reference_envelope(s, e2, n, channels, limiterAttackCoefficient(44100, 2.5f),
+                                   limiterReleaseCoefficient(40, 44100), 40, 44100, L, H, slow);
+                for (size_t i = 0; i < s.size(); ++i)
+                    ASSERT_EQ(e1[i], e2[i]) << channels << " " << H << " " << block << " " << i;
+                ASSERT_EQ(fast.envelope[0], slow.envelope[0]);
+                ASSERT_EQ(fast.envelope[1], slow.envelope[1]);
+                ASSERT_EQ(fast.hold[channels - 1], slow.hold[channels - 1]);
+            }
+        }
+    }
 }
 
 TEST(LimiterCurve, StandardSettings) {
@@ -218,7 +299,23 @@ TEST(LimiterCurve, QuietShortcutIsBitExact) {
     }
 }
 
-TEST(SoftClip, WorkedValues) {
+TEST(LimiterCurve, AgreesBitForBitWithTheLog10AndPowEvaluation) {
+    std::mt19937 rng(21);
+    std::uniform_real_distribution<double> exponent(-5.0, 2.0), value(-4.0, 4.0);
+    const float cases[][4] = {{-6.0f, 5.5f, 20.1f, 6.0f}, {-30.0f, 40.0f, 1.1f, 30.0f},
+                              {-12.5f, 2.0f, 3.7f, -2.5f}, {0.0f, 0.0f, 20.0f, 0.0f}};
+    for (const auto& c : cases) {
+        for (int k = 0; k < 50000; ++k) {
+            const float e = static_cast<float>(std::pow(10.0, exponent(rng)));
+            const float x = static_cast<float>(value(rng)) * e / 4.0f;
+            float s = x;
+            applyLimiterCurve(&s, &e, 1, 1, c[0], c[1], c[2], c[3]);
+            ASSERT_EQ(s, reference_curve(x, e, c[0], c[1], c[2], c[3])) << e << " " << x;
+        }
+    }
+}
+
+TEST(LimiterSoftClip, WorkedValues) {
     float one[] = {2.0f, 1.0f, -1.0f, -2.0f, 1.4142135f, 0.0f, NAN};
     softClip(one, 7, 1);
     EXPECT_EQ(one[0], 0.9428090453f);

@@ -148,6 +148,18 @@ TEST_F(MultibandStringsTest, UnusualFieldContents) {
     EXPECT_NEAR(p.bands[0].threshold, 0.0075 * 4 + 0.25, 1e-12);
     EXPECT_NEAR(p.limiter.attackMs, 0.25, 1e-12);
 
+    // Plain decimals only: no exponent, no infinity, no not-a-number.
+    p = convert(standardMulti1, with(standardMulti2, 4, "mnanuinfd1e2t000"),
+                with(standardLimiter, 33, "0x9"), 44100);
+    EXPECT_EQ(p.bands[0].maxGain, 1.0);
+    EXPECT_NEAR(p.bands[0].upStep, 0.000004, 1e-15);
+    EXPECT_NEAR(p.bands[0].downStep, 0.0003 * 99 + 0.002, 1e-12);
+    EXPECT_EQ(p.limiter.attackMs, 0.0);
+    p = convert(standardMulti1, with(standardMulti2, 4, "m.05u-10d 12t000"), standardLimiter, 0);
+    EXPECT_EQ(p.bands[0].maxGain, 1 + 0.09 * 0.05);
+    EXPECT_NEAR(p.bands[0].upStep, 0.0004 * 1e-4 + 0.000004, 1e-15);
+    EXPECT_NEAR(p.bands[0].downStep, 0.0003 * 88 + 0.002, 1e-12);
+
     // Leading blanks and a sign are accepted.
     p = convert(with(standardMulti1, 35, " -4"), standardMulti2, standardLimiter, 44100);
     EXPECT_DOUBLE_EQ(p.level, 0.4);
