@@ -313,6 +313,41 @@ void check_default_labels(const char* when) {
           text_of(p, 163).c_str());
 }
 
+// The frame: four tabs, the page centred in it, bold headings.
+void check_frame(HWND p) {
+    HWND tabs = GetDlgItem(dialog, 130);
+    CHECK(SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0) == 4, "tab count");
+    const char* const names[4] = {"Enhancer 1", "Enhancer 2", "Misc", "About / Help"};
+    for (int i = 0; i < 4; ++i) {
+        char name[64] = {};
+        TCITEMA item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = name;
+        item.cchTextMax = sizeof name;
+        SendMessageA(tabs, TCM_GETITEMA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+        CHECK(strcmp(name, names[i]) == 0, "tab %d reads '%s'", i, name);
+    }
+    RECT frame{}, inner{}, placed{};
+    GetClientRect(dialog, &frame);
+    GetClientRect(p, &inner);
+    GetWindowRect(p, &placed);
+    POINT origin{placed.left, placed.top};
+    ScreenToClient(dialog, &origin);
+    CHECK(origin.x == (frame.right - inner.right) / 2 && origin.y == (frame.bottom - inner.bottom) / 2 - 6,
+          "page at %ld,%ld in a frame of %ldx%ld", origin.x, origin.y, frame.right, frame.bottom);
+    for (int id = 144; id <= 147; ++id) {
+        HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageA(p, id, WM_GETFONT, 0, 0));
+        LOGFONTA description{};
+        CHECK(font != nullptr && GetObjectA(font, sizeof description, &description) > 0 &&
+                  description.lfWeight == FW_BOLD,
+              "heading %d is not bold", id);
+    }
+    HFONT text_font = reinterpret_cast<HFONT>(SendDlgItemMessageA(p, 181, WM_GETFONT, 0, 0));
+    LOGFONTA description{};
+    GetObjectA(text_font, sizeof description, &description);
+    CHECK(description.lfWeight != FW_BOLD, "ordinary controls are bold");
+}
+
 // Opened before Init and before any audio: the page shows the defaults, the
 // classic and equalizer controls are disabled, the check boxes still work.
 void round_before_audio() {
@@ -321,6 +356,7 @@ void round_before_audio() {
     if (dialog == nullptr) return;
     HWND p = page();
     CHECK(p != nullptr && GetDlgItem(p, 201) != nullptr, "the first page is not Enhancer 1");
+    check_frame(p);
     check_default_labels("before audio");
     CHECK(checked(181) && !checked(182), "check boxes %d %d", checked(181), checked(182));
     for (int id : {201, 206, 301, 306, 207, 209, 153, 161, 163, 307})
@@ -615,6 +651,12 @@ int main(int argc, char** argv) {
     picture_folder = argv[2];
     DeleteFileA(ini_path().c_str());
     DeleteFileA(tag_path().c_str());
+    // A tab index out of range from an older file opens the first tab.
+    FILE* ini = fopen(ini_path().c_str(), "w");
+    if (ini != nullptr) {
+        fputs("[zobrin dsp]\ntab_sel=7\n", ini);
+        fclose(ini);
+    }
 
     HMODULE library = LoadLibraryA(full);
     if (library == nullptr) {
