@@ -365,6 +365,16 @@ TEST_F(ClassicEnhancerTest, HighGainClampsWithoutSignFlipAndReduces) {
     EXPECT_EQ(block[1], -32766);
     const float down = settings.engineClassic.gainDownStep;
     EXPECT_EQ(settings.classicGain, (10.0f - down) - down);
+
+    // 4681 × 70000 / 10000 is exactly 32767: above full scale, by one.
+    settings.classicGain = 7.0f;
+    std::vector<int16_t> edge = {4681, 4680};
+    enhanceClassic(edge.data(), 1, 1);
+    EXPECT_EQ(edge[0], 32766);
+    EXPECT_EQ(settings.classicGain, 7.0f - down);
+    // 4680 × 69720 / 10000 stays below: the gain is above the ceiling and holds.
+    enhanceClassic(edge.data() + 1, 1, 1);
+    EXPECT_EQ(settings.classicGain, 7.0f - down);
 }
 
 TEST_F(ClassicEnhancerTest, FullScaleReducesOnlyAboveOnePlusStep) {
@@ -623,6 +633,14 @@ TEST_F(ClassicEnhancerTest, LongBlocksMatchOnePass) {
         ReferenceState ref = captureReference();
         std::mt19937 rng(k.frames);
         std::vector<int16_t> samples = testSignal(rng, k.frames, k.channels);
+        // Quiet, with loud single frames where the analysis windows meet: a
+        // window of C frames holds back the last 151 for the next one.
+        for (int16_t& v : samples) v = static_cast<int16_t>(v / 8);
+        const int64_t capacity = analysisBufferLength / k.channels;
+        for (int64_t seam = capacity; seam < k.frames; seam += capacity - 151)
+            for (int64_t f = seam - 1; f <= seam + 1; ++f)
+                for (int ch = 0; ch < k.channels; ++ch)
+                    samples[f * k.channels + ch] = static_cast<int16_t>(f % 2 ? 31000 : -31000);
         std::vector<int16_t> expected = samples;
         referenceEnhance(expected, s, c, ref);
         enhanceClassic(samples.data(), k.frames, k.channels);
