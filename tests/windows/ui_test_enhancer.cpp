@@ -580,6 +580,12 @@ void round_reopened() {
     click(181);
     CHECK(!checked(181), "the local-ini box did not untick");
     CHECK(!file_exists(tag_path()), "unticking did not delete the tag file");
+    // A tag file that cannot be created leaves the box clear (here a folder
+    // takes its name; running as root, permissions cannot stop the creation).
+    CreateDirectoryA(tag_path().c_str(), nullptr);
+    click(181);
+    CHECK(!checked(181), "the box is ticked although no tag file could be made");
+    RemoveDirectoryA(tag_path().c_str());
 
     select_tab(0);
     CHECK(preset_count() == 11 && preset_item(10) == "Wine test preset",
