@@ -313,6 +313,100 @@ void check_default_labels(const char* when) {
           text_of(p, 163).c_str());
 }
 
+// The controls of a template: class, style bits that must be set, position and
+// size in dialog units of the window's own font.
+struct ControlSpec {
+    int id;
+    const char* window_class;
+    DWORD style;
+    int x, y, width, height;
+};
+
+const DWORD slider = TBS_HORZ | TBS_BOTH | TBS_NOTICKS | WS_CLIPSIBLINGS | WS_TABSTOP;
+const DWORD band_slider = TBS_VERT | TBS_BOTH | TBS_NOTICKS | WS_CLIPSIBLINGS | WS_TABSTOP;
+// The dialog manager turns an edit field's border into a sunken client edge.
+const DWORD frequency_edit = ES_NUMBER | ES_AUTOHSCROLL | WS_TABSTOP;
+
+const ControlSpec enhancer_controls[] = {
+    {144, "Static", WS_GROUP, 6, 6, 180, 12},
+    {181, "Button", BS_AUTOCHECKBOX | WS_TABSTOP, 16, 26, 70, 10},
+    {201, "msctls_trackbar32", slider, 86, 42, 80, 12},
+    {202, "msctls_trackbar32", slider, 86, 56, 80, 12},
+    {203, "msctls_trackbar32", slider, 86, 70, 80, 12},
+    {204, "msctls_trackbar32", slider, 86, 84, 80, 12},
+    {205, "msctls_trackbar32", slider, 86, 98, 80, 12},
+    {206, "msctls_trackbar32", slider, 86, 112, 80, 12},
+    {301, "Static", 0, 172, 42, 40, 11},
+    {302, "Static", 0, 172, 56, 40, 11},
+    {303, "Static", 0, 172, 70, 40, 11},
+    {304, "Static", 0, 172, 84, 40, 11},
+    {305, "Static", 0, 172, 98, 40, 11},
+    {306, "Static", 0, 172, 112, 40, 11},
+    {145, "Static", WS_GROUP, 240, 6, 120, 12},
+    {131, "Static", 0, 280, 38, 44, 70},
+    {146, "Static", WS_GROUP, 6, 146, 180, 12},
+    {182, "Button", BS_AUTOCHECKBOX | WS_TABSTOP, 16, 166, 70, 10},
+    {153, "Button", WS_TABSTOP, 16, 182, 40, 14},
+    {207, "msctls_trackbar32", band_slider, 92, 163, 12, 36},
+    {208, "msctls_trackbar32", band_slider, 128, 163, 12, 36},
+    {209, "msctls_trackbar32", band_slider, 164, 163, 12, 36},
+    {307, "Static", SS_RIGHT, 104, 188, 16, 10},
+    {308, "Static", SS_RIGHT, 140, 188, 16, 10},
+    {309, "Static", SS_RIGHT, 176, 188, 16, 10},
+    {161, "Edit", frequency_edit, 92, 202, 30, 11},
+    {162, "Edit", frequency_edit, 128, 202, 30, 11},
+    {163, "Edit", frequency_edit, 164, 202, 30, 11},
+    {147, "Static", WS_GROUP, 240, 146, 120, 12},
+    {151, "Button", WS_TABSTOP, 250, 166, 30, 14},
+    {152, "Button", WS_TABSTOP, 286, 166, 30, 14},
+    // The list of a combo box takes its scroll bar style over.
+    {133, "ComboBox", CBS_DROPDOWN | WS_TABSTOP, 250, 188, 110, 0},
+};
+
+const ControlSpec misc_controls[] = {
+    {144, "Static", WS_GROUP, 6, 6, 180, 12},
+    {181, "Button", BS_AUTOCHECKBOX | WS_TABSTOP, 18, 26, 330, 10},
+};
+
+const ControlSpec frame_controls[] = {
+    {130, "SysTabControl32", WS_CLIPSIBLINGS | WS_GROUP | WS_TABSTOP, 6, 6, 376, 238},
+    {141, "Button", 0, 298, 250, 80, 16},
+};
+
+void check_controls(HWND window, const ControlSpec* controls, int count, const char* what) {
+    for (int i = 0; i < count; ++i) {
+        const ControlSpec& c = controls[i];
+        HWND control = GetDlgItem(window, c.id);
+        CHECK(control != nullptr, "%s: no control %d", what, c.id);
+        if (control == nullptr) continue;
+        char name[64] = {};
+        GetClassNameA(control, name, sizeof name);
+        CHECK(_stricmp(name, c.window_class) == 0, "%s: control %d is a '%s'", what, c.id, name);
+        DWORD style = static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE));
+        CHECK((style & c.style) == c.style && (style & WS_VISIBLE) != 0, "%s: control %d style %08lx",
+              what, c.id, static_cast<unsigned long>(style));
+        if (c.window_class == std::string("Edit")) {
+            DWORD extended = static_cast<DWORD>(GetWindowLongA(control, GWL_EXSTYLE));
+            CHECK((style & WS_BORDER) != 0 || (extended & WS_EX_CLIENTEDGE) != 0,
+                  "%s: edit %d without a border", what, c.id);
+        }
+        // Position and size are each converted from dialog units on their own.
+        RECT expected{c.x, c.y, c.width, c.height};
+        MapDialogRect(window, &expected);
+        RECT actual{};
+        GetWindowRect(control, &actual);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&actual), 2);
+        long width = actual.right - actual.left, height = actual.bottom - actual.top;
+        // A drop-down combo box sizes itself to its edit field.
+        bool height_fixed = c.height > 0;
+        CHECK(actual.left == expected.left && actual.top == expected.top && width == expected.right &&
+                  (!height_fixed || height == expected.bottom),
+              "%s: control %d at %ld,%ld size %ldx%ld, expected %ld,%ld size %ldx%ld", what, c.id,
+              actual.left, actual.top, width, height, expected.left, expected.top, expected.right,
+              expected.bottom);
+    }
+}
+
 // The frame: four tabs, the page centred in it, bold headings.
 void check_frame(HWND p) {
     HWND tabs = GetDlgItem(dialog, 130);
@@ -357,6 +451,9 @@ void round_before_audio() {
     HWND p = page();
     CHECK(p != nullptr && GetDlgItem(p, 201) != nullptr, "the first page is not Enhancer 1");
     check_frame(p);
+    check_controls(dialog, frame_controls, 2, "frame");
+    check_controls(p, enhancer_controls, sizeof enhancer_controls / sizeof enhancer_controls[0], "Enhancer 1");
+    CHECK(!IsWindowVisible(GetDlgItem(dialog, 142)), "the font probe is visible");
     check_default_labels("before audio");
     CHECK(checked(181) && !checked(182), "check boxes %d %d", checked(181), checked(182));
     for (int id : {201, 206, 301, 306, 207, 209, 153, 161, 163, 307})
@@ -406,6 +503,7 @@ void round_with_audio() {
     select_tab(2);
     CHECK(page() != nullptr && text_of(page(), 181) == "Force use of local ini file (in DLL's folder)",
           "tab 2 does not show the Misc page");
+    check_controls(page(), misc_controls, 2, "Misc");
     save_dialog_picture("page_misc");
     select_tab(3);
     HWND document = page() != nullptr ? GetDlgItem(page(), 161) : nullptr;
