@@ -315,7 +315,7 @@ void check_default_labels(const char* when) {
 
 // The controls of a template: class, style bits that must be set, position and
 // size in dialog units of the window's own font.
-struct ControlSpec {
+struct TemplateControl {
     int id;
     const char* window_class;
     DWORD style;
@@ -327,7 +327,7 @@ const DWORD band_slider = TBS_VERT | TBS_BOTH | TBS_NOTICKS | WS_CLIPSIBLINGS | 
 // The dialog manager turns an edit field's border into a sunken client edge.
 const DWORD frequency_edit = ES_NUMBER | ES_AUTOHSCROLL | WS_TABSTOP;
 
-const ControlSpec enhancer_controls[] = {
+const TemplateControl enhancer_controls[] = {
     {144, "Static", WS_GROUP, 6, 6, 180, 12},
     {181, "Button", BS_AUTOCHECKBOX | WS_TABSTOP, 16, 26, 70, 10},
     {201, "msctls_trackbar32", slider, 86, 42, 80, 12},
@@ -363,19 +363,19 @@ const ControlSpec enhancer_controls[] = {
     {133, "ComboBox", CBS_DROPDOWN | WS_TABSTOP, 250, 188, 110, 0},
 };
 
-const ControlSpec misc_controls[] = {
+const TemplateControl misc_controls[] = {
     {144, "Static", WS_GROUP, 6, 6, 180, 12},
     {181, "Button", BS_AUTOCHECKBOX | WS_TABSTOP, 18, 26, 330, 10},
 };
 
-const ControlSpec frame_controls[] = {
+const TemplateControl frame_controls[] = {
     {130, "SysTabControl32", WS_CLIPSIBLINGS | WS_GROUP | WS_TABSTOP, 6, 6, 376, 238},
     {141, "Button", 0, 298, 250, 80, 16},
 };
 
-void check_controls(HWND window, const ControlSpec* controls, int count, const char* what) {
+void check_controls(HWND window, const TemplateControl* controls, int count, const char* what) {
     for (int i = 0; i < count; ++i) {
-        const ControlSpec& c = controls[i];
+        const TemplateControl& c = controls[i];
         HWND control = GetDlgItem(window, c.id);
         CHECK(control != nullptr, "%s: no control %d", what, c.id);
         if (control == nullptr) continue;
