@@ -148,7 +148,8 @@ INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
         SetFocus(dialog);
         return FALSE;
     case WM_NOTIFY:
-        if (reinterpret_cast<const NMHDR*>(lparam)->code == static_cast<UINT>(TCN_SELCHANGE))
+        if (lparam != 0 &&
+            reinterpret_cast<const NMHDR*>(lparam)->code == static_cast<UINT>(TCN_SELCHANGE))
             show_selected_page(dialog);
         return FALSE;
     case WM_CLOSE:

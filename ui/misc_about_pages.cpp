@@ -114,7 +114,7 @@ INT_PTR CALLBACK about_page_proc(HWND page, UINT message, WPARAM, LPARAM lparam)
         break;
     case WM_NOTIFY: {
         const auto* header = reinterpret_cast<const NMHDR*>(lparam);
-        if (header->code == EN_LINK) {
+        if (header != nullptr && header->code == EN_LINK) {
             const auto* link = reinterpret_cast<const ENLINK*>(lparam);
             if (link->msg == WM_LBUTTONUP) open_link(page, link);
         }
