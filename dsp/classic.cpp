@@ -1,12 +1,283 @@
-// Classic enhancer. Stub: the stages arrive with the classic-chain work.
+// The classic single-band enhancer.
+//
+// Everything here is integer arithmetic on 16-bit samples with gains in units of
+// 1/10000, except the gain itself (a float that moves by fixed steps per frame).
+// The results must be reproducible to the sample, so every quotient truncates on
+// its own, products of the gain with samples are 64-bit, and the float steps are
+// rounded to float exactly where they are stored.
 #include "dsp/classic.h"
 
-#include "dsp/multiband_strings.h"
+#include <algorithm>
+#include <cstring>
 
-void computeClassicCoefficients(int mode, int, int rate, int channels) {
-    if (mode == 2) parseMultibandStrings(3, rate, channels);
+#include "dsp/multiband_strings.h"
+#include "dsp/pipeline.h"
+#include "settings/plugin_settings.h"
+
+namespace {
+
+// Every sample this stage writes lies within these bounds.
+constexpr int32_t sampleLimit = 32766;
+
+// Lookahead: the analysis sample 150 frames past the next frame's start.
+constexpr int lookaheadFrames = 151;
+
+inline int32_t clampSample(int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, -sampleLimit, sampleLimit));
 }
 
-int16_t* analysisHighPass(const int16_t*, int, int) { return nullptr; }
+inline int32_t clampSample32(int32_t v) { return std::clamp(v, -sampleLimit, sampleLimit); }
 
-void enhanceClassic(int16_t*, int, int) {}
+// Truncation toward zero with saturation; NaN gives 0. The coefficients come
+// from settings that a file may set to anything, so the conversion must be
+// defined for every input.
+inline int32_t truncToInt32(double v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0) return 2147483647;
+    if (v <= -2147483648.0) return -2147483647 - 1;
+    return static_cast<int32_t>(v);
+}
+
+inline int32_t saturateToInt32(int64_t v) {
+    return static_cast<int32_t>(std::clamp<int64_t>(v, -2147483647 - 1, 2147483647));
+}
+
+// The gain in fixed point, G = 10000 × gain truncated. The gain is bounded by
+// its ceiling and steps in practice; the clamp only keeps G × sample inside 64
+// bits whatever the steps.
+inline int64_t fixedGain(float gain) {
+    double g = 10000.0 * static_cast<double>(gain);
+    g = g < 1e12 ? g : 1e12;  // NaN lands here too
+    g = g > -1e12 ? g : -1e12;
+    return static_cast<int64_t>(g);
+}
+
+struct HighPassCoefficients {
+    int32_t b;
+    int32_t a;
+};
+
+// First-order bilinear high-pass, corner at 2 × hpcutoff Hz, in 1/10000.
+HighPassCoefficients highPassCoefficients(int32_t rate, int hpcutoff) {
+    const float T = static_cast<float>(2.0 * static_cast<double>(rate));
+    const float W = static_cast<float>(3.14159265 * 4 * static_cast<double>(hpcutoff));
+    const float N = static_cast<float>(1.0 / (static_cast<double>(T) + static_cast<double>(W)));
+    HighPassCoefficients c;
+    c.b = truncToInt32(10000.0 * static_cast<double>(N) * static_cast<double>(T));
+    c.a = truncToInt32(10000.0 * (static_cast<double>(T) - static_cast<double>(W)) *
+                       static_cast<double>(N));
+    return c;
+}
+
+// Filters `count` interleaved samples from `in` into `out`, continuing the
+// filter state in the parameter block. `count` is a whole number of frames.
+template <int CH>
+void highPassRun(int16_t* out, const int16_t* in, int64_t count, HighPassCoefficients c) {
+    int32_t input[CH], prevInput[CH], prevOutput[CH];
+    for (int ch = 0; ch < CH; ++ch) {
+        input[ch] = settings.hpInput[ch];
+        prevInput[ch] = settings.hpPrevInput[ch];
+        prevOutput[ch] = settings.hpPrevOutput[ch];
+    }
+    const int64_t b = c.b;
+    const int64_t minusB = -b;
+    const int64_t a = c.a;
+    for (int64_t i = 0; i < count; i += CH) {
+        for (int ch = 0; ch < CH; ++ch) {
+            prevInput[ch] = input[ch];
+            input[ch] = in[i + ch];
+            const int64_t y = (input[ch] * b) / 10000 + (prevInput[ch] * minusB) / 10000 +
+                              (prevOutput[ch] * a) / 10000;
+            prevOutput[ch] = saturateToInt32(y);
+            out[i + ch] = static_cast<int16_t>(clampSample(y));
+        }
+    }
+    for (int ch = 0; ch < CH; ++ch) {
+        settings.hpInput[ch] = input[ch];
+        settings.hpPrevInput[ch] = prevInput[ch];
+        settings.hpPrevOutput[ch] = prevOutput[ch];
+    }
+}
+
+void highPassRun(int16_t* out, const int16_t* in, int64_t count, int channels,
+                 HighPassCoefficients c) {
+    if (channels == 2)
+        highPassRun<2>(out, in, count, c);
+    else
+        highPassRun<1>(out, in, count, c);
+}
+
+// Cross-feed widening and the clamp that every sample passes once.
+void widen(int16_t* samples, int64_t frames, int channels, int32_t width) {
+    if (channels == 2 && width > 0) {
+        for (int64_t f = 0; f < frames; ++f) {
+            const int32_t l = samples[2 * f];
+            const int32_t r = samples[2 * f + 1];
+            samples[2 * f] = static_cast<int16_t>(clampSample32(l - (width * r) / 200));
+            samples[2 * f + 1] = static_cast<int16_t>(clampSample32(r - (width * l) / 200));
+        }
+        return;
+    }
+    const int64_t count = frames * channels;
+    for (int64_t i = 0; i < count; ++i)
+        samples[i] = static_cast<int16_t>(clampSample32(samples[i]));
+}
+
+struct GainLaw {
+    int64_t lastLookaheadFrame;  // frames up to this index look ahead; -1 none
+    int64_t thresholdProduct;    // la × G at or above this passes the threshold level
+    float ceiling;
+    float upStep;
+    float downStep;
+    double reduceFloor;          // step e reduces only while the gain is above this
+};
+
+// A frame's amplified analysis peak |G × a / 10000| passes 32766 exactly when
+// |G| × |a| reaches 32767 × 10000 (the quotient truncates toward zero).
+constexpr int64_t fullScaleProduct = int64_t{32767} * 10000;
+
+// Runs the gain law over frames [first, last) of the block. `analysis` holds
+// the analysis samples from frame `first` on, far enough for every lookahead
+// these frames make. Returns the gain after the last frame.
+template <int CH>
+float applyGain(int16_t* samples, const int16_t* analysis, int64_t first, int64_t last,
+                const GainLaw& law, float gain) {
+    constexpr int64_t distance = CH == 2 ? 300 : 150;
+    for (int64_t f = first; f < last; ++f) {
+        const int16_t* a = analysis + (f - first) * CH;
+        int16_t* s = samples + f * CH;
+        const int64_t G = fixedGain(gain);
+        const int64_t absG = G < 0 ? -G : G;
+
+        int32_t peak = std::abs(static_cast<int32_t>(a[0]));
+        if (CH == 2) peak = std::max(peak, std::abs(static_cast<int32_t>(a[1])));
+        const bool aboveFullScale = absG * peak >= fullScaleProduct;
+
+        for (int ch = 0; ch < CH; ++ch)
+            s[ch] = static_cast<int16_t>(clampSample((G * s[ch]) / 10000));
+
+        if (f <= law.lastLookaheadFrame) {
+            const int16_t* ahead = a + CH + distance;
+            int32_t la = std::abs(static_cast<int32_t>(ahead[0]));
+            if (CH == 2) la = std::max(la, std::abs(static_cast<int32_t>(ahead[-1])));
+            if (la * G >= law.thresholdProduct) {
+                gain = gain - law.downStep;
+                continue;
+            }
+        }
+        if (aboveFullScale) {
+            if (static_cast<double>(gain) > law.reduceFloor) gain = gain - law.downStep;
+        } else if (gain < law.ceiling) {
+            gain = gain + law.upStep;
+        }
+    }
+    return gain;
+}
+
+float applyGain(int16_t* samples, const int16_t* analysis, int64_t first, int64_t last,
+                int channels, const GainLaw& law, float gain) {
+    if (channels == 2) return applyGain<2>(samples, analysis, first, last, law, gain);
+    return applyGain<1>(samples, analysis, first, last, law, gain);
+}
+
+}  // namespace
+
+void computeClassicCoefficients(int mode, int reset, int rate, int channels) {
+    if (mode == 2) parseMultibandStrings(reset != 0 ? 3 : 2, rate, channels);
+
+    const int ampMax = load_relaxed(settings.amp_max);
+    const int ampUp = load_relaxed(settings.amp_up);
+    const int ampDown = load_relaxed(settings.amp_dwn);
+
+    ClassicCoefficients c;
+    c.gainCeiling = static_cast<float>(0.09 * ampMax + 1);
+    const double up = ampUp / 100.0;
+    const double upSquared = up * up;
+    c.gainUpStep = static_cast<float>(0.0004 * (upSquared * upSquared) + 0.000004);
+    c.gainDownStep = static_cast<float>(0.001 * (100 - ampDown) + 0.004);
+    if (rate > 0) {
+        // The steps are per frame; scale them so the time per unit of gain
+        // does not depend on the rate.
+        const double scale = 44100.0 / rate;
+        c.gainUpStep = static_cast<float>(static_cast<double>(c.gainUpStep) * scale);
+        c.gainDownStep = static_cast<float>(static_cast<double>(c.gainDownStep) * scale);
+    }
+    publishClassicCoefficients(c);
+    if (reset != 0) requestEngineResets(engineResetClassicGain);
+}
+
+int16_t* analysisHighPass(const int16_t* samples, int frames, int channels) {
+    if (channels != 1 && channels != 2) channels = 1;
+    const HighPassCoefficients c =
+        highPassCoefficients(load_relaxed(settings.sample_rate), load_relaxed(settings.hpcutoff));
+    // At most a buffer's worth of whole frames; longer blocks go through in pieces.
+    const int64_t capacityFrames = analysisBufferLength / channels;
+    const int64_t count = std::clamp<int64_t>(frames, 0, capacityFrames) * channels;
+    highPassRun(settings.analysisBuffer, samples, count, channels, c);
+    return settings.analysisBuffer;
+}
+
+void enhanceClassic(int16_t* samples, int frames, int channels) {
+    if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
+
+    // Each setting once per block.
+    const int32_t width = load_relaxed(settings.stereo_width);
+    const int hpcutoff = load_relaxed(settings.hpcutoff);
+    const int threshold = load_relaxed(settings.threshold);
+    const int32_t rate = load_relaxed(settings.sample_rate);
+    const ClassicCoefficients coefficients = settings.engineClassic;
+
+    widen(samples, frames, channels, width);
+
+    GainLaw law;
+    const int64_t level = 16367 + int64_t{164} * threshold;  // 32767 - (100 - threshold) × 164
+    // la × G / 10000 > level, the quotient truncated: la × G ≥ (level + 1) × 10000.
+    law.thresholdProduct = (level + 1) * 10000;
+    // Lookahead while r = frames - f exceeds the distance and the sample looked
+    // at lies in the block: at least 301 frames left in stereo, 152 in mono.
+    law.lastLookaheadFrame =
+        threshold < 100 ? int64_t{frames} - (channels == 2 ? 301 : 152) : -1;
+    law.ceiling = coefficients.gainCeiling;
+    law.upStep = coefficients.gainUpStep;
+    law.downStep = coefficients.gainDownStep;
+    law.reduceFloor = 1.0 + static_cast<double>(coefficients.gainDownStep);
+
+    float gain = settings.classicGain;
+    const int64_t total = int64_t{frames} * channels;
+
+    if (hpcutoff == 0) {
+        gain = applyGain(samples, samples, 0, frames, channels, law, gain);
+    } else if (total <= analysisBufferLength) {
+        const HighPassCoefficients c = highPassCoefficients(rate, hpcutoff);
+        highPassRun(settings.analysisBuffer, samples, total, channels, c);
+        gain = applyGain(samples, settings.analysisBuffer, 0, frames, channels, law, gain);
+    } else {
+        // A block longer than the analysis buffer: slide a window of analysis
+        // over it. Each window keeps the analysis the last frames still need for
+        // their lookahead and continues the filter where it stopped, so the
+        // result is that of one pass over the whole block.
+        const HighPassCoefficients c = highPassCoefficients(rate, hpcutoff);
+        const int64_t capacity = analysisBufferLength / channels;  // frames
+        int16_t* buffer = settings.analysisBuffer;
+        int64_t windowStart = 0;
+        int64_t analysed = std::min<int64_t>(frames, capacity);
+        highPassRun(buffer, samples, analysed * channels, channels, c);
+        int64_t next = 0;
+        for (;;) {
+            const int64_t until = analysed == frames ? frames : analysed - lookaheadFrames;
+            gain = applyGain(samples, buffer + (next - windowStart) * channels, next, until,
+                             channels, law, gain);
+            next = until;
+            if (next == frames) break;
+            const int64_t kept = analysed - next;
+            std::memmove(buffer, buffer + (next - windowStart) * channels,
+                         static_cast<size_t>(kept * channels) * sizeof(int16_t));
+            windowStart = next;
+            const int64_t more = std::min<int64_t>(frames - analysed, capacity - kept);
+            highPassRun(buffer + kept * channels, samples + analysed * channels, more * channels,
+                        channels, c);
+            analysed += more;
+        }
+    }
+    settings.classicGain = gain;
+}

@@ -1,6 +1,7 @@
 // Three-band peaking equalizer ahead of the classic enhancer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "dsp/engine_types.h"
@@ -9,3 +10,19 @@ void equalizeBlock(int16_t* samples, int frames, int channels);
 
 void equalizerBand(int32_t* work, EqBandState& state, int frames, int channels,
                    float frequency, float boostDb);
+
+// One band's design: the named intermediates and the filter coefficients, all
+// single precision as the filter uses them.
+struct EqCoefficients {
+    float g, k, w, m, r, q, d;
+    float b0, b1, b2, a1, a2;
+};
+
+// Designs a band for sample rate fs. Returns 0 when the band cannot run (its
+// frequency is 0 or a coefficient is not finite); the band is then skipped.
+int equalizerCoefficients(float fs, float frequency, float boostDb, EqCoefficients& out);
+
+// Where the block's working buffer comes from. The memory must be releasable
+// with std::free. Tests swap in an allocator that fails.
+using EqualizerAllocator = void* (*)(std::size_t bytes);
+extern EqualizerAllocator equalizerAllocate;
