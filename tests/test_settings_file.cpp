@@ -6,16 +6,19 @@
 // a module called dsp_redozer.so counts, otherwise the executable stands in)
 // still runs as in the shipped library. The per-user folder is the fixture's
 // temporary XDG_CONFIG_HOME.
+#include <dlfcn.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "plugin/dsp_interface.h"
 #include "settings/platform.h"
 #include "settings/settings_file.h"
 #include "tests/test_support.h"
@@ -672,6 +675,84 @@ TEST_F(SettingsFileWrite, ASaveReplacesALongerOldFileWhole) {
     }
     settings_save();
     EXPECT_EQ(read_file(library_ini()), default_file_text);
+}
+
+// ---- The shipped library --------------------------------------------------------
+
+// Copies of the built library, loaded from folders of the test's own, find
+// themselves through the dynamic linker and read the file the rules choose.
+// What they read shows in the audio: the engine mode 0 leaves a block alone.
+class SettingsFileLibrary : public EngineTest {
+protected:
+    std::string built_library() const {
+        std::string program = executable_path();
+        return program.substr(0, program.rfind('/')) + "/dsp_redozer.so";
+    }
+    // Loads a copy placed in folder, runs Init and two blocks; true when the
+    // audio came back unchanged.
+    bool leaves_audio_alone(const std::string& folder) {
+        std::string copy = folder + "/dsp_redozer.so";
+        fs::copy_file(built_library(), copy, fs::copy_options::overwrite_existing);
+        void* library = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            ADD_FAILURE() << dlerror();
+            return false;
+        }
+        auto get_header = reinterpret_cast<DspGetHeaderFunction>(dlsym(library, "winampDSPGetHeader2"));
+        bool unchanged = false;
+        if (get_header == nullptr) {
+            ADD_FAILURE() << "no winampDSPGetHeader2";
+        } else {
+            DspModule* plugin = get_header()->getModule(0);
+            plugin->Init(plugin);
+            std::vector<int16_t> input(2 * 4096);
+            for (size_t i = 0; i < input.size() / 2; ++i) {
+                input[2 * i] = static_cast<int16_t>(6000.0 * std::sin(0.031 * static_cast<double>(i)));
+                input[2 * i + 1] = static_cast<int16_t>(3000.0 * std::sin(0.007 * static_cast<double>(i)));
+            }
+            unchanged = true;
+            for (int round = 0; round < 2; ++round) {
+                std::vector<int16_t> block = input;
+                plugin->ModifySamples(plugin, block.data(), static_cast<int32_t>(block.size() / 2), 16, 2, 44100);
+                unchanged = unchanged && block == input;
+            }
+        }
+        dlclose(library);
+        return unchanged;
+    }
+};
+
+TEST_F(SettingsFileLibrary, TheLibraryReadsWhereTheRulesSay) {
+    ASSERT_TRUE(fs::exists(built_library())) << built_library();
+    TempFolder plain;
+    if (leaves_audio_alone(plain.path))
+        GTEST_SKIP() << "this build passes audio unchanged with the default settings, so the settings "
+                        "it reads cannot be seen in its output";
+    const std::string off = "[zobrin dsp]\nenhance=0\neq_enable=0\n";
+    const std::string on = "[zobrin dsp]\nenhance=1\neq_enable=0\n";
+
+    TempFolder beside;
+    write_file(beside.file("dsp_redozer.ini"), off);
+    EXPECT_TRUE(leaves_audio_alone(beside.path));
+
+    TempFolder with_profile;
+    write_file(with_profile.file("dsp_redozer.ini"), on);
+    fs::create_directory(profile.file("dsp_redozer"));
+    write_file(profile.file("dsp_redozer/dsp_redozer.ini"), off);
+    EXPECT_TRUE(leaves_audio_alone(with_profile.path));
+
+    TempFolder tagged;
+    write_file(tagged.file("dsp_redozer.ini"), on);
+    write_file(tagged.file("zb_local.ini"), "");
+    EXPECT_FALSE(leaves_audio_alone(tagged.path));
+}
+
+TEST_F(SettingsFileLibrary, CodeOutsideALibraryOfThatNameFindsTheExecutable) {
+    // The unit tests link the settings code into the test program itself.
+    char path[4096];
+    ASSERT_GT(platform_module_path(path, sizeof path), 0);
+    EXPECT_EQ(std::string(path), executable_path());
+    EXPECT_EQ(platform_module_path(path, 5), 0);  // does not fit: refused, not cut
 }
 
 }  // namespace
