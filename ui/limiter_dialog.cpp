@@ -115,7 +115,7 @@ static void initialise_dialog(HWND dialog) {
     // Without a capture the graph shows the transfer curve alone.
     limiter_trace = static_cast<TraceBuffer*>(calloc(1, sizeof(TraceBuffer)));
     if (limiter_trace != nullptr) attachTraceBuffer(limiter_trace);
-    if (limiter_string_loadable()) refresh_limiter_dialog(dialog);
+    if (limiter_string_loadable()) SendMessageA(dialog, WM_COMMAND, refreshCommandId, 0);
     SetTimer(dialog, graphTimer, 20, nullptr);
 }
 

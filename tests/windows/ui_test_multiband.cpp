@@ -280,6 +280,126 @@ bool same_view(const PageView& a, const PageView& b) {
            a.softClip1 == b.softClip1 && a.softClip2 == b.softClip2 && a.limiter == b.limiter;
 }
 
+// ---- Templates ----------------------------------------------------------------
+
+// A control of a template: class, type (the low style bits, compared exactly),
+// further style bits that must be set, position and size in dialog units.
+struct TemplateControl {
+    int id;
+    const char* windowClass;
+    DWORD type;
+    DWORD style;
+    int x, y, width, height;  // height 0: not compared (a combo box sizes itself)
+    const char* text;         // null: not compared
+};
+
+constexpr DWORD trackbarStyle = TBS_HORZ | TBS_NOTICKS | TBS_BOTH;
+
+void check_control(HWND window, const TemplateControl& c, const char* what) {
+    HWND control = GetDlgItem(window, c.id);
+    const std::string where = std::string(what) + " control " + std::to_string(c.id);
+    check(control != nullptr, "template control present", where);
+    if (control == nullptr) return;
+    char name[64] = {};
+    GetClassNameA(control, name, sizeof name);
+    check(_stricmp(name, c.windowClass) == 0, "template control class", where + " is " + name);
+    const DWORD style = static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE));
+    const std::string styleText = where + " style " + std::to_string(style);
+    check((style & WS_VISIBLE) != 0 && (style & c.style) == c.style, "template control style",
+          styleText);
+    if (_stricmp(c.windowClass, "Button") == 0)
+        check((style & BS_TYPEMASK) == c.type, "button type", styleText);
+    if (_stricmp(c.windowClass, "Static") == 0)
+        check((style & SS_TYPEMASK) == c.type, "static alignment", styleText);
+    RECT expected{c.x, c.y, c.width, c.height};
+    MapDialogRect(window, &expected);
+    RECT actual{};
+    GetWindowRect(control, &actual);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&actual), 2);
+    const long width = actual.right - actual.left;
+    const long height = actual.bottom - actual.top;
+    check(actual.left == expected.left && actual.top == expected.top && width == expected.right &&
+              (c.height == 0 || height == expected.bottom),
+          "template control position and size",
+          where + " at " + std::to_string(actual.left) + "," + std::to_string(actual.top) + " " +
+              std::to_string(width) + "x" + std::to_string(height));
+    if (c.text != nullptr) {
+        const std::string text = text_of(control);
+        check(text == c.text, "template control text", where + " reads \"" + text + "\"");
+    }
+}
+
+void check_client_size(HWND window, int width, int height, const char* what) {
+    RECT expected{0, 0, width, height};
+    MapDialogRect(window, &expected);
+    RECT client{};
+    GetClientRect(window, &client);
+    check(client.right == expected.right && client.bottom == expected.bottom, "template size",
+          std::string(what) + " " + std::to_string(client.right) + "x" +
+              std::to_string(client.bottom));
+}
+
+void check_page_template(HWND page) {
+    check_client_size(page, 364, 220, "page");
+    const DWORD pageStyle = static_cast<DWORD>(GetWindowLongA(page, GWL_STYLE));
+    check((pageStyle & (WS_CHILD | WS_VISIBLE | DS_CONTROL)) == (WS_CHILD | WS_VISIBLE | DS_CONTROL),
+          "page style");
+    const TemplateControl fixed[] = {
+        {144, "Static", SS_LEFT, 0, 6, 6, 282, 12, "4 band dynamics and limiter"},
+        {181, "Button", BS_AUTOCHECKBOX, 0, 16, 26, 70, 10, "Enable"},
+        {190, "Button", BS_AUTOCHECKBOX, 0, 175, 26, 91, 10, "AGC"},
+        {188, "Button", BS_AUTOCHECKBOX, 0, 270, 26, 80, 10, "Multiband"},
+        {161, "Edit", 0, ES_NUMBER | ES_AUTOHSCROLL, 16, 82, 30, 11, nullptr},
+        {162, "Edit", 0, ES_NUMBER | ES_AUTOHSCROLL, 16, 106, 30, 11, nullptr},
+        {163, "Edit", 0, ES_NUMBER | ES_AUTOHSCROLL, 16, 130, 30, 11, nullptr},
+        {132, "Static", SS_LEFT, 0, 314, 48, 40, 130, ""},
+        {221, "msctls_trackbar32", 0, trackbarStyle, 56, 172, 50, 12, nullptr},
+        {222, "msctls_trackbar32", 0, trackbarStyle, 56, 188, 50, 12, nullptr},
+        {321, "Static", SS_RIGHT, 0, 106, 172, 30, 10, nullptr},
+        {322, "Static", SS_RIGHT, 0, 106, 188, 30, 10, nullptr},
+        {189, "Button", BS_AUTOCHECKBOX, 0, 160, 172, 56, 10, "Soft clip 1"},
+        {187, "Button", BS_AUTOCHECKBOX, 0, 220, 172, 56, 10, "Soft clip 2"},
+        {191, "Button", BS_AUTOCHECKBOX, 0, 160, 186, 80, 10, "Limiter"},
+        {151, "Button", BS_PUSHBUTTON, 0, 160, 200, 80, 14, "Limiter config"},
+        {133, "ComboBox", 0, CBS_DROPDOWN, 270, 184, 90, 0, nullptr},
+        {152, "Button", BS_PUSHBUTTON, 0, 270, 200, 30, 14, "Add"},
+        {153, "Button", BS_PUSHBUTTON, 0, 304, 200, 30, 14, "Del"},
+    };
+    for (const TemplateControl& c : fixed) check_control(page, c, "page");
+    for (int b = 0; b < 4; ++b) {
+        for (int c = 0; c < 4; ++c) {
+            check_control(page, {201 + 4 * b + c, "msctls_trackbar32", 0, trackbarStyle,
+                                 56 + 52 * c, 72 + 24 * b, 50, 12, nullptr},
+                          "page");
+            check_control(page, {301 + 4 * b + c, "Static", SS_RIGHT, 0, 72 + 52 * c,
+                                 62 + 24 * b, 30, 10, nullptr},
+                          "page");
+        }
+        check_control(page, {183 + b, "Button", BS_AUTOCHECKBOX, 0, 270, 72 + 24 * b, 40, 10, "Solo"},
+                      "page");
+    }
+    const DWORD comboStyle = static_cast<DWORD>(GetWindowLongA(GetDlgItem(page, 133), GWL_STYLE));
+    check((comboStyle & 3) == CBS_DROPDOWN, "preset combo box is a drop-down with an edit field");
+}
+
+void check_limiter_template(HWND limiter) {
+    check_client_size(limiter, 344, 128, "limiter dialog");
+    const DWORD style = static_cast<DWORD>(GetWindowLongA(limiter, GWL_STYLE));
+    const DWORD wanted = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    check((style & wanted) == wanted, "limiter dialog style");
+    const int rows[6] = {10, 24, 38, 60, 74, 88};
+    for (int i = 0; i < 6; ++i) {
+        check_control(limiter, {201 + i, "msctls_trackbar32", 0, trackbarStyle, 78, rows[i], 80, 12,
+                                nullptr},
+                      "limiter");
+        check_control(limiter, {301 + i, "Static", SS_LEFT, 0, 166, rows[i], 40, 12, nullptr},
+                      "limiter");
+    }
+    check_control(limiter, {141, "Button", BS_DEFPUSHBUTTON, 0, 82, 108, 48, 14, "Close"},
+                  "limiter");
+    check_control(limiter, {131, "Static", SS_LEFT, 0, 208, 6, 130, 116, ""}, "limiter");
+}
+
 // ---- The scenario -------------------------------------------------------------
 
 void check_default_labels(HWND page) {
@@ -418,6 +538,7 @@ void check_limiter(HWND page) {
     HWND limiter = open_limiter(page);
     check(limiter != nullptr, "limiter dialog opens");
     if (limiter == nullptr) return;
+    check_limiter_template(limiter);
     for (int i = 0; i < 6; ++i) check_text(limiter, 301 + i, limiterDefaults[i], "limiter label");
     check(trackbar_position(limiter, 205) == 201, "ratio trackbar at 201");
 
@@ -465,6 +586,7 @@ DWORD WINAPI driver_thread(void*) {
     HWND page = select_tab(1);
     check(page != nullptr, "Enhancer 2 page");
     if (page != nullptr) {
+        check_page_template(page);
         if (!checked(page, 181)) SendDlgItemMessageA(page, 181, BM_CLICK, 0, 0);
         check(checked(page, 181), "engine enabled");
         check_default_labels(page);
