@@ -35,9 +35,10 @@ void draw_trace(HDC dc, const float* values, int width, int height, COLORREF col
 }
 
 void draw_transfer_curve(HDC dc, int width, int height) {
-    float* work = static_cast<float*>(malloc(static_cast<size_t>(width) * sizeof(float)));
+    // calloc checks the size products, which could wrap for absurd widths.
+    float* work = static_cast<float*>(calloc(static_cast<size_t>(width), sizeof(float)));
     GraphPoint* points =
-        static_cast<GraphPoint*>(malloc((static_cast<size_t>(width) + 1) * sizeof(GraphPoint)));
+        static_cast<GraphPoint*>(calloc(static_cast<size_t>(width) + 1, sizeof(GraphPoint)));
     if (work != nullptr && points != nullptr) {
         const int count =
             transfer_points(settings.multibandParams.limiter, width, height, work, points);
