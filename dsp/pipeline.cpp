@@ -9,7 +9,10 @@
 #include "dsp/multiband.h"
 #include "settings/plugin_settings.h"
 
-thread_local bool audio_thread_active = false;
+static thread_local bool audio_thread_active = false;
+
+bool audioThreadActive() { return audio_thread_active; }
+void setAudioThreadActive(bool active) { audio_thread_active = active; }
 
 PeakPair measurePeaks(const int16_t* samples, int frames, int channels) {
     PeakPair peaks{0, 0};

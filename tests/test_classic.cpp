@@ -214,9 +214,9 @@ TEST_F(ClassicCoefficientsTest, OnlyAResetTouchesTheGain) {
     // On the audio thread the reset and the coefficients apply at once.
     settings.classicGain = 2.0f;
     store_relaxed(settings.amp_max, uint8_t{20});
-    audio_thread_active = true;
+    setAudioThreadActive(true);
     computeClassicCoefficients(1, 1, 48000, 2);
-    audio_thread_active = false;
+    setAudioThreadActive(false);
     EXPECT_EQ(settings.classicGain, 1.0f);
     EXPECT_FLOAT_EQ(settings.engineClassic.gainCeiling, 2.8f);
 }
