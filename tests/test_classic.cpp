@@ -183,6 +183,20 @@ TEST_F(ClassicCoefficientsTest, RateZeroGivesThe44100Steps) {
     EXPECT_FLOAT_EQ(settings.gainDownStep, 0.028f);
 }
 
+// Each step is stored as a float before the rate scaling and again after it.
+TEST_F(ClassicCoefficientsTest, StepsRoundedBeforeAndAfterScaling) {
+    store_relaxed(settings.amp_max, uint8_t{179});
+    store_relaxed(settings.amp_up, uint8_t{92});
+    store_relaxed(settings.amp_dwn, uint8_t{55});
+    computeClassicCoefficients(1, 0, 8000, 2);
+    volatile float stored = static_cast<float>(0.001 * 45 + 0.004);
+    const float expected = static_cast<float>(static_cast<double>(stored) * (44100.0 / 8000));
+    EXPECT_EQ(settings.gainDownStep, expected);
+    // Scaling the unrounded value lands one float higher here.
+    volatile double unrounded = 0.001 * 45 + 0.004;
+    EXPECT_NE(settings.gainDownStep, static_cast<float>(unrounded * (44100.0 / 8000)));
+}
+
 TEST_F(ClassicCoefficientsTest, RangeEnds) {
     store_relaxed(settings.amp_max, uint8_t{0});
     store_relaxed(settings.amp_up, uint8_t{0});
