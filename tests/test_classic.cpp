@@ -653,7 +653,7 @@ TEST_F(ClassicEnhancerTest, LongBlocksMatchOnePass) {
         for (int16_t& v : samples) v = static_cast<int16_t>(v / 8);
         const int64_t capacity = analysisBufferLength / k.channels;
         for (int64_t seam = capacity; seam < k.frames; seam += capacity - 151)
-            for (int64_t f = seam - 1; f <= seam + 1; ++f)
+            for (int64_t f = seam - 1; f <= std::min<int64_t>(seam + 1, k.frames - 1); ++f)
                 for (int ch = 0; ch < k.channels; ++ch)
                     samples[f * k.channels + ch] = static_cast<int16_t>(f % 2 ? 31000 : -31000);
         std::vector<int16_t> expected = samples;
