@@ -4,7 +4,11 @@
 
 #include "dsp/engine_types.h"
 
+// Designs the three crossovers (both channels) from crossoverHz[0..2]; the
+// states s1, s2 are left alone. A frequency of 0 gives an unused section.
 void designCrossovers(CrossoverBank& bank, const uint16_t crossoverHz[4], int sampleRate);
 
+// Filters the interleaved `low` in place through crossover k (low-pass output
+// stays in `low`, the remainder goes to `high`); sampleCount counts samples.
 void splitBand(float* low, float* high, CrossoverBank& bank, int k, int sampleCount,
                int channels);

@@ -1,9 +1,287 @@
-// Multiband processor. Stub until the multiband work lands.
+// Multiband processor: input AGC, band split with a 10 ms delay and a
+// lookahead gain computer per band, solo, level, stereo, soft clip, limiter,
+// and the read-outs for the configuration pages.
 #include "dsp/multiband.h"
 
-void processMultiband(int16_t*, int, int) {}
-float computeBandGain(float*, int, int, float gain, float, float, float, float, float*) {
-    return gain;
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "dsp/crossover.h"
+#include "dsp/limiter.h"
+#include "settings/plugin_settings.h"
+
+int multibandFailAfter = -1;
+
+// Larger blocks than this (far beyond any host's) are treated as unobtainable.
+constexpr long long maxBlockSamples = 1LL << 24;
+
+int multibandDelayFrames(int rate, int channels) {
+    if (rate <= 0 || channels <= 0) return 0;
+    int frames = rate / 100;
+    if (frames * static_cast<long long>(channels) > bandHistoryLength)
+        frames = bandHistoryLength / channels;
+    return frames;
 }
-void attachTraceBuffer(TraceBuffer*) {}
-void detachTraceBuffer() {}
+
+template <int Channels>
+static float band_gain(float* p, int n, float g, float up, float down, float maxGain,
+                       float threshold, double* sum, int lookahead) {
+    const int ahead = lookahead * Channels;
+    const double limit = threshold;
+    for (int i = 0; i < n; i += Channels) {
+        p[i] = p[i] * g;
+        float m = std::fabs(p[i + ahead]);
+        if constexpr (Channels == 2) {
+            p[i + 1] = p[i + 1] * g;
+            const float right = std::fabs(p[i + 1 + ahead]);
+            if (right > m) m = right;
+        }
+        if (limit < static_cast<double>(g) * m)
+            g = g - down;
+        else if (g < maxGain)
+            g = g + up;
+        if (sum != nullptr) *sum += g;
+    }
+    return g;
+}
+
+float computeBandGain(float* p, int n, int channels, float gain, float up, float down,
+                      float maxGain, float threshold, float* readout, int lookahead) {
+    if (lookahead < 0) lookahead = 0;
+    double sum = 0.0;
+    double* total = readout != nullptr ? &sum : nullptr;
+    float g = channels == 2
+                  ? band_gain<2>(p, n, gain, up, down, maxGain, threshold, total, lookahead)
+                  : band_gain<1>(p, n, gain, up, down, maxGain, threshold, total, lookahead);
+    if (g > maxGain) g = maxGain;
+    const int frames = channels > 0 ? n / channels : 0;
+    if (readout != nullptr && frames > 0) *readout = static_cast<float>(sum / frames);
+    return g;
+}
+
+// The trace buffer hand-over: the audio thread announces a trace write before
+// it looks at the pointer and withdraws the announcement after its last write;
+// the dialog withdraws the pointer and then waits for any announced write to
+// end. Both sides use sequentially consistent operations, so either the audio
+// thread sees the null pointer or the dialog sees the announcement.
+static TraceBuffer* begin_trace_writes() {
+    MultibandState& state = settings.multiband;
+    std::atomic_ref<uint32_t>(state.traceBlockActive).store(1, std::memory_order_seq_cst);
+    return std::atomic_ref<TraceBuffer*>(state.traceBuffer).load(std::memory_order_seq_cst);
+}
+
+static void end_trace_writes() {
+    std::atomic_ref<uint32_t>(settings.multiband.traceBlockActive)
+        .store(0, std::memory_order_seq_cst);
+}
+
+void attachTraceBuffer(TraceBuffer* buffer) {
+    std::atomic_ref<TraceBuffer*>(settings.multiband.traceBuffer)
+        .store(buffer, std::memory_order_seq_cst);
+}
+
+void detachTraceBuffer() {
+    MultibandState& state = settings.multiband;
+    std::atomic_ref<TraceBuffer*>(state.traceBuffer).store(nullptr, std::memory_order_seq_cst);
+    std::atomic_ref<uint32_t> active(state.traceBlockActive);
+    while (active.load(std::memory_order_seq_cst) != 0) {
+        // A block's trace writes take microseconds; wait them out.
+    }
+}
+
+static float* obtain_buffer(long long count) {
+    if (multibandFailAfter == 0) {
+        multibandFailAfter = -1;
+        return nullptr;
+    }
+    if (multibandFailAfter > 0) --multibandFailAfter;
+    // At least one element, so that an empty history never asks for 0 bytes.
+    return static_cast<float*>(std::malloc(static_cast<size_t>(count + 1) * sizeof(float)));
+}
+
+// The five per-block buffers: four bands of n + D * channels samples and the
+// input of n samples. All or none.
+static bool obtain_buffers(float* (&band)[4], float*& input, int span, int n) {
+    input = obtain_buffer(n);
+    for (int b = 0; b < 4; ++b) band[b] = input != nullptr ? obtain_buffer(span) : nullptr;
+    bool complete = input != nullptr;
+    for (float* p : band) complete = complete && p != nullptr;
+    if (!complete) {
+        std::free(input);
+        for (float* p : band) std::free(p);
+    }
+    return complete;
+}
+
+int16_t multibandOutputSample(float y) {
+    const double v = 32767.0 * y;
+    if (v >= 32767.0) return 32767;
+    if (v <= -32767.0) return -32767;
+    if (v == v) return static_cast<int16_t>(static_cast<int>(v));
+    return 0;
+}
+
+// One channel's input AGC step: the sample is scaled with the gain before
+// the gain moves on.
+static inline void agc_step(float* x, double& gain) {
+    const float y = static_cast<float>(*x * gain);
+    *x = y;
+    if (y >= 0.8)
+        gain -= 0.004;
+    else
+        gain += 0.000004;
+    if (gain < 1.0) gain = 1.0;
+    if (gain > 4.0) gain = 4.0;
+}
+
+static void run_input_agc(float* input, int n, int channels) {
+    MultibandState& state = settings.multiband;
+    double gain[2] = {load_relaxed(state.agcGains[0]), load_relaxed(state.agcGains[1])};
+    if (channels == 2) {
+        // Independent gains: both channels' chains run side by side.
+        for (int p = 0; p + 1 < n; p += 2) {
+            agc_step(input + p, gain[0]);
+            agc_step(input + p + 1, gain[1]);
+        }
+    } else {
+        for (int p = 0; p < n; ++p) agc_step(input + p, gain[0]);
+    }
+    store_relaxed(state.agcGains[0], gain[0]);
+    if (channels == 2) store_relaxed(state.agcGains[1], gain[1]);
+}
+
+// Splits the input into the active bands, delays each by D frames through its
+// history and runs its gain computer; leaves the band sum (or the solo band)
+// in band[0].
+static void run_bands(float* const band[4], const float* input, int n, int channels, int delay,
+                      const MultibandParams& params, unsigned solo, bool readouts) {
+    MultibandState& state = settings.multiband;
+    const int span = delay * channels;
+    const size_t blockBytes = static_cast<size_t>(n) * sizeof(float);
+    const size_t historyBytes = static_cast<size_t>(span) * sizeof(float);
+
+    memcpy(band[0], input, blockBytes);
+    int active = 1;
+    for (int j = 0; j < 3 && params.crossoverHz[j] != 0; ++j) {
+        splitBand(band[j], band[j + 1], state.crossovers, j, n, channels);
+        ++active;
+    }
+
+    // Below 15000 Hz the delay is shorter than the lookahead: look only as far
+    // as the buffer reaches.
+    const int lookahead = delay < bandLookaheadFrames ? delay : bandLookaheadFrames;
+    for (int j = 0; j < active; ++j) {
+        float* p = band[j];
+        memmove(p + span, p, blockBytes);
+        memcpy(p, state.bandHistories[j], historyBytes);
+        memcpy(state.bandHistories[j], p + n, historyBytes);
+        const BandParams& b = params.bands[j];
+        float readout = 0.0f;
+        const float gain = computeBandGain(
+            p, n, channels, static_cast<float>(state.bandGains[j]), static_cast<float>(b.upStep),
+            static_cast<float>(b.downStep), static_cast<float>(b.maxGain),
+            static_cast<float>(b.threshold), readouts ? &readout : nullptr, lookahead);
+        store_relaxed(state.bandGains[j], static_cast<double>(gain));
+        if (readouts) store_relaxed(state.bandGainReadouts[j], readout);
+    }
+
+    if (solo >= 1 && solo <= 4) {
+        // A solo band beyond the active ones carries nothing: silence.
+        if (static_cast<int>(solo) > active)
+            memset(band[0], 0, blockBytes);
+        else if (solo > 1)
+            memcpy(band[0], band[solo - 1], blockBytes);
+        return;
+    }
+    float* sum = band[0];
+    for (int j = 1; j < active; ++j) {
+        const float* add = band[j];
+        for (int i = 0; i < n; ++i) sum[i] = sum[i] + add[i];
+    }
+}
+
+void processMultiband(int16_t* samples, int frames, int channels) {
+    if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
+    const long long total = static_cast<long long>(frames) * channels;
+    if (total > maxBlockSamples) return;
+    const int n = static_cast<int>(total);
+
+    const int rate = load_relaxed(settings.sample_rate);
+    const MultibandParams& params = settings.engineMultiband;
+    MultibandState& state = settings.multiband;
+    const unsigned solo = load_relaxed(state.soloBand);
+    const bool readouts = load_relaxed(state.bandReadoutsOn) != 0;
+
+    const int delay = multibandDelayFrames(rate, channels);
+    const int span = n + delay * channels;
+    float* band[4];
+    float* input;
+    if (!obtain_buffers(band, input, span, n)) return;  // block and state untouched
+
+    for (int i = 0; i < n; ++i) {
+        const int s = samples[i];
+        input[i] = s == 0 ? 1e-8f : static_cast<float>(s / 32767.0);
+    }
+
+    if (params.agcOn) run_input_agc(input, n, channels);
+
+    float* out = input;
+    if (params.multibandOn) {
+        run_bands(band, input, n, channels, delay, params, solo, readouts);
+        out = band[0];
+    }
+
+    if (params.level != 1.0)
+        for (int i = 0; i < n; ++i) out[i] = static_cast<float>(out[i] * params.level);
+
+    if (channels == 2 && params.stereoPercent != 0) {
+        const int percent = params.stereoPercent;
+        for (int i = 0; i < n; i += 2) {
+            const float l = out[i];
+            const float r = out[i + 1];
+            out[i] = static_cast<float>(l - percent * static_cast<double>(r) / 100.0);
+            out[i + 1] = static_cast<float>(r - percent * static_cast<double>(l) / 100.0);
+        }
+    }
+
+    if (params.softClipMode == 1 || params.softClipMode == 2) softClip(out, n, params.softClipMode);
+
+    TraceBuffer* trace = begin_trace_writes();
+    if (trace != nullptr)
+        for (int i = 0; i < traceLength && i * channels < n; ++i)
+            store_relaxed(trace->values[traceLength + i], out[i * channels]);
+
+    if (params.limiterOn) {
+        float* S = band[2];
+        float* E = band[1];
+        const int historySamples = delay * channels;
+        const size_t historyBytes = static_cast<size_t>(historySamples) * sizeof(float);
+        memcpy(S, settings.limiterHistory, historyBytes);
+        memcpy(S + historySamples, out, static_cast<size_t>(n) * sizeof(float));
+        memcpy(settings.limiterHistory, S + n, historyBytes);
+
+        const LimiterParams& lp = params.limiter;
+        const float attack = static_cast<float>(lp.attackMs);
+        const int lookahead = limiterLookahead(attack, rate, delay);
+        const int hold = limiterHoldSamples(lp.holdMs, rate);
+        limiterEnvelope(S, E, n, span, channels, rate, attack, lp.releaseMs, lookahead, hold,
+                        settings.limiterState);
+        applyLimiterCurve(S, E, n, channels, static_cast<float>(lp.thresholdDb),
+                          static_cast<float>(lp.kneeDb), static_cast<float>(lp.ratio),
+                          static_cast<float>(lp.ceilingDb - lp.thresholdDb));
+        if (trace != nullptr)
+            for (int i = 0; i < traceLength && (i + delay) * channels < n; ++i) {
+                const int p = (i + delay) * channels;
+                store_relaxed(trace->values[i], S[p]);
+                store_relaxed(trace->values[2 * traceLength + i], E[p]);
+            }
+        out = S;
+    }
+    end_trace_writes();
+
+    for (int i = 0; i < n; ++i) samples[i] = multibandOutputSample(out[i]);
+    std::free(input);
+    for (float* p : band) std::free(p);
+}

@@ -8,7 +8,9 @@
 // any value above 0 also sets the AGC gains to 1.0. Rate 0 means 44100 Hz.
 void parseMultibandStrings(int flags, int sampleRate, int channels);
 
-// Pure conversion of three strings into parameters (no state touched).
+// Pure conversion of three strings into parameters (no state touched): the
+// fields at their fixed positions, steps scaled by 44100 / rate (0 = 44100).
+// Reads whole fields: the three pointers must reach 50, 90 and 60 characters.
 MultibandParams convertMultibandStrings(const char* multi1, const char* multi2,
                                         const char* limiter, int sampleRate);
 
@@ -32,6 +34,8 @@ struct MultibandSnapshot {
 };
 extern MultibandSnapshot multiband_snapshot;
 
+// Number 20 copies multiband_snapshot (null pieces are skipped), 21..29 the
+// built-in rows; anything else does nothing. Does not parse.
 void loadMultibandPreset(int number);
 
 constexpr int multibandPresetRecordSize = 300;
@@ -39,4 +43,6 @@ constexpr int multibandPresetRecordSize = 300;
 void formatMultibandPresetRecord(char* out, int size, const char* name);
 // Returns 1 when the record had all three separators and was applied, else 0.
 int applyMultibandPresetRecord(const char* record);
+// The name of a record: the text after its last '#'; null when the record has
+// no '#' at all (the page ends its listing at such a record).
 const char* multibandPresetRecordName(const char* record);
