@@ -67,9 +67,9 @@ void prepare(int enhance, bool equalizer) {
     store_relaxed(settings.sample_rate, int32_t{rate});
     store_relaxed(settings.channel_count, int32_t{channels});
     store_relaxed(settings.bits_per_sample, int32_t{16});
-    audio_thread_active = true;
+    setAudioThreadActive(true);
     computeClassicCoefficients(1, 1, rate, channels);
-    audio_thread_active = false;
+    setAudioThreadActive(false);
 }
 
 void runChain(benchmark::State& state, int enhance, bool equalizer) {
