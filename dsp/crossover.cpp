@@ -23,15 +23,18 @@ void designCrossovers(CrossoverBank& bank, const uint16_t crossoverHz[4], int sa
         s.a1 = static_cast<float>(2.0 * (k1 * k1 - 1.0) * n);
         s.a2 = static_cast<float>((1.0 - k1 / q + k1 * k1) * n);
 
-        CrossoverSection& right = bank.sections[2 * k + 1];
-        right.b0 = s.b0;
-        right.b1 = s.b1;
-        right.b2 = s.b2;
-        right.a1 = s.a1;
-        right.a2 = s.a2;
-        right.normalisedFrequency = s.normalisedFrequency;
-        right.q = s.q;
+        copyCrossoverCoefficients(bank.sections[2 * k + 1], s);
     }
+}
+
+void copyCrossoverCoefficients(CrossoverSection& to, const CrossoverSection& from) {
+    to.b0 = from.b0;
+    to.b1 = from.b1;
+    to.b2 = from.b2;
+    to.a1 = from.a1;
+    to.a2 = from.a2;
+    to.normalisedFrequency = from.normalisedFrequency;
+    to.q = from.q;
 }
 
 // One section's step; y, s1 and s2 are rounded to float where stored.

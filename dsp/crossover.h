@@ -12,3 +12,6 @@ void designCrossovers(CrossoverBank& bank, const uint16_t crossoverHz[4], int sa
 // stays in `low`, the remainder goes to `high`); sampleCount counts samples.
 void splitBand(float* low, float* high, CrossoverBank& bank, int k, int sampleCount,
                int channels);
+
+// Copies a section's coefficients, leaving the destination's filter state alone.
+void copyCrossoverCoefficients(CrossoverSection& to, const CrossoverSection& from);

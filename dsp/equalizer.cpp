@@ -15,6 +15,10 @@
 
 #include "settings/plugin_settings.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 EqualizerAllocator equalizerAllocate = &std::malloc;
 
 namespace {
@@ -33,45 +37,122 @@ inline double truncateToInt32(double y) {
     return static_cast<double>(static_cast<int32_t>(y));
 }
 
-// Runs NB bands in series over one channel's or both channels' samples. The
-// state is carried in doubles, which hold the 32-bit integers exactly.
+// One band's memory for one channel, in doubles, which hold the 32-bit
+// integers exactly.
+struct BandMemory {
+    double x0, x1, x2, y1, y2;
+};
+
+inline double filterStep(const ActiveBand& b, BandMemory& m, double v) {
+    m.x2 = m.x1;
+    m.x1 = m.x0;
+    m.x0 = v;
+    const double y = b.b0 * m.x0 + b.b1 * m.x1 + b.b2 * m.x2 - b.a1 * m.y1 - b.a2 * m.y2;
+    m.y2 = m.y1;
+    m.y1 = truncateToInt32(y);
+    return m.y1;
+}
+
+// Runs NB bands in series over one channel's or both channels' samples.
 template <int CH, int NB>
 void runBands(int32_t* work, int64_t frames, const ActiveBand* bands) {
-    double x0[NB][CH], x1[NB][CH], x2[NB][CH], y1[NB][CH], y2[NB][CH];
-    for (int j = 0; j < NB; ++j)
+    ActiveBand coefficients[NB];
+    BandMemory memory[NB][CH];
+    for (int j = 0; j < NB; ++j) {
+        coefficients[j] = bands[j];
         for (int c = 0; c < CH; ++c) {
-            x0[j][c] = bands[j].state->x0[c];
-            x1[j][c] = bands[j].state->x1[c];
-            x2[j][c] = bands[j].state->x2[c];
-            y1[j][c] = bands[j].state->y1[c];
-            y2[j][c] = bands[j].state->y2[c];
+            const EqBandState& s = *bands[j].state;
+            memory[j][c] = BandMemory{static_cast<double>(s.x0[c]), static_cast<double>(s.x1[c]),
+                                      static_cast<double>(s.x2[c]), static_cast<double>(s.y1[c]),
+                                      static_cast<double>(s.y2[c])};
         }
+    }
     for (int64_t f = 0; f < frames; ++f) {
+#pragma GCC unroll 2
         for (int c = 0; c < CH; ++c) {
             double v = work[f * CH + c];
-            for (int j = 0; j < NB; ++j) {
-                const ActiveBand& b = bands[j];
-                x2[j][c] = x1[j][c];
-                x1[j][c] = x0[j][c];
-                x0[j][c] = v;
-                const double y = b.b0 * x0[j][c] + b.b1 * x1[j][c] + b.b2 * x2[j][c] -
-                                 b.a1 * y1[j][c] - b.a2 * y2[j][c];
-                v = truncateToInt32(y);
-                y2[j][c] = y1[j][c];
-                y1[j][c] = v;
-            }
+#pragma GCC unroll 3
+            for (int j = 0; j < NB; ++j) v = filterStep(coefficients[j], memory[j][c], v);
             work[f * CH + c] = static_cast<int32_t>(v);
         }
     }
     for (int j = 0; j < NB; ++j)
         for (int c = 0; c < CH; ++c) {
-            bands[j].state->x0[c] = static_cast<int32_t>(x0[j][c]);
-            bands[j].state->x1[c] = static_cast<int32_t>(x1[j][c]);
-            bands[j].state->x2[c] = static_cast<int32_t>(x2[j][c]);
-            bands[j].state->y1[c] = static_cast<int32_t>(y1[j][c]);
-            bands[j].state->y2[c] = static_cast<int32_t>(y2[j][c]);
+            EqBandState& s = *bands[j].state;
+            const BandMemory& m = memory[j][c];
+            s.x0[c] = static_cast<int32_t>(m.x0);
+            s.x1[c] = static_cast<int32_t>(m.x1);
+            s.x2[c] = static_cast<int32_t>(m.x2);
+            s.y1[c] = static_cast<int32_t>(m.y1);
+            s.y2[c] = static_cast<int32_t>(m.y2);
         }
 }
+
+#if defined(__SSE2__)
+// Both channels of a stereo frame side by side in one register: the two lanes
+// see exactly the scalar operations (SSE2 double arithmetic rounds as scalar
+// code does, and nothing is fused), so the results are the same as one
+// channel after the other.
+struct StereoMemory {
+    __m128d x0, x1, x2, y1, y2;
+};
+
+struct StereoCoefficients {
+    __m128d b0, b1, b2, a1, a2;
+};
+
+inline __m128d truncateToInt32(__m128d y) {
+    y = _mm_min_pd(y, _mm_set1_pd(2147483647.0));  // a NaN lane takes the bound
+    y = _mm_max_pd(y, _mm_set1_pd(-2147483648.0));
+    return _mm_cvtepi32_pd(_mm_cvttpd_epi32(y));
+}
+
+inline __m128d filterStep(const StereoCoefficients& b, StereoMemory& m, __m128d v) {
+    m.x2 = m.x1;
+    m.x1 = m.x0;
+    m.x0 = v;
+    __m128d y = _mm_add_pd(_mm_mul_pd(b.b0, m.x0), _mm_mul_pd(b.b1, m.x1));
+    y = _mm_add_pd(y, _mm_mul_pd(b.b2, m.x2));
+    y = _mm_sub_pd(y, _mm_mul_pd(b.a1, m.y1));
+    y = _mm_sub_pd(y, _mm_mul_pd(b.a2, m.y2));
+    m.y2 = m.y1;
+    m.y1 = truncateToInt32(y);
+    return m.y1;
+}
+
+template <int NB>
+void runBandsStereo(int32_t* work, int64_t frames, const ActiveBand* bands) {
+    StereoCoefficients coefficients[NB];
+    StereoMemory memory[NB];
+    for (int j = 0; j < NB; ++j) {
+        const ActiveBand& b = bands[j];
+        coefficients[j] = StereoCoefficients{_mm_set1_pd(b.b0), _mm_set1_pd(b.b1), _mm_set1_pd(b.b2),
+                                             _mm_set1_pd(b.a1), _mm_set1_pd(b.a2)};
+        const EqBandState& s = *b.state;
+        memory[j] = StereoMemory{_mm_set_pd(s.x0[1], s.x0[0]), _mm_set_pd(s.x1[1], s.x1[0]),
+                                 _mm_set_pd(s.x2[1], s.x2[0]), _mm_set_pd(s.y1[1], s.y1[0]),
+                                 _mm_set_pd(s.y2[1], s.y2[0])};
+    }
+    for (int64_t f = 0; f < frames; ++f) {
+        __m128d v = _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(work + 2 * f)));
+#pragma GCC unroll 3
+        for (int j = 0; j < NB; ++j) v = filterStep(coefficients[j], memory[j], v);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(work + 2 * f), _mm_cvttpd_epi32(v));
+    }
+    for (int j = 0; j < NB; ++j) {
+        EqBandState& s = *bands[j].state;
+        const StereoMemory& m = memory[j];
+        const __m128d* fields[5] = {&m.x0, &m.x1, &m.x2, &m.y1, &m.y2};
+        int32_t* targets[5] = {s.x0, s.x1, s.x2, s.y1, s.y2};
+        for (int k = 0; k < 5; ++k) {
+            double lanes[2];
+            _mm_storeu_pd(lanes, *fields[k]);
+            targets[k][0] = static_cast<int32_t>(lanes[0]);
+            targets[k][1] = static_cast<int32_t>(lanes[1]);
+        }
+    }
+}
+#endif
 
 template <int CH>
 void runBands(int32_t* work, int64_t frames, const ActiveBand* bands, int count) {
@@ -84,10 +165,64 @@ void runBands(int32_t* work, int64_t frames, const ActiveBand* bands, int count)
 }
 
 void runBands(int32_t* work, int64_t frames, int channels, const ActiveBand* bands, int count) {
-    if (channels == 2)
-        runBands<2>(work, frames, bands, count);
-    else
+    if (channels != 2) {
         runBands<1>(work, frames, bands, count);
+        return;
+    }
+#if defined(__SSE2__)
+    switch (count) {
+    case 1: runBandsStereo<1>(work, frames, bands); break;
+    case 2: runBandsStereo<2>(work, frames, bands); break;
+    case 3: runBandsStereo<3>(work, frames, bands); break;
+    default: break;
+    }
+#else
+    runBands<2>(work, frames, bands, count);
+#endif
+}
+
+void clampInPlace(int16_t* samples, int64_t total) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi16(-sampleLimit), high = _mm_set1_epi16(sampleLimit);
+    for (; i + 8 <= total; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + i),
+                         _mm_min_epi16(_mm_max_epi16(v, low), high));
+    }
+#endif
+    for (; i < total; ++i)
+        samples[i] = static_cast<int16_t>(std::clamp<int32_t>(samples[i], -sampleLimit, sampleLimit));
+}
+
+void widenToWork(int32_t* work, const int16_t* samples, int64_t total) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 8 <= total; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(work + i),
+                         _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(work + i + 4),
+                         _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16));
+    }
+#endif
+    for (; i < total; ++i) work[i] = samples[i];
+}
+
+// Saturating to 16 bits first and then clamping equals clamping the 32-bit value.
+void clampFromWork(int16_t* samples, const int32_t* work, int64_t total) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi16(-sampleLimit), high = _mm_set1_epi16(sampleLimit);
+    for (; i + 8 <= total; i += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(work + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(work + i + 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + i),
+                         _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(a, b), low), high));
+    }
+#endif
+    for (; i < total; ++i)
+        samples[i] = static_cast<int16_t>(std::clamp(work[i], -sampleLimit, sampleLimit));
 }
 
 ActiveBand activeBand(const EqCoefficients& c, EqBandState& state) {
@@ -158,9 +293,7 @@ void equalizeBlock(int16_t* samples, int frames, int channels) {
     const int64_t total = int64_t{frames} * channels;
     if (count == 0) {
         // Nothing to filter: the block is only clamped.
-        for (int64_t i = 0; i < total; ++i)
-            samples[i] = static_cast<int16_t>(std::clamp<int32_t>(samples[i], -sampleLimit,
-                                                                  sampleLimit));
+        clampInPlace(samples, total);
         return;
     }
 
@@ -169,9 +302,8 @@ void equalizeBlock(int16_t* samples, int frames, int channels) {
                                                          sizeof(int32_t)));
     // Without a working buffer the block goes on unequalised.
     if (work == nullptr) return;
-    for (int64_t i = 0; i < total; ++i) work[i] = samples[i];
+    widenToWork(work, samples, total);
     runBands(work, frames, channels, bands, count);
-    for (int64_t i = 0; i < total; ++i)
-        samples[i] = static_cast<int16_t>(std::clamp(work[i], -sampleLimit, sampleLimit));
+    clampFromWork(samples, work, total);
     std::free(work);
 }

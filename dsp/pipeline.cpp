@@ -5,11 +5,15 @@
 #include <cstdlib>
 
 #include "dsp/classic.h"
+#include "dsp/crossover.h"
 #include "dsp/equalizer.h"
 #include "dsp/multiband.h"
 #include "settings/plugin_settings.h"
 
-thread_local bool audio_thread_active = false;
+static thread_local bool audio_thread_active = false;
+
+bool audioThreadActive() { return audio_thread_active; }
+void setAudioThreadActive(bool active) { audio_thread_active = active; }
 
 PeakPair measurePeaks(const int16_t* samples, int frames, int channels) {
     PeakPair peaks{0, 0};
@@ -76,17 +80,8 @@ void applyEngineResets(uint32_t resetBits) {
 }
 
 static void adopt_crossover_design(const CrossoverBank& design) {
-    for (int i = 0; i < 6; ++i) {
-        CrossoverSection& s = settings.multiband.crossovers.sections[i];
-        const CrossoverSection& d = design.sections[i];
-        s.b0 = d.b0;
-        s.b1 = d.b1;
-        s.b2 = d.b2;
-        s.a1 = d.a1;
-        s.a2 = d.a2;
-        s.normalisedFrequency = d.normalisedFrequency;
-        s.q = d.q;
-    }
+    for (int i = 0; i < 6; ++i)
+        copyCrossoverCoefficients(settings.multiband.crossovers.sections[i], design.sections[i]);
 }
 
 void adoptEngineParameters() {

@@ -21,7 +21,10 @@ PeakPair measurePeaks(const int16_t* samples, int frames, int channels);
 // True while the calling thread is inside the host's audio callback. The
 // coefficient routines use it to decide whether they may set the engine's own
 // parameters directly (audio thread) or must publish them for the next block.
-extern thread_local bool audio_thread_active;
+// (A function rather than an extern thread_local: the latter's access wrapper
+// trips the null-pointer sanitizer in some compilers.)
+bool audioThreadActive();
+void setAudioThreadActive(bool active);
 
 // Audio thread: adopt the newest published parameter sets and apply the reset
 // requests made since the last block. Called at the start of every block.

@@ -53,7 +53,7 @@ static int32_t modify_samples(DspModule*, int16_t* samples, int32_t frames, int3
     if (bits != 16) return frames;
     if (load_relaxed(settings.init_state) == 0) settings_initialise();
 
-    audio_thread_active = true;
+    setAudioThreadActive(true);
     store_relaxed(settings.sample_rate, rate);
     store_relaxed(settings.channel_count, channels);
     store_relaxed(settings.bits_per_sample, int32_t{16});
@@ -63,7 +63,7 @@ static int32_t modify_samples(DspModule*, int16_t* samples, int32_t frames, int3
     }
     store_relaxed(settings.init_state, int32_t{2});
     if (samples != nullptr) processBlock(samples, frames, channels);
-    audio_thread_active = false;
+    setAudioThreadActive(false);
     return frames;
 }
 

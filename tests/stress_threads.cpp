@@ -68,7 +68,7 @@ TEST_F(StressThreads, PagesChangeEverythingWhileAudioPlays) {
     TraceBuffer* trace = nullptr;
     double sink = 0.0;
     const char digits[] = "0123456789";
-    for (int step = 0; step < 6000; ++step) {
+    for (int step = 0; step < 30000; ++step) {
         switch (rng() % 14) {
             case 0:
                 store_relaxed(settings.enhance, static_cast<uint8_t>(rng() % 3));

@@ -174,6 +174,14 @@ TEST_F(EqualizerFilterTest, OutputSaturatesInsteadOfWrapping) {
         EXPECT_EQ(work[0], positive ? INT32_MAX : INT32_MIN) << "sign " << sign;
         EXPECT_EQ(state.y1[0], work[0]);
     }
+    // Stereo frames saturate the same way, each channel on its own.
+    EqBandState pair{};
+    int32_t frame[4] = {32767, -32767, -32767, 32767};
+    equalizerBand(frame, pair, 1, 2, 1000.0f, boost);
+    EXPECT_EQ(frame[0], c.b0 > 0 ? INT32_MAX : INT32_MIN);
+    EXPECT_EQ(frame[1], c.b0 > 0 ? INT32_MIN : INT32_MAX);
+    EXPECT_EQ(pair.y1[0], frame[0]);
+    EXPECT_EQ(pair.y1[1], frame[1]);
     // A run of samples stays pinned at the bounds rather than wrapping around.
     std::vector<int16_t> block = sine(700, 30000, 44100, 200, 1);
     EqBandState unstable{};

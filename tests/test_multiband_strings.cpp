@@ -240,10 +240,10 @@ TEST_F(MultibandStringsTest, ParseReachesTheEngineBetweenBlocks) {
     EXPECT_EQ(s.s1, 0.125f);  // a redesign keeps the running filter state
 
     // The audio thread's own parse (first block) applies at once.
-    audio_thread_active = true;
+    setAudioThreadActive(true);
     mark_state();
     parseMultibandStrings(3, 44100, 2);
-    audio_thread_active = false;
+    setAudioThreadActive(false);
     EXPECT_NEAR(settings.engineMultiband.bands[0].downStep, 0.0056, 1e-12);
     EXPECT_EQ(settings.multiband.bandGains[2], 1.0);
     EXPECT_EQ(settings.limiterHistory[0], 0.0f);

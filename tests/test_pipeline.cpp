@@ -94,11 +94,11 @@ TEST_F(Pipeline, FormatLimitsStopProcessingButNotTheMeters) {
     EXPECT_EQ(settings.meterPeakOut[0], 32767);
 
     // Exactly 96000 Hz is processed: the classic chain clamps to 32766.
-    std::vector<int16_t> stereo(2 * 400, 32767);
-    process(stereo, 2, 96000);
-    EXPECT_EQ(stereo[0], 32766);
-    std::vector<int16_t> tooFast(2 * 400, 32767);
-    process(tooFast, 2, 96001);
+    std::vector<int16_t> mono(400, 32767);
+    process(mono, 1, 96000);
+    EXPECT_EQ(mono[0], 32766);
+    std::vector<int16_t> tooFast(400, 32767);
+    process(tooFast, 1, 96001);
     EXPECT_EQ(tooFast[0], 32767);
 }
 
