@@ -98,6 +98,14 @@ TEST(LimiterEnvelope, ReleaseZeroIsInstantAndHoldStretchesTheRelease) {
     EXPECT_EQ(held.hold[0], 0);  // run out after 100 samples
     EXPECT_EQ(b[199], static_cast<float>(b[198] * std::exp(-1.0 / 44)));
 
+    // The sample on which the hold count reaches 0 still uses the stretched
+    // coefficient; the plain one follows.
+    LimiterState one{};
+    const std::vector<float> c = envelope_of(s, n, 1, 0, 1, 1, one, 0.0f);
+    EXPECT_EQ(c[11], static_cast<float>(std::exp(-1.0 / 88)));
+    EXPECT_EQ(c[12], static_cast<float>(static_cast<double>(c[11]) *
+                                        static_cast<float>(std::exp(-1.0 / 44))));
+
     // The hold count carries over to the next block.
     LimiterState longHold{};
     envelope_of(s, n, 1, 0, 1, 1000, longHold, 0.0f);

@@ -325,6 +325,48 @@ TEST_F(MultibandProcessor, GainComputerPullsDownAheadOfALoudPassage) {
     EXPECT_FLOAT_EQ(st[3], 0.01f * 0.99f);
 }
 
+TEST_F(MultibandProcessor, GainComputerClimbsAndKeepsItsCeilingAtTheBlockEnd) {
+    // Quiet input at 44100 Hz, u = 051: from 1.0 to a ceiling of 7.03 in about
+    // 194,000 frames (4.4 s). The samples are a power of two, so each scaled
+    // sample shows the gain of its frame exactly.
+    const float x = 1.0f / 1024;
+    const int frames = 200000;
+    std::vector<float> p(frames + 150, x);
+    const float g = computeBandGain(p.data(), frames, 1, 1.0f, 0.0000310608f, 0.0056f, 7.03f,
+                                    0.595f, nullptr);
+    EXPECT_EQ(g, 7.03f);
+    int reached = -1;
+    for (int i = 1; i < frames && reached < 0; ++i)
+        if (p[i] / x >= 7.03f) reached = i;
+    ASSERT_GT(reached, 0);
+    EXPECT_NEAR(reached, 194000, 1940);
+    EXPECT_NEAR(reached / 44100.0, 4.4, 0.05);
+
+    // A gain above the ceiling (after a parse lowered max amp) scales the
+    // whole block and is cut to the ceiling only when the block ends.
+    std::vector<float> q(100 + 150, x);
+    EXPECT_EQ(computeBandGain(q.data(), 100, 1, 3.0f, 0.001f, 0.01f, 1.5f, 0.595f, nullptr),
+              1.5f);
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(q[i], 3.0f * x) << i;
+}
+
+TEST_F(MultibandProcessor, ZeroSamplesEnterAsTheSmallSubstitute) {
+    // The limiter input trace shows the converted samples of a neutral chain:
+    // a zero sample enters as 1e-8, every other one as s / 32767.
+    configure(neutralMulti1, standardMulti2, limiterOff, 44100);
+    auto trace = std::make_unique<TraceBuffer>();
+    attachTraceBuffer(trace.get());
+    Block b = {0, 0, 16384, -1, 0, 32767};
+    process(b, 2);
+    detachTraceBuffer();
+    EXPECT_EQ(trace->values[1000], 1e-8f);
+    EXPECT_EQ(trace->values[1001], static_cast<float>(16384 / 32767.0));
+    EXPECT_EQ(trace->values[1002], 1e-8f);
+    EXPECT_EQ(trace->values[1003], 0.0f);  // beyond the block: untouched
+    EXPECT_EQ(b[0], 0);
+    EXPECT_EQ(b[1], 0);
+}
+
 TEST_F(MultibandProcessor, LowRatesNeverLookPastTheBuffer) {
     // Below 15000 Hz the delay is shorter than the 150-frame lookahead; the
     // address sanitizer build checks every read of this test.
