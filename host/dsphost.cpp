@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -151,9 +152,13 @@ int run(const Options& options) {
 
     // Write beside the output and move into place only once complete.
     const std::string partial = options.output + ".partial";
+    std::error_code ignored;
+    const bool partialExisted = std::filesystem::exists(partial, ignored);
     AudioWriter* writer = audio_open_write(partial, format, error);
     if (writer == nullptr) {
         fprintf(stderr, "dsphost: cannot write %s: %s\n", options.output.c_str(), error.c_str());
+        // The file may have been created before its header could be written.
+        if (!partialExisted) remove(partial.c_str());
         audio_close_read(reader);
         unload_plugin(plugin);
         return 1;

@@ -54,6 +54,19 @@ mkdir -p "$work/a-folder.wav"
 check "output is a folder" runs 1 "cannot move the result" "$work/in.wav" "$work/a-folder.wav"
 check "no partial file" no_partial
 
+# A file size limit makes the writes fail: with no room even for the header the
+# output cannot be created; with a little room the stream breaks off midway.
+limited() {  # limited KIB PATTERN OUTPUT : dsphost under a file size limit
+  local out; out=$( (trap '' XFSZ; ulimit -f "$1"; "$host" -q "$work/in.wav" "$3") 2>&1 ); local got=$?
+  [ "$got" -eq 1 ] || { echo "  exit $got, expected 1: $out"; return 1; }
+  grep -q -- "$2" <<<"$out" || { echo "  no '$2' in: $out"; return 1; }
+}
+check "no room for the header" limited 0 "cannot write" "$work/full.wav"
+check "no partial file after a failed start" no_partial
+check "no room for the stream" limited 40 "writing .*full.wav failed" "$work/full.wav"
+check "no partial file after a broken stream" no_partial
+check "nothing written to a full disk" absent "$work/full.wav"
+
 check "not a library" runs 1 "" --plugin "$work/in.wav" "$work/in.wav" "$work/x.wav"
 check "no export" runs 1 "does not export winampDSPGetHeader2" --plugin "$fakes/fake_no_export.so" "$work/in.wav" "$work/x.wav"
 check "no module 0" runs 1 "offers no module 0" --plugin "$fakes/fake_null_module.so" "$work/in.wav" "$work/x.wav"
