@@ -14,6 +14,8 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <csignal>
+
 #include <unistd.h>
 #endif
 
@@ -92,6 +94,32 @@ int parse_options(int argc, char** argv, Options& options) {
     return 0;
 }
 
+#if !defined(_WIN32)
+// An interrupted run removes the partial output as well. The handler only
+// unlinks the name it was given, which is safe while the file is open.
+char partial_to_remove[4096];
+volatile sig_atomic_t remove_partial_on_signal = 0;
+
+extern "C" void stop_on_signal(int signal_number) {
+    if (remove_partial_on_signal) unlink(partial_to_remove);
+    _exit(128 + signal_number);
+}
+
+void watch_signals(const std::string& partial) {
+    if (partial.size() >= sizeof partial_to_remove) return;
+    memcpy(partial_to_remove, partial.c_str(), partial.size() + 1);
+    remove_partial_on_signal = 1;
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, stop_on_signal);
+}
+
+void unwatch_signals() { remove_partial_on_signal = 0; }
+#else
+// On Windows a file that is still open cannot be removed from the console's
+// signal thread; an interrupted run leaves the partial file.
+void watch_signals(const std::string&) {}
+void unwatch_signals() {}
+#endif
+
 bool replace_file(const std::string& from, const std::string& to) {
 #if defined(_WIN32)
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
@@ -154,11 +182,13 @@ int run(const Options& options) {
     const std::string partial = options.output + ".partial";
     std::error_code ignored;
     const bool partialExisted = std::filesystem::exists(partial, ignored);
+    if (!partialExisted) watch_signals(partial);
     AudioWriter* writer = audio_open_write(partial, format, error);
     if (writer == nullptr) {
         fprintf(stderr, "dsphost: cannot write %s: %s\n", options.output.c_str(), error.c_str());
         // The file may have been created before its header could be written.
         if (!partialExisted) remove(partial.c_str());
+        unwatch_signals();
         audio_close_read(reader);
         unload_plugin(plugin);
         return 1;
@@ -220,10 +250,9 @@ int run(const Options& options) {
         fprintf(stderr, "dsphost: cannot move the result to %s\n", options.output.c_str());
         status = 1;
     }
-    if (status != 0) {
-        remove(partial.c_str());
-        return status;
-    }
+    if (status != 0) remove(partial.c_str());
+    unwatch_signals();
+    if (status != 0) return status;
     if (!options.quiet) {
         printf("dsphost: %lld frames (%.2f s, %d ch, %d Hz); peak in %s, out %s; "
                "%lld output samples at full scale\n",

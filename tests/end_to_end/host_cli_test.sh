@@ -67,6 +67,25 @@ check "no room for the stream" limited 40 "writing .*full.wav failed" "$work/ful
 check "no partial file after a broken stream" no_partial
 check "nothing written to a full disk" absent "$work/full.wav"
 
+# Interrupted while the input still streams in through a pipe: the partial
+# output goes with the process.
+interrupted() {
+  rm -f "$work/pipe.wav" && mkfifo "$work/pipe.wav" || return 1
+  "$host" -q "$work/pipe.wav" "$work/cut.wav" & local pid=$!
+  exec 9>"$work/pipe.wav"
+  head -c 100044 "$work/in.wav" >&9  # the header and a quarter of the data
+  local i
+  for i in $(seq 100); do [ -s "$work/cut.wav.partial" ] && break; sleep 0.1; done
+  [ -s "$work/cut.wav.partial" ] || { echo "  the run never started writing"; exec 9>&-; kill "$pid"; return 1; }
+  kill -TERM "$pid"
+  wait "$pid"; local got=$?
+  exec 9>&-
+  [ "$got" -eq 143 ] || { echo "  exit $got, expected 143"; return 1; }
+}
+check "interrupted by a signal" interrupted
+check "no partial file after an interruption" no_partial
+check "nothing written when interrupted" absent "$work/cut.wav"
+
 check "not a library" runs 1 "" --plugin "$work/in.wav" "$work/in.wav" "$work/x.wav"
 check "no export" runs 1 "does not export winampDSPGetHeader2" --plugin "$fakes/fake_no_export.so" "$work/in.wav" "$work/x.wav"
 check "no module 0" runs 1 "offers no module 0" --plugin "$fakes/fake_null_module.so" "$work/in.wav" "$work/x.wav"
