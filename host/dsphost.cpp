@@ -102,7 +102,9 @@ volatile sig_atomic_t remove_partial_on_signal = 0;
 
 extern "C" void stop_on_signal(int signal_number) {
     if (remove_partial_on_signal) unlink(partial_to_remove);
-    _exit(128 + signal_number);
+    // Die of the signal as if there were no handler (delivered on return).
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
 }
 
 void watch_signals(const std::string& partial) {
@@ -112,7 +114,10 @@ void watch_signals(const std::string& partial) {
     for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, stop_on_signal);
 }
 
-void unwatch_signals() { remove_partial_on_signal = 0; }
+void unwatch_signals() {
+    remove_partial_on_signal = 0;
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+}
 #else
 // On Windows a file that is still open cannot be removed from the console's
 // signal thread; an interrupted run leaves the partial file.
