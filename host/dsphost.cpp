@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -176,6 +178,17 @@ int run(const Options& options) {
         return 1;
     }
 
+    // The block buffer comes first, so that a lack of memory stops the run
+    // before anything is written.
+    const size_t blockSamples = static_cast<size_t>(options.block) * static_cast<size_t>(format.channels);
+    std::unique_ptr<int16_t[]> block(new (std::nothrow) int16_t[blockSamples]);
+    if (block == nullptr) {
+        fprintf(stderr, "dsphost: not enough memory for blocks of %ld frames of %d channels\n",
+                options.block, format.channels);
+        audio_close_read(reader);
+        return 1;
+    }
+
     LoadedPlugin plugin;
     if (!load_plugin(options.plugin, plugin, error)) {
         fprintf(stderr, "dsphost: %s\n", error.c_str());
@@ -203,13 +216,12 @@ int run(const Options& options) {
     module->Init(module);
 
     const bool progress = !options.quiet && isatty(fileno(stderr)) && format.frames > 0;
-    std::vector<int16_t> block(static_cast<size_t>(options.block) * static_cast<size_t>(format.channels));
     Meter in, out;
     long long done = 0;
     int lastPercent = -1;
     int status = 0;
     for (;;) {
-        long long got = audio_read(reader, block.data(), options.block);
+        long long got = audio_read(reader, block.get(), options.block);
         if (got < 0) {
             fprintf(stderr, "%sdsphost: reading %s failed\n", progress ? "\n" : "", options.input.c_str());
             status = 1;
@@ -217,8 +229,8 @@ int run(const Options& options) {
         }
         if (got == 0) break;
         const long long samples = got * format.channels;
-        in.add(block.data(), samples);
-        int32_t returned = module->ModifySamples(module, block.data(), static_cast<int32_t>(got), 16,
+        in.add(block.get(), samples);
+        int32_t returned = module->ModifySamples(module, block.get(), static_cast<int32_t>(got), 16,
                                                  format.channels, format.rate);
         if (returned != got) {
             fprintf(stderr, "%sdsphost: the plug-in returned %d frames for a block of %lld; "
@@ -227,8 +239,8 @@ int run(const Options& options) {
             status = 1;
             break;
         }
-        out.add(block.data(), samples);
-        if (!audio_write(writer, block.data(), got)) {
+        out.add(block.get(), samples);
+        if (!audio_write(writer, block.get(), got)) {
             fprintf(stderr, "%sdsphost: writing %s failed\n", progress ? "\n" : "", options.output.c_str());
             status = 1;
             break;
