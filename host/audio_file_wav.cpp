@@ -103,7 +103,8 @@ static void fill_header(unsigned char* h, int rate, int channels, uint32_t dataB
     put16(h + 20, 1);
     put16(h + 22, static_cast<uint16_t>(channels));
     put32(h + 24, static_cast<uint32_t>(rate));
-    put32(h + 28, static_cast<uint32_t>(rate * channels * 2));
+    // Unsigned, so an absurd rate read from a file cannot overflow.
+    put32(h + 28, static_cast<uint32_t>(rate) * static_cast<uint32_t>(channels) * 2u);
     put16(h + 32, static_cast<uint16_t>(channels * 2));
     put16(h + 34, 16);
     memcpy(h + 36, "data", 4);

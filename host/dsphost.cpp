@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,8 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <csignal>
+
 #include <unistd.h>
 #endif
 
@@ -91,6 +96,37 @@ int parse_options(int argc, char** argv, Options& options) {
     return 0;
 }
 
+#if !defined(_WIN32)
+// An interrupted run removes the partial output as well. The handler only
+// unlinks the name it was given, which is safe while the file is open.
+char partial_to_remove[4096];
+volatile sig_atomic_t remove_partial_on_signal = 0;
+
+extern "C" void stop_on_signal(int signal_number) {
+    if (remove_partial_on_signal) unlink(partial_to_remove);
+    // Die of the signal as if there were no handler (delivered on return).
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+void watch_signals(const std::string& partial) {
+    if (partial.size() >= sizeof partial_to_remove) return;
+    memcpy(partial_to_remove, partial.c_str(), partial.size() + 1);
+    remove_partial_on_signal = 1;
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, stop_on_signal);
+}
+
+void unwatch_signals() {
+    remove_partial_on_signal = 0;
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+}
+#else
+// On Windows a file that is still open cannot be removed from the console's
+// signal thread; an interrupted run leaves the partial file.
+void watch_signals(const std::string&) {}
+void unwatch_signals() {}
+#endif
+
 bool replace_file(const std::string& from, const std::string& to) {
 #if defined(_WIN32)
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
@@ -142,6 +178,17 @@ int run(const Options& options) {
         return 1;
     }
 
+    // The block buffer comes first, so that a lack of memory stops the run
+    // before anything is written.
+    const size_t blockSamples = static_cast<size_t>(options.block) * static_cast<size_t>(format.channels);
+    std::unique_ptr<int16_t[]> block(new (std::nothrow) int16_t[blockSamples]);
+    if (block == nullptr) {
+        fprintf(stderr, "dsphost: not enough memory for blocks of %ld frames of %d channels\n",
+                options.block, format.channels);
+        audio_close_read(reader);
+        return 1;
+    }
+
     LoadedPlugin plugin;
     if (!load_plugin(options.plugin, plugin, error)) {
         fprintf(stderr, "dsphost: %s\n", error.c_str());
@@ -151,9 +198,15 @@ int run(const Options& options) {
 
     // Write beside the output and move into place only once complete.
     const std::string partial = options.output + ".partial";
+    std::error_code ignored;
+    const bool partialExisted = std::filesystem::exists(partial, ignored);
+    if (!partialExisted) watch_signals(partial);
     AudioWriter* writer = audio_open_write(partial, format, error);
     if (writer == nullptr) {
         fprintf(stderr, "dsphost: cannot write %s: %s\n", options.output.c_str(), error.c_str());
+        // The file may have been created before its header could be written.
+        if (!partialExisted) remove(partial.c_str());
+        unwatch_signals();
         audio_close_read(reader);
         unload_plugin(plugin);
         return 1;
@@ -163,13 +216,12 @@ int run(const Options& options) {
     module->Init(module);
 
     const bool progress = !options.quiet && isatty(fileno(stderr)) && format.frames > 0;
-    std::vector<int16_t> block(static_cast<size_t>(options.block) * static_cast<size_t>(format.channels));
     Meter in, out;
     long long done = 0;
     int lastPercent = -1;
     int status = 0;
     for (;;) {
-        long long got = audio_read(reader, block.data(), options.block);
+        long long got = audio_read(reader, block.get(), options.block);
         if (got < 0) {
             fprintf(stderr, "%sdsphost: reading %s failed\n", progress ? "\n" : "", options.input.c_str());
             status = 1;
@@ -177,8 +229,8 @@ int run(const Options& options) {
         }
         if (got == 0) break;
         const long long samples = got * format.channels;
-        in.add(block.data(), samples);
-        int32_t returned = module->ModifySamples(module, block.data(), static_cast<int32_t>(got), 16,
+        in.add(block.get(), samples);
+        int32_t returned = module->ModifySamples(module, block.get(), static_cast<int32_t>(got), 16,
                                                  format.channels, format.rate);
         if (returned != got) {
             fprintf(stderr, "%sdsphost: the plug-in returned %d frames for a block of %lld; "
@@ -187,8 +239,8 @@ int run(const Options& options) {
             status = 1;
             break;
         }
-        out.add(block.data(), samples);
-        if (!audio_write(writer, block.data(), got)) {
+        out.add(block.get(), samples);
+        if (!audio_write(writer, block.get(), got)) {
             fprintf(stderr, "%sdsphost: writing %s failed\n", progress ? "\n" : "", options.output.c_str());
             status = 1;
             break;
@@ -215,10 +267,9 @@ int run(const Options& options) {
         fprintf(stderr, "dsphost: cannot move the result to %s\n", options.output.c_str());
         status = 1;
     }
-    if (status != 0) {
-        remove(partial.c_str());
-        return status;
-    }
+    if (status != 0) remove(partial.c_str());
+    unwatch_signals();
+    if (status != 0) return status;
     if (!options.quiet) {
         printf("dsphost: %lld frames (%.2f s, %d ch, %d Hz); peak in %s, out %s; "
                "%lld output samples at full scale\n",

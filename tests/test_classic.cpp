@@ -506,6 +506,35 @@ TEST_F(ClassicEnhancerTest, LookaheadNeedsEnoughFramesLeft) {
     }
 }
 
+TEST_F(ClassicEnhancerTest, ThresholdLevelIsPassedOnlyAboveIt) {
+    struct Case {
+        int channels, threshold, ahead;
+        bool reduces;
+    };
+    // 29323 at the default 79, 16367 at 0; at G 10000 the sample ahead must
+    // exceed the level itself.
+    const Case cases[] = {
+        {1, 79, 29323, false}, {1, 79, 29324, true},  {2, 79, -29323, false},
+        {2, 79, -29324, true}, {2, 0, 16367, false},   {2, 0, 16368, true},
+    };
+    for (const Case& c : cases) {
+        settings_reset_to_load_state();
+        ClassicSettings s;
+        s.width = 0;
+        s.channels = c.channels;
+        s.threshold = c.threshold;
+        configure(s);
+        std::vector<int16_t> block(static_cast<size_t>(400 * c.channels), unitSample);
+        block[static_cast<size_t>(151 * c.channels)] = static_cast<int16_t>(c.ahead);  // seen by frame 0
+        const ClassicCoefficients k = settings.engineClassic;
+        enhanceClassic(block.data(), 400, c.channels);
+        const float after = c.reduces ? 1.0f - k.gainDownStep : 1.0f + k.gainUpStep;
+        EXPECT_EQ(block[static_cast<size_t>(c.channels)],
+                  static_cast<int16_t>(10000.0 * static_cast<double>(after)))
+            << c.channels << " channels, threshold " << c.threshold << ", ahead " << c.ahead;
+    }
+}
+
 TEST_F(ClassicEnhancerTest, ThresholdHundredSwitchesLookaheadOff) {
     ClassicSettings s;
     s.width = 0;

@@ -61,10 +61,18 @@ TEST_F(HostInterface, InitInitialisesOnceAndQuitKeepsEverything) {
 
 TEST_F(HostInterface, BlocksOtherThanSixteenBitPassUntouched) {
     module()->Init(module());
+    settings.meterRequest = 1;  // even an open meter sees nothing of them
+    settings.meterPeakIn[0] = 11;
+    settings.meterPeakOut[0] = 12;
     std::vector<int16_t> block = ramp(3 * 600);
     const std::vector<int16_t> before = block;
     EXPECT_EQ(module()->ModifySamples(module(), block.data(), 600, 24, 3, 44100), 600);
     EXPECT_EQ(block, before);
+    EXPECT_EQ(settings.meterPeakIn[0], 11);
+    EXPECT_EQ(settings.meterPeakOut[0], 12);
+    std::vector<int16_t> eightBit = ramp(2 * 100);
+    EXPECT_EQ(module()->ModifySamples(module(), eightBit.data(), 100, 8, 2, 44100), 100);
+    EXPECT_EQ(settings.meterPeakIn[0], 11);
     EXPECT_EQ(settings.sample_rate, 0);
     EXPECT_EQ(settings.channel_count, 0);
     EXPECT_EQ(settings.bits_per_sample, 0);

@@ -54,6 +54,49 @@ mkdir -p "$work/a-folder.wav"
 check "output is a folder" runs 1 "cannot move the result" "$work/in.wav" "$work/a-folder.wav"
 check "no partial file" no_partial
 
+# A file size limit makes the writes fail: with no room even for the header the
+# output cannot be created; with a little room the stream breaks off midway.
+limited() {  # limited KIB PATTERN OUTPUT : dsphost under a file size limit
+  local out; out=$( (trap '' XFSZ; ulimit -f "$1"; "$host" -q "$work/in.wav" "$3") 2>&1 ); local got=$?
+  [ "$got" -eq 1 ] || { echo "  exit $got, expected 1: $out"; return 1; }
+  grep -q -- "$2" <<<"$out" || { echo "  no '$2' in: $out"; return 1; }
+}
+check "no room for the header" limited 0 "cannot write" "$work/full.wav"
+check "no partial file after a failed start" no_partial
+check "no room for the stream" limited 40 "writing .*full.wav failed" "$work/full.wav"
+check "no partial file after a broken stream" no_partial
+check "nothing written to a full disk" absent "$work/full.wav"
+
+# Blocks too large for the memory at hand: refused before anything is written.
+"$wav_tool" make "$work/wide.wav" 44100 1024 20
+short_of_memory() {
+  local out; out=$( (ulimit -v 400000; "$host" -q --block 1000000 "$work/wide.wav" "$work/wide-out.wav") 2>&1 ); local got=$?
+  [ "$got" -eq 1 ] || { echo "  exit $got, expected 1: $out"; return 1; }
+  grep -q "not enough memory for blocks of 1000000 frames of 1024 channels" <<<"$out" || { echo "  no message in: $out"; return 1; }
+}
+check "short of memory" short_of_memory
+check "no partial file when short of memory" no_partial
+check "nothing written when short of memory" absent "$work/wide-out.wav"
+
+# Interrupted while the input still streams in through a pipe: the partial
+# output goes with the process.
+interrupted() {
+  rm -f "$work/pipe.wav" && mkfifo "$work/pipe.wav" || return 1
+  "$host" -q "$work/pipe.wav" "$work/cut.wav" & local pid=$!
+  exec 9>"$work/pipe.wav"
+  head -c 100044 "$work/in.wav" >&9  # the header and a quarter of the data
+  local i
+  for i in $(seq 100); do [ -s "$work/cut.wav.partial" ] && break; sleep 0.1; done
+  [ -s "$work/cut.wav.partial" ] || { echo "  the run never started writing"; exec 9>&-; kill "$pid"; return 1; }
+  kill -TERM "$pid"
+  wait "$pid"; local got=$?
+  exec 9>&-
+  [ "$got" -eq 143 ] || { echo "  exit $got, expected 143"; return 1; }
+}
+check "interrupted by a signal" interrupted
+check "no partial file after an interruption" no_partial
+check "nothing written when interrupted" absent "$work/cut.wav"
+
 check "not a library" runs 1 "" --plugin "$work/in.wav" "$work/in.wav" "$work/x.wav"
 check "no export" runs 1 "does not export winampDSPGetHeader2" --plugin "$fakes/fake_no_export.so" "$work/in.wav" "$work/x.wav"
 check "no module 0" runs 1 "offers no module 0" --plugin "$fakes/fake_null_module.so" "$work/in.wav" "$work/x.wav"
