@@ -684,6 +684,16 @@ void round_reopened() {
     click(181);
     CHECK(!checked(181), "the box is ticked although no tag file could be made");
     RemoveDirectoryA(tag_path().c_str());
+    // A tag file that cannot be deleted (read-only) leaves the box ticked.
+    click(181);
+    CHECK(checked(181) && file_exists(tag_path()), "ticking again did not create the tag file");
+    SetFileAttributesA(tag_path().c_str(), FILE_ATTRIBUTE_READONLY);
+    click(181);
+    CHECK(checked(181), "the box is clear although the tag file could not be deleted");
+    CHECK(file_exists(tag_path()), "the read-only tag file was deleted");
+    SetFileAttributesA(tag_path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    click(181);
+    CHECK(!checked(181) && !file_exists(tag_path()), "the tag file stayed after unticking");
 
     select_tab(0);
     CHECK(preset_count() == 11 && preset_item(10) == "Wine test preset",
@@ -754,6 +764,7 @@ int main(int argc, char** argv) {
     library_folder.resize(library_folder.find_last_of('\\') + 1);
     picture_folder = argv[2];
     DeleteFileA(ini_path().c_str());
+    SetFileAttributesA(tag_path().c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(tag_path().c_str());
     // A tab index out of range from an older file opens the first tab.
     FILE* ini = fopen(ini_path().c_str(), "w");
