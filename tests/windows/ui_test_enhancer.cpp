@@ -429,12 +429,24 @@ void check_frame(HWND p) {
     ScreenToClient(dialog, &origin);
     CHECK(origin.x == (frame.right - inner.right) / 2 && origin.y == (frame.bottom - inner.bottom) / 2 - 6,
           "page at %ld,%ld in a frame of %ldx%ld", origin.x, origin.y, frame.right, frame.bottom);
+    // The move keeps the template's size and puts the page above the tab control.
+    RECT template_size{0, 0, 364, 220};
+    MapDialogRect(p, &template_size);
+    CHECK(inner.right == template_size.right && inner.bottom == template_size.bottom,
+          "page of %ldx%ld, template %ldx%ld", inner.right, inner.bottom, template_size.right,
+          template_size.bottom);
+    CHECK(GetWindow(dialog, GW_CHILD) == p, "the page is not the topmost child of the dialog");
+    // The headings' font is as high as the hidden probe's client area.
+    RECT probe{};
+    GetClientRect(GetDlgItem(dialog, 142), &probe);
     for (int id = 144; id <= 147; ++id) {
         HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageA(p, id, WM_GETFONT, 0, 0));
         LOGFONTA description{};
         CHECK(font != nullptr && GetObjectA(font, sizeof description, &description) > 0 &&
                   description.lfWeight == FW_BOLD,
               "heading %d is not bold", id);
+        CHECK(description.lfHeight == probe.bottom && probe.bottom > 0,
+              "heading %d font height %ld, probe height %ld", id, description.lfHeight, probe.bottom);
     }
     HFONT text_font = reinterpret_cast<HFONT>(SendDlgItemMessageA(p, 181, WM_GETFONT, 0, 0));
     LOGFONTA description{};
