@@ -614,6 +614,40 @@ TEST_F(SettingsFileWrite, ATagFileCreatedLaterForbidsTheFallback) {
     EXPECT_FALSE(fs::exists(profile_folder()));
 }
 
+TEST_F(SettingsFileWrite, ATagFileCreatedLaterMovesTheFileOnlyFromTheNextStart) {
+    write_file(library_ini(), "amp_max=11\n");
+    make_profile_folder();
+    write_file(profile_ini(), "amp_max=22\n");
+    initialise();
+    ASSERT_EQ(settings.use_profile_ini, 1);
+    // The Misc page ticks its box: the tag file appears, but this process
+    // keeps saving where loading chose.
+    settings.local_tag_present = local_tag_file(1);
+    ASSERT_EQ(settings.local_tag_present, 1);
+    settings.amp_max = 33;
+    settings_save();
+    EXPECT_EQ(settings.use_profile_ini, 1);
+    EXPECT_NE(read_file(profile_ini()).find("\namp_max=33\n"), std::string::npos);
+    EXPECT_EQ(read_file(library_ini()), "amp_max=11\n");
+
+    // From the next start on the library's folder is read and written.
+    restart();
+    EXPECT_EQ(settings.use_profile_ini, 0);
+    EXPECT_EQ(settings.local_tag_present, 1);
+    EXPECT_EQ(settings.amp_max, 11);
+    settings.amp_max = 44;
+    settings_save();
+    EXPECT_NE(read_file(library_ini()).find("\namp_max=44\n"), std::string::npos);
+    EXPECT_NE(read_file(profile_ini()).find("\namp_max=33\n"), std::string::npos);
+
+    // Unticking the box again: the profile wins from the start after that.
+    settings.local_tag_present = local_tag_file(2);
+    EXPECT_EQ(settings.local_tag_present, 0);
+    restart();
+    EXPECT_EQ(settings.use_profile_ini, 1);
+    EXPECT_EQ(settings.amp_max, 33);
+}
+
 TEST_F(SettingsFileWrite, AProfileFolderThatVanishedStopsTheSave) {
     make_profile_folder();
     initialise();

@@ -407,6 +407,70 @@ void check_controls(HWND window, const TemplateControl* controls, int count, con
     }
 }
 
+// The character format of the first place where text (case as given)
+// appears in the document; false when it does not appear.
+bool document_format(HWND document, const char* text, CHARFORMATA* format) {
+    FINDTEXTA find{};
+    find.chrg.cpMin = 0;
+    find.chrg.cpMax = -1;
+    find.lpstrText = text;
+    LRESULT at = SendMessageA(document, EM_FINDTEXT, FR_DOWN | FR_MATCHCASE, reinterpret_cast<LPARAM>(&find));
+    if (at < 0) return false;
+    CHARRANGE range{static_cast<LONG>(at), static_cast<LONG>(at + static_cast<LRESULT>(strlen(text)))};
+    SendMessageA(document, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    *format = CHARFORMATA{};
+    format->cbSize = sizeof *format;
+    SendMessageA(document, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(format));
+    return true;
+}
+
+// The About document's look: title at 14 pt, section headings at 12 pt and
+// run-in labels at 11 pt in bold, body text at 11 pt, all in Arial.
+void check_document_formats(HWND document) {
+    struct Expected {
+        const char* text;
+        bool bold;
+        LONG twips;
+    };
+    const Expected expected[] = {
+        {"2.1", true, 280},
+        {"Licence", true, 240},
+        {"freeware", false, 220},
+        {"Manual", true, 240},
+        {"16-bit", false, 220},
+        {"Classic Enhancer", true, 240},
+        {"Max amp:", true, 220},
+        {"Amp raise:", true, 220},
+        {"Amp reduce:", true, 220},
+        {"Threshold:", true, 220},
+        {"Input HP cutoff:", true, 220},
+        {"Stereo width:", true, 220},
+        {"Multiband and Limiter", true, 240},
+        {"Up to four bands", true, 220},
+        {"Level", true, 220},
+        {"Soft clipping", true, 220},
+    };
+    for (const Expected& e : expected) {
+        CHARFORMATA format{};
+        bool found = document_format(document, e.text, &format);
+        CHECK(found, "document lacks '%s'", e.text);
+        if (!found) continue;
+        bool bold = (format.dwEffects & CFE_BOLD) != 0;
+        CHECK((format.dwMask & CFM_BOLD) != 0 && bold == e.bold, "'%s' bold %d, mask %08lx", e.text, bold,
+              static_cast<unsigned long>(format.dwMask));
+        CHECK((format.dwMask & CFM_SIZE) != 0 && format.yHeight == e.twips, "'%s' %ld twips, expected %ld",
+              e.text, format.yHeight, e.twips);
+        CHECK(strcmp(format.szFaceName, "Arial") == 0, "'%s' in '%s'", e.text, format.szFaceName);
+    }
+    // The home-page address is a link.
+    CHARFORMATA format{};
+    CHECK(document_format(document, "://", &format) && (format.dwEffects & CFE_LINK) != 0,
+          "the home-page address is no link");
+    // Back to the top, as the page showed it.
+    SendMessageA(document, EM_SETSEL, 0, 0);
+    SendMessageA(document, WM_VSCROLL, SB_TOP, 0);
+}
+
 // The frame: four tabs, the page centred in it, bold headings.
 void check_frame(HWND p) {
     HWND tabs = GetDlgItem(dialog, 130);
@@ -429,12 +493,24 @@ void check_frame(HWND p) {
     ScreenToClient(dialog, &origin);
     CHECK(origin.x == (frame.right - inner.right) / 2 && origin.y == (frame.bottom - inner.bottom) / 2 - 6,
           "page at %ld,%ld in a frame of %ldx%ld", origin.x, origin.y, frame.right, frame.bottom);
+    // The move keeps the template's size and puts the page above the tab control.
+    RECT template_size{0, 0, 364, 220};
+    MapDialogRect(p, &template_size);
+    CHECK(inner.right == template_size.right && inner.bottom == template_size.bottom,
+          "page of %ldx%ld, template %ldx%ld", inner.right, inner.bottom, template_size.right,
+          template_size.bottom);
+    CHECK(GetWindow(dialog, GW_CHILD) == p, "the page is not the topmost child of the dialog");
+    // The headings' font is as high as the hidden probe's client area.
+    RECT probe{};
+    GetClientRect(GetDlgItem(dialog, 142), &probe);
     for (int id = 144; id <= 147; ++id) {
         HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageA(p, id, WM_GETFONT, 0, 0));
         LOGFONTA description{};
         CHECK(font != nullptr && GetObjectA(font, sizeof description, &description) > 0 &&
                   description.lfWeight == FW_BOLD,
               "heading %d is not bold", id);
+        CHECK(description.lfHeight == probe.bottom && probe.bottom > 0,
+              "heading %d font height %ld, probe height %ld", id, description.lfHeight, probe.bottom);
     }
     HFONT text_font = reinterpret_cast<HFONT>(SendDlgItemMessageA(p, 181, WM_GETFONT, 0, 0));
     LOGFONTA description{};
@@ -521,6 +597,7 @@ void round_with_audio() {
         for (const char* part : {"Manual", "Classic Enhancer", "Multiband and Limiter", "Max amp:",
                                  "Amp raise:", "Soft clipping", "16-bit"})
             CHECK(shown.find(part) != std::string::npos, "document lacks '%s'", part);
+        check_document_formats(document);
     }
     save_dialog_picture("page_about");
     select_tab(1);
@@ -684,6 +761,16 @@ void round_reopened() {
     click(181);
     CHECK(!checked(181), "the box is ticked although no tag file could be made");
     RemoveDirectoryA(tag_path().c_str());
+    // A tag file that cannot be deleted (read-only) leaves the box ticked.
+    click(181);
+    CHECK(checked(181) && file_exists(tag_path()), "ticking again did not create the tag file");
+    SetFileAttributesA(tag_path().c_str(), FILE_ATTRIBUTE_READONLY);
+    click(181);
+    CHECK(checked(181), "the box is clear although the tag file could not be deleted");
+    CHECK(file_exists(tag_path()), "the read-only tag file was deleted");
+    SetFileAttributesA(tag_path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    click(181);
+    CHECK(!checked(181) && !file_exists(tag_path()), "the tag file stayed after unticking");
 
     select_tab(0);
     CHECK(preset_count() == 11 && preset_item(10) == "Wine test preset",
@@ -754,6 +841,7 @@ int main(int argc, char** argv) {
     library_folder.resize(library_folder.find_last_of('\\') + 1);
     picture_folder = argv[2];
     DeleteFileA(ini_path().c_str());
+    SetFileAttributesA(tag_path().c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(tag_path().c_str());
     // A tab index out of range from an older file opens the first tab.
     FILE* ini = fopen(ini_path().c_str(), "w");
