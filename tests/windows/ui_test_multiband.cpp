@@ -424,6 +424,96 @@ void check_default_labels(HWND page) {
     move_trackbar(page, 222, 25);
 }
 
+// ---- The band graph's pixels ------------------------------------------------
+
+struct GraphPicture {
+    int width = 0;
+    int height = 0;
+    std::string pixels;  // 0xRRGGBB per pixel as four bytes, row by row from the top
+    COLORREF at(int x, int y) const {
+        uint32_t v;
+        memcpy(&v, pixels.data() + 4 * (static_cast<size_t>(y) * width + x), 4);
+        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+    }
+};
+
+GraphPicture capture_control(HWND control) {
+    GraphPicture picture;
+    RECT r;
+    GetClientRect(control, &r);
+    picture.width = r.right;
+    picture.height = r.bottom;
+    if (picture.width <= 0 || picture.height <= 0) return picture;
+    HDC dc = GetDC(control);
+    HDC memory = CreateCompatibleDC(dc);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = picture.width;
+    info.bmiHeader.biHeight = -picture.height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, picture.width, picture.height, dc, 0, 0, SRCCOPY);
+        GdiFlush();
+        picture.pixels.assign(static_cast<const char*>(bits),
+                              4 * static_cast<size_t>(picture.width) * picture.height);
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(control, dc);
+    return picture;
+}
+
+// One band graph frame over the response curve: the curve's points never sit
+// in row 0 nor in columns 0 and 1, the unity axis is grey, and only the rows
+// of the first `bands` bands carry a bar.
+void check_band_graph(HWND page, int bands) {
+    // A repaint of the page shows the control's plain background until the
+    // next 200 ms frame; wait for a frame (its grey axis) if need be.
+    GraphPicture p;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        p = capture_control(GetDlgItem(page, 132));
+        if (!p.pixels.empty() && p.at(p.width / 4, 14 * p.height / 100 + 5) == RGB(128, 128, 128))
+            break;
+        Sleep(100);
+    }
+    check(p.width > 4 && p.height > 20 && !p.pixels.empty(), "band graph captured");
+    if (p.pixels.empty()) return;
+    const COLORREF curve = RGB(0, 128, 224);
+    const COLORREF blue = RGB(0, 64, 160);
+    const COLORREF orange = RGB(160, 64, 0);
+    int curvePoints = 0;
+    int curveInRowZero = 0;
+    int curveAtLeft = 0;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (p.at(x, y) == curve) {
+                ++curvePoints;
+                curveInRowZero += y == 0;
+                curveAtLeft += x < 2;
+            }
+    check(curvePoints > p.height / 2, "response curve drawn", std::to_string(curvePoints));
+    check(curveInRowZero == 0, "row 0 of the response curve stays empty");
+    check(curveAtLeft == 0, "curve points of column 0 or 1 are not drawn");
+
+    const int a = 74 * p.height / 100;
+    const int b = 14 * p.height / 100;
+    const int x0 = p.width / 4;
+    check(p.at(x0, b + 5) == RGB(128, 128, 128), "unity axis is grey");
+    check(p.at(x0, b + a - 6) == RGB(128, 128, 128), "unity axis reaches its lower end");
+    for (int band = bands; band < 4; ++band) {
+        int barPixels = 0;
+        for (int y = b + band * (a / 4) + a / 12; y < b + band * (a / 4) + a / 7; ++y)
+            for (int x = 0; x < p.width; ++x) barPixels += p.at(x, y) == blue || p.at(x, y) == orange;
+        check(barPixels == 0, "no bar for an inactive band", std::to_string(band + 1));
+    }
+}
+
 void check_crossovers(HWND page) {
     enter_crossover(page, 161, "0");
     for (int row = 1; row < 4; ++row) {
@@ -438,6 +528,7 @@ void check_crossovers(HWND page) {
     check(IsWindowEnabled(GetDlgItem(page, 162)), "crossover fields stay enabled");
     Sleep(800);  // the response curve of a single band
     save_screenshot(config_dialog, "multiband_one_band.bmp");
+    check_band_graph(page, 1);
 
     enter_crossover(page, 161, "300");
     check(IsWindowEnabled(GetDlgItem(page, 212)) && IsWindowEnabled(GetDlgItem(page, 185)),
