@@ -619,6 +619,54 @@ void check_agc(HWND page) {
 const char* const limiterDefaults[6] = {"-6.0 dB", "40 ms", "0.0 dB", "5.5 dB", "inf : 1",
                                         "2.5 ms"};
 
+int count_colour(const GraphPicture& p, COLORREF colour, int x0 = 0, int y0 = 0, int x1 = -1,
+                 int y1 = -1) {
+    if (x1 < 0) x1 = p.width;
+    if (y1 < 0) y1 = p.height;
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) n += p.at(x, y) == colour;
+    return n;
+}
+
+// Switches the page's limiter while the dialog is open, as a click would.
+void set_page_limiter(HWND page, bool on) {
+    SendDlgItemMessageA(page, 191, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageA(page, WM_COMMAND, MAKEWPARAM(191, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(page, 191)));
+}
+
+// The live graph: input trace, envelope only while the limiter is on, and the
+// transfer curve rising from the bottom left corner.
+void check_limiter_graph(HWND page, HWND limiter) {
+    const COLORREF input = RGB(192, 128, 64);
+    const COLORREF envelope = RGB(208, 64, 176);
+    const COLORREF transfer = RGB(48, 48, 48);
+    GraphPicture g = capture_control(GetDlgItem(limiter, 131));
+    check(g.width > 8 && g.height > 8 && !g.pixels.empty(), "limiter graph captured");
+    if (g.pixels.empty()) return;
+    check(count_colour(g, GetSysColor(COLOR_BTNFACE)) > g.width * g.height / 4,
+          "graph background in the button face colour");
+    check(count_colour(g, input) > 0, "input trace drawn");
+    check(count_colour(g, envelope) > 0, "envelope drawn while the limiter is on");
+    check(count_colour(g, transfer, 0, 3 * g.height / 4, g.width / 8, g.height) > 0,
+          "transfer curve starts at the bottom left");
+    check(count_colour(g, transfer, 0, 0, g.width / 8, g.height / 4) == 0,
+          "transfer curve is low for small inputs");
+
+    // The captured envelope keeps its last values once the engine stops
+    // writing it; the graph must still leave it out.
+    set_page_limiter(page, false);
+    Sleep(1300);
+    g = capture_control(GetDlgItem(limiter, 131));
+    check(count_colour(g, envelope) == 0, "no envelope while the limiter is off");
+    check(count_colour(g, input) > 0, "input trace still drawn with the limiter off");
+    set_page_limiter(page, true);
+    Sleep(1300);
+    g = capture_control(GetDlgItem(limiter, 131));
+    check(count_colour(g, envelope) > 0, "envelope back with the limiter on");
+}
+
 HWND open_limiter(HWND page) {
     PostMessageA(page, WM_COMMAND, MAKEWPARAM(151, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(page, 151)));
@@ -646,6 +694,7 @@ void check_limiter(HWND page) {
     move_trackbar(limiter, 205, 200);
     Sleep(1500);  // a graph frame with live traces
     save_screenshot(limiter, "limiter_dialog.bmp");
+    check_limiter_graph(page, limiter);
 
     PostMessageA(limiter, WM_KEYDOWN, VK_ESCAPE, 0);
     check(wait_until_gone(limiter, 3000), "Escape closes the limiter dialog");
