@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "dsp/classic.h"
 #include "pages/enhancer_page.h"
 #include "settings/plugin_settings.h"
 #include "tests/test_support.h"
@@ -80,6 +81,22 @@ TEST(EnhancerPageEnableRules, EqualizerGroupNeedsItsSwitchOutsideTheMultibandMod
 // ---- Setting changes ----------------------------------------------------------------
 
 class EnhancerPageSettings : public EngineTest {};
+
+// The labels as the page writes them: from the ceiling and steps that its own
+// coefficient call leaves in the settings, with the page rate.
+TEST_F(EnhancerPageSettings, DefaultLabelsFromTheComputedCoefficientsAtEveryRate) {
+    settings_initialise();
+    for (int sample_rate : {0, 22050, 44100, 48000, 96000}) {
+        const int rate = enhancer_page_rate(sample_rate);
+        computeClassicCoefficients(1, 0, rate, 0);
+        EXPECT_EQ(label(stereo_width_label, int{load_relaxed(settings.stereo_width)}), "10 % ");
+        EXPECT_EQ(label(hp_cutoff_label, int{load_relaxed(settings.hpcutoff)}), "off ");
+        EXPECT_EQ(label(max_amp_label, settings.gainCeiling), "6.0 x ") << sample_rate;
+        EXPECT_EQ(label(raise_time_label, settings.gainUpStep, rate), "227 ms ") << sample_rate;
+        EXPECT_EQ(label(reduce_time_label, settings.gainDownStep, rate), "0.8 ms ") << sample_rate;
+        EXPECT_EQ(label(threshold_label, int{load_relaxed(settings.threshold)}), "-1.0 dB ");
+    }
+}
 
 TEST_F(EnhancerPageSettings, CheckBoxesSetTheModes) {
     initialise();

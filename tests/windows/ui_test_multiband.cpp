@@ -424,6 +424,96 @@ void check_default_labels(HWND page) {
     move_trackbar(page, 222, 25);
 }
 
+// ---- The band graph's pixels ------------------------------------------------
+
+struct GraphPicture {
+    int width = 0;
+    int height = 0;
+    std::string pixels;  // 0xRRGGBB per pixel as four bytes, row by row from the top
+    COLORREF at(int x, int y) const {
+        uint32_t v;
+        memcpy(&v, pixels.data() + 4 * (static_cast<size_t>(y) * width + x), 4);
+        return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+    }
+};
+
+GraphPicture capture_control(HWND control) {
+    GraphPicture picture;
+    RECT r;
+    GetClientRect(control, &r);
+    picture.width = r.right;
+    picture.height = r.bottom;
+    if (picture.width <= 0 || picture.height <= 0) return picture;
+    HDC dc = GetDC(control);
+    HDC memory = CreateCompatibleDC(dc);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = picture.width;
+    info.bmiHeader.biHeight = -picture.height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, picture.width, picture.height, dc, 0, 0, SRCCOPY);
+        GdiFlush();
+        picture.pixels.assign(static_cast<const char*>(bits),
+                              4 * static_cast<size_t>(picture.width) * picture.height);
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(control, dc);
+    return picture;
+}
+
+// One band graph frame over the response curve: the curve's points never sit
+// in row 0 nor in columns 0 and 1, the unity axis is grey, and only the rows
+// of the first `bands` bands carry a bar.
+void check_band_graph(HWND page, int bands) {
+    // A repaint of the page shows the control's plain background until the
+    // next 200 ms frame; wait for a frame (its grey axis) if need be.
+    GraphPicture p;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        p = capture_control(GetDlgItem(page, 132));
+        if (!p.pixels.empty() && p.at(p.width / 4, 14 * p.height / 100 + 5) == RGB(128, 128, 128))
+            break;
+        Sleep(100);
+    }
+    check(p.width > 4 && p.height > 20 && !p.pixels.empty(), "band graph captured");
+    if (p.pixels.empty()) return;
+    const COLORREF curve = RGB(0, 128, 224);
+    const COLORREF blue = RGB(0, 64, 160);
+    const COLORREF orange = RGB(160, 64, 0);
+    int curvePoints = 0;
+    int curveInRowZero = 0;
+    int curveAtLeft = 0;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (p.at(x, y) == curve) {
+                ++curvePoints;
+                curveInRowZero += y == 0;
+                curveAtLeft += x < 2;
+            }
+    check(curvePoints > p.height / 2, "response curve drawn", std::to_string(curvePoints));
+    check(curveInRowZero == 0, "row 0 of the response curve stays empty");
+    check(curveAtLeft == 0, "curve points of column 0 or 1 are not drawn");
+
+    const int a = 74 * p.height / 100;
+    const int b = 14 * p.height / 100;
+    const int x0 = p.width / 4;
+    check(p.at(x0, b + 5) == RGB(128, 128, 128), "unity axis is grey");
+    check(p.at(x0, b + a - 6) == RGB(128, 128, 128), "unity axis reaches its lower end");
+    for (int band = bands; band < 4; ++band) {
+        int barPixels = 0;
+        for (int y = b + band * (a / 4) + a / 12; y < b + band * (a / 4) + a / 7; ++y)
+            for (int x = 0; x < p.width; ++x) barPixels += p.at(x, y) == blue || p.at(x, y) == orange;
+        check(barPixels == 0, "no bar for an inactive band", std::to_string(band + 1));
+    }
+}
+
 void check_crossovers(HWND page) {
     enter_crossover(page, 161, "0");
     for (int row = 1; row < 4; ++row) {
@@ -438,6 +528,7 @@ void check_crossovers(HWND page) {
     check(IsWindowEnabled(GetDlgItem(page, 162)), "crossover fields stay enabled");
     Sleep(800);  // the response curve of a single band
     save_screenshot(config_dialog, "multiband_one_band.bmp");
+    check_band_graph(page, 1);
 
     enter_crossover(page, 161, "300");
     check(IsWindowEnabled(GetDlgItem(page, 212)) && IsWindowEnabled(GetDlgItem(page, 185)),
@@ -528,6 +619,54 @@ void check_agc(HWND page) {
 const char* const limiterDefaults[6] = {"-6.0 dB", "40 ms", "0.0 dB", "5.5 dB", "inf : 1",
                                         "2.5 ms"};
 
+int count_colour(const GraphPicture& p, COLORREF colour, int x0 = 0, int y0 = 0, int x1 = -1,
+                 int y1 = -1) {
+    if (x1 < 0) x1 = p.width;
+    if (y1 < 0) y1 = p.height;
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) n += p.at(x, y) == colour;
+    return n;
+}
+
+// Switches the page's limiter while the dialog is open, as a click would.
+void set_page_limiter(HWND page, bool on) {
+    SendDlgItemMessageA(page, 191, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+    SendMessageA(page, WM_COMMAND, MAKEWPARAM(191, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(page, 191)));
+}
+
+// The live graph: input trace, envelope only while the limiter is on, and the
+// transfer curve rising from the bottom left corner.
+void check_limiter_graph(HWND page, HWND limiter) {
+    const COLORREF input = RGB(192, 128, 64);
+    const COLORREF envelope = RGB(208, 64, 176);
+    const COLORREF transfer = RGB(48, 48, 48);
+    GraphPicture g = capture_control(GetDlgItem(limiter, 131));
+    check(g.width > 8 && g.height > 8 && !g.pixels.empty(), "limiter graph captured");
+    if (g.pixels.empty()) return;
+    check(count_colour(g, GetSysColor(COLOR_BTNFACE)) > g.width * g.height / 4,
+          "graph background in the button face colour");
+    check(count_colour(g, input) > 0, "input trace drawn");
+    check(count_colour(g, envelope) > 0, "envelope drawn while the limiter is on");
+    check(count_colour(g, transfer, 0, 3 * g.height / 4, g.width / 8, g.height) > 0,
+          "transfer curve starts at the bottom left");
+    check(count_colour(g, transfer, 0, 0, g.width / 8, g.height / 4) == 0,
+          "transfer curve is low for small inputs");
+
+    // The captured envelope keeps its last values once the engine stops
+    // writing it; the graph must still leave it out.
+    set_page_limiter(page, false);
+    Sleep(1300);
+    g = capture_control(GetDlgItem(limiter, 131));
+    check(count_colour(g, envelope) == 0, "no envelope while the limiter is off");
+    check(count_colour(g, input) > 0, "input trace still drawn with the limiter off");
+    set_page_limiter(page, true);
+    Sleep(1300);
+    g = capture_control(GetDlgItem(limiter, 131));
+    check(count_colour(g, envelope) > 0, "envelope back with the limiter on");
+}
+
 HWND open_limiter(HWND page) {
     PostMessageA(page, WM_COMMAND, MAKEWPARAM(151, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(page, 151)));
@@ -555,6 +694,7 @@ void check_limiter(HWND page) {
     move_trackbar(limiter, 205, 200);
     Sleep(1500);  // a graph frame with live traces
     save_screenshot(limiter, "limiter_dialog.bmp");
+    check_limiter_graph(page, limiter);
 
     PostMessageA(limiter, WM_KEYDOWN, VK_ESCAPE, 0);
     check(wait_until_gone(limiter, 3000), "Escape closes the limiter dialog");
