@@ -49,13 +49,8 @@ const std::vector<int16_t>& benchSignal() {
 // under test, set up as the first 16-bit block would.
 void prepare(int enhance, bool equalizer) {
     settings_reset_to_load_state();
+    settings_set_defaults();
     store_relaxed(settings.enhance, static_cast<uint8_t>(enhance));
-    store_relaxed(settings.stereo_width, uint8_t{20});
-    store_relaxed(settings.hpcutoff, uint8_t{0});
-    store_relaxed(settings.amp_max, uint8_t{56});
-    store_relaxed(settings.amp_up, uint8_t{70});
-    store_relaxed(settings.amp_dwn, uint8_t{76});
-    store_relaxed(settings.threshold, uint8_t{79});
     store_relaxed(settings.eq_enable, int32_t{equalizer ? 1 : 0});
     // All three bands active: the equalizer's full cost.
     const uint16_t frequencies[3] = {100, 1000, 10000};

@@ -117,6 +117,9 @@ extern PluginSettings settings;
 // One-time initialisation (defaults, built-in presets, strings, settings file).
 int settings_initialise();
 
+// Sets every scalar user setting to its default (engine mode, enhancer, equalizer, tab).
+void settings_set_defaults();
+
 // Returns the block to its state at load: releases the user preset texts and
 // zeroes everything. For tests, which need a fresh process-wide state.
 void settings_reset_to_load_state();

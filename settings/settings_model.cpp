@@ -48,6 +48,23 @@ static void store_string(char* field, int size, const char* text) {
     store_relaxed(field[n], '\0');
 }
 
+void settings_set_defaults() {
+    store_relaxed(settings.enhance, uint8_t{1});
+    store_relaxed(settings.stereo_width, uint8_t{20});
+    store_relaxed(settings.hpcutoff, uint8_t{0});
+    store_relaxed(settings.amp_max, uint8_t{56});
+    store_relaxed(settings.amp_up, uint8_t{70});
+    store_relaxed(settings.amp_dwn, uint8_t{76});
+    store_relaxed(settings.threshold, uint8_t{79});
+    store_relaxed(settings.eq_enable, 0);
+    const uint16_t frequencies[3] = {100, 1000, 10000};
+    for (int b = 0; b < 3; ++b) {
+        store_relaxed(settings.eq_bands[b].gain, uint16_t{50});
+        store_relaxed(settings.eq_bands[b].frequency, frequencies[b]);
+    }
+    store_relaxed(settings.tab_sel, uint8_t{0});
+}
+
 int settings_initialise() {
     if (load_relaxed(settings.init_state) > 0) return 0;
 
@@ -63,20 +80,7 @@ int settings_initialise() {
     settings.level_fall_step = 100;
     settings.amp_rise_step = 100;
 
-    store_relaxed(settings.enhance, uint8_t{1});
-    store_relaxed(settings.stereo_width, uint8_t{20});
-    store_relaxed(settings.hpcutoff, uint8_t{0});
-    store_relaxed(settings.amp_max, uint8_t{56});
-    store_relaxed(settings.amp_up, uint8_t{70});
-    store_relaxed(settings.amp_dwn, uint8_t{76});
-    store_relaxed(settings.threshold, uint8_t{79});
-    store_relaxed(settings.eq_enable, 0);
-    const uint16_t frequencies[3] = {100, 1000, 10000};
-    for (int b = 0; b < 3; ++b) {
-        store_relaxed(settings.eq_bands[b].gain, uint16_t{50});
-        store_relaxed(settings.eq_bands[b].frequency, frequencies[b]);
-    }
-    settings.tab_sel = 0;
+    settings_set_defaults();
 
     release_user_presets();
     for (int i = 0; i < presetSlotCount; ++i) settings.eq_preset_slots[i] = nullptr;

@@ -428,12 +428,11 @@ TEST_F(EqualizerTest, WithoutAWorkingBufferTheAudioStillPlays) {
 
     // In mode 1 the classic enhancer still runs on the block: the result is
     // that of the enhancer alone.
-    store_relaxed(settings.enhance, uint8_t{1});
-    store_relaxed(settings.threshold, uint8_t{79});
-    store_relaxed(settings.amp_max, uint8_t{56});
-    store_relaxed(settings.amp_up, uint8_t{70});
-    store_relaxed(settings.amp_dwn, uint8_t{76});
-    store_relaxed(settings.stereo_width, uint8_t{20});
+    const EqBand bands[3] = {settings.eq_bands[0], settings.eq_bands[1], settings.eq_bands[2]};
+    const int32_t eqEnable = settings.eq_enable;
+    settings_set_defaults();  // mode 1 and the enhancer's defaults
+    for (int b = 0; b < 3; ++b) settings.eq_bands[b] = bands[b];
+    settings.eq_enable = eqEnable;
     computeClassicCoefficients(1, 1, 44100, 2);
     adoptEngineParameters();
     std::vector<int16_t> expected = input;
