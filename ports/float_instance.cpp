@@ -1,0 +1,281 @@
+// The float instance shared by the LV2 and LADSPA plug-ins.
+#include "ports/float_instance.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "ports/engine_standin.h"
+
+namespace ports {
+
+static_assert(sizeof(StringFields) == sizeof(MultibandStrings));
+
+struct FloatInstance {
+    Engine engine;
+    int channels = 0;
+    int rate = 0;      // the host's rate, rounded; 0 when it is not one the engine takes
+    bool processes = false;
+    bool fresh = true;  // not run since creation or the last reset
+
+    const float* input[2] = {nullptr, nullptr};
+    float* output[2] = {nullptr, nullptr};
+    const float* controlPort[controlCount] = {};
+    float* readoutPort[readoutCount] = {};
+
+    // FIFO: the engine block being gathered (16-bit, interleaved) and the
+    // last processed block being played out. `position` counts frames of both.
+    int16_t gathered[blockFrames * 2] = {};
+    float playing[blockFrames * 2] = {};
+    int position = 0;
+
+    // What the engine was last given, and the port values those codes came from.
+    bool started = false;
+    int32_t codes[controlCount] = {};
+    float lastValue[controlCount] = {};
+    bool lastValid[controlCount] = {};
+    StringFields strings = {};
+    MultibandStrings parsedStrings = {};
+    EngineControls engineControls = {};
+
+    float readoutValue[readoutCount] = {};
+};
+
+int16_t floatToSample(float x) {
+    const float v = x * 32768.0f;  // exact: a power of two
+    if (!(v == v)) return 0;
+    if (v >= 32767.0f) return 32767;
+    if (v <= -32768.0f) return -32768;
+    return static_cast<int16_t>(std::lrint(v));
+}
+
+static bool reserve(FloatInstance& in) {
+    engineInitialise(in.engine);
+    if (!engineReserveWork(in.engine, blockFrames)) return false;
+    // The instance reports band gains like the page's band graph.
+    in.engine.multiband.bandReadoutsOn = 1;
+    return true;
+}
+
+FloatInstance* createInstance(int channels, double sampleRate) {
+    if (channels != 1 && channels != 2) return nullptr;
+    FloatInstance* in = new (std::nothrow) FloatInstance;
+    if (in == nullptr) return nullptr;
+    in->channels = channels;
+    // The engine takes whole rates up to 96000 Hz; any other rate passes
+    // through (still delayed by the FIFO, so the latency stays the same).
+    if (sampleRate >= 1.0 && sampleRate <= 96000.0 && sampleRate == std::floor(sampleRate)) {
+        in->rate = static_cast<int>(sampleRate);
+        in->processes = true;
+    }
+    if (!reserve(*in)) {
+        delete in;
+        return nullptr;
+    }
+    defaultCodes(in->codes);
+    formatStrings(in->codes, in->strings);
+    in->readoutValue[rLatency] = static_cast<float>(blockFrames);
+    return in;
+}
+
+void destroyInstance(FloatInstance* in) {
+    if (in == nullptr) return;
+    engineReleaseWork(in->engine);
+    delete in;
+}
+
+bool resetInstance(FloatInstance* in) {
+    if (in->fresh) return true;  // nothing ran since creation
+    engineReleaseWork(in->engine);
+    if (!reserve(*in)) {
+        // Without its work buffers the engine would allocate per block:
+        // pass the audio through instead.
+        in->processes = false;
+        return false;
+    }
+    memset(in->gathered, 0, sizeof in->gathered);
+    memset(in->playing, 0, sizeof in->playing);
+    in->position = 0;
+    in->started = false;
+    in->fresh = true;
+    return true;
+}
+
+void connectAudioInput(FloatInstance* in, int channel, const float* data) {
+    if (channel >= 0 && channel < in->channels) in->input[channel] = data;
+}
+void connectAudioOutput(FloatInstance* in, int channel, float* data) {
+    if (channel >= 0 && channel < in->channels) in->output[channel] = data;
+}
+void connectControl(FloatInstance* in, int control, const float* data) {
+    if (control >= 0 && control < controlCount) in->controlPort[control] = data;
+}
+void connectReadout(FloatInstance* in, int readout, float* data) {
+    if (readout >= 0 && readout < readoutCount) in->readoutPort[readout] = data;
+}
+
+// The code a control port asks for; the mapping runs only when the port's
+// value has changed since the last look.
+static int32_t portCode(FloatInstance& in, int k) {
+    const float* port = in.controlPort[k];
+    if (port == nullptr) return controls[k].defaultCode;
+    const float v = *port;
+    if (in.lastValid[k] && memcmp(&v, &in.lastValue[k], sizeof v) == 0) return in.codes[k];
+    in.lastValue[k] = v;
+    in.lastValid[k] = true;
+    return codeOfValue(controls[k], v);
+}
+
+static void toEngineControls(const int32_t* codes, EngineControls& c) {
+    c.enhance = static_cast<uint8_t>(codes[cEnhance]);
+    c.stereo_width = static_cast<uint8_t>(codes[cStereoWidth]);
+    c.hpcutoff = static_cast<uint8_t>(codes[cHpCutoff]);
+    c.threshold = static_cast<uint8_t>(codes[cThreshold]);
+    c.eq_enable = codes[cEqEnable];
+    for (int b = 0; b < 3; ++b) {
+        c.eq_bands[b].gain = static_cast<uint16_t>(codes[cEqGain1 + b]);
+        c.eq_bands[b].frequency = static_cast<uint16_t>(codes[cEqFreq1 + b]);
+    }
+}
+
+static const MultibandStrings& engineStrings(FloatInstance& in) {
+    memcpy(&in.parsedStrings, &in.strings, sizeof in.parsedStrings);
+    return in.parsedStrings;
+}
+
+static void classicCoefficients(FloatInstance& in, int reset) {
+    computeClassicCoefficients(in.engine, in.codes[cAmpMax], in.codes[cAmpUp], in.codes[cAmpDown],
+                               reset, in.rate);
+}
+
+// Reads the control ports at an engine block boundary and hands every change
+// to the engine through the routine and flags its page control uses. Both
+// coefficient routines run with the stream's real rate: the pages' rate 0
+// stands for 44100 Hz only because the dialog does not know the stream.
+static void applyControls(FloatInstance& in) {
+    int32_t now[controlCount];
+    for (int k = 0; k < controlCount; ++k) now[k] = portCode(in, k);
+
+    if (!in.started) {
+        // As the player's first block: classic coefficients with a reset at
+        // the stream's rate, then the strings with flags 3.
+        memcpy(in.codes, now, sizeof now);
+        writeStringFields(in.codes, in.strings);
+        in.engine.multiband.soloBand = static_cast<uint16_t>(in.codes[cSolo]);
+        classicCoefficients(in, 1);
+        parseMultibandStrings(in.engine, engineStrings(in), 3, in.rate, in.channels);
+        toEngineControls(in.codes, in.engineControls);
+        in.started = true;
+        return;
+    }
+
+    bool classicChanged = false;
+    bool parse = false;
+    int flags = 0;
+    for (int k = 0; k < controlCount; ++k) {
+        if (now[k] == in.codes[k]) continue;
+        const int32_t before = in.codes[k];
+        in.codes[k] = now[k];
+        switch (controls[k].effect) {
+        case Effect::ClassicPage: classicChanged = true; break;
+        case Effect::MultibandParse: parse = true; break;
+        case Effect::CrossoverParse:
+            parse = true;
+            flags |= 1;
+            break;
+        case Effect::Solo: in.engine.multiband.soloBand = static_cast<uint16_t>(now[k]); break;
+        case Effect::EngineSwitch:
+            // Into or out of the multiband engine: its page's "Enable", which
+            // parses with flags 2. Between off and the classic enhancer: the
+            // Enhancer 1 page's "Enable", which recomputes the coefficients.
+            if (now[k] == 2 || before == 2) {
+                parse = true;
+                flags |= 2;
+            } else {
+                classicChanged = true;
+            }
+            break;
+        }
+    }
+    if (classicChanged) classicCoefficients(in, 0);
+    if (parse) {
+        writeStringFields(in.codes, in.strings);
+        parseMultibandStrings(in.engine, engineStrings(in), flags, in.rate, in.channels);
+    }
+    toEngineControls(in.codes, in.engineControls);
+}
+
+static void updateReadouts(FloatInstance& in) {
+    float* r = in.readoutValue;
+    r[rClassicGain] = in.engine.classicGain;
+    for (int b = 0; b < 4; ++b) r[rBandGain1 + b] = in.engine.multiband.bandGainReadouts[b];
+    for (int c = 0; c < 2; ++c) {
+        const double g = in.engine.multiband.agcGains[c];
+        r[rAgcGainLeft + c] = g > 0.0 ? static_cast<float>(20.0 * std::log10(g)) : 0.0f;
+    }
+}
+
+static void engineBlock(FloatInstance& in) {
+    const int samples = blockFrames * in.channels;
+    if (in.processes) {
+        applyControls(in);
+        processBlock(in.engine, in.engineControls, in.gathered, blockFrames, in.channels, in.rate);
+        updateReadouts(in);
+    }
+    for (int i = 0; i < samples; ++i) in.playing[i] = sampleToFloat(in.gathered[i]);
+}
+
+int instanceLatency(const FloatInstance* in) {
+    int latency = blockFrames;
+    // Before the first engine block the port tells the mode to come.
+    int enhance = in->codes[cEnhance];
+    if (!in->started && in->controlPort[cEnhance] != nullptr)
+        enhance = codeOfValue(controls[cEnhance], *in->controlPort[cEnhance]);
+    if (in->processes && enhance == 2)
+        latency += multibandDelayFrames(in->rate, in->channels);
+    return latency;
+}
+
+template <int Channels>
+static void runFrames(FloatInstance& in, uint32_t frames) {
+    const float* src[2] = {in.input[0], in.input[Channels - 1]};
+    float* dst[2] = {in.output[0], in.output[Channels - 1]};
+    uint32_t done = 0;
+    while (done < frames) {
+        uint32_t count = static_cast<uint32_t>(blockFrames - in.position);
+        if (count > frames - done) count = frames - done;
+        int16_t* gathered = in.gathered + in.position * Channels;
+        const float* playing = in.playing + in.position * Channels;
+        // Input and output may share a buffer: read each sample before
+        // writing it.
+        for (uint32_t i = 0; i < count; ++i) {
+            for (int c = 0; c < Channels; ++c) {
+                const float x = src[c] != nullptr ? src[c][done + i] : 0.0f;
+                if (dst[c] != nullptr) dst[c][done + i] = playing[i * Channels + c];
+                gathered[i * Channels + c] = floatToSample(x);
+            }
+        }
+        done += count;
+        in.position += static_cast<int>(count);
+        if (in.position == blockFrames) {
+            engineBlock(in);
+            in.position = 0;
+        }
+    }
+}
+
+void runInstance(FloatInstance* in, uint32_t frames) {
+    in->fresh = false;
+    setAudioThreadActive(true);
+    if (in->channels == 2)
+        runFrames<2>(*in, frames);
+    else
+        runFrames<1>(*in, frames);
+    setAudioThreadActive(false);
+
+    in->readoutValue[rLatency] = static_cast<float>(instanceLatency(in));
+    for (int r = 0; r < readoutCount; ++r)
+        if (in->readoutPort[r] != nullptr) *in->readoutPort[r] = in->readoutValue[r];
+}
+
+}  // namespace ports
