@@ -15,9 +15,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "dsp/multiband_strings.h"
-#include "dsp/pipeline.h"
-#include "settings/plugin_settings.h"
+#include "dsp/handover.h"
 
 namespace {
 
@@ -75,14 +73,15 @@ HighPassCoefficients highPassCoefficients(int32_t rate, int hpcutoff) {
 }
 
 // Filters `count` interleaved samples from `in` into `out`, continuing the
-// filter state in the parameter block. `count` is a whole number of frames.
+// filter state in the instance. `count` is a whole number of frames.
 template <int CH>
-void highPassRun(int16_t* out, const int16_t* in, int64_t count, HighPassCoefficients c) {
+void highPassRun(Engine& e, int16_t* out, const int16_t* in, int64_t count,
+                 HighPassCoefficients c) {
     int32_t input[CH], prevInput[CH], prevOutput[CH];
     for (int ch = 0; ch < CH; ++ch) {
-        input[ch] = settings.hpInput[ch];
-        prevInput[ch] = settings.hpPrevInput[ch];
-        prevOutput[ch] = settings.hpPrevOutput[ch];
+        input[ch] = e.hpInput[ch];
+        prevInput[ch] = e.hpPrevInput[ch];
+        prevOutput[ch] = e.hpPrevOutput[ch];
     }
     const int64_t b = c.b;
     const int64_t minusB = -b;
@@ -98,18 +97,18 @@ void highPassRun(int16_t* out, const int16_t* in, int64_t count, HighPassCoeffic
         }
     }
     for (int ch = 0; ch < CH; ++ch) {
-        settings.hpInput[ch] = input[ch];
-        settings.hpPrevInput[ch] = prevInput[ch];
-        settings.hpPrevOutput[ch] = prevOutput[ch];
+        e.hpInput[ch] = input[ch];
+        e.hpPrevInput[ch] = prevInput[ch];
+        e.hpPrevOutput[ch] = prevOutput[ch];
     }
 }
 
-void highPassRun(int16_t* out, const int16_t* in, int64_t count, int channels,
+void highPassRun(Engine& e, int16_t* out, const int16_t* in, int64_t count, int channels,
                  HighPassCoefficients c) {
     if (channels == 2)
-        highPassRun<2>(out, in, count, c);
+        highPassRun<2>(e, out, in, count, c);
     else
-        highPassRun<1>(out, in, count, c);
+        highPassRun<1>(e, out, in, count, c);
 }
 
 // Cross-feed widening and the clamp that every sample passes once.
@@ -251,13 +250,8 @@ float applyGain(int16_t* samples, const int16_t* analysis, int64_t first, int64_
 
 }  // namespace
 
-void computeClassicCoefficients(int mode, int reset, int rate, int channels) {
-    if (mode == 2) parseMultibandStrings(reset != 0 ? 3 : 2, rate, channels);
-
-    const int ampMax = load_relaxed(settings.amp_max);
-    const int ampUp = load_relaxed(settings.amp_up);
-    const int ampDown = load_relaxed(settings.amp_dwn);
-
+void computeClassicCoefficients(Engine& e, int ampMax, int ampUp, int ampDown, int reset,
+                                int rate) {
     ClassicCoefficients c;
     c.gainCeiling = static_cast<float>(0.09 * ampMax + 1);
     const double up = ampUp / 100.0;
@@ -271,30 +265,29 @@ void computeClassicCoefficients(int mode, int reset, int rate, int channels) {
         c.gainUpStep = static_cast<float>(static_cast<double>(c.gainUpStep) * scale);
         c.gainDownStep = static_cast<float>(static_cast<double>(c.gainDownStep) * scale);
     }
-    publishClassicCoefficients(c);
-    if (reset != 0) requestEngineResets(engineResetClassicGain);
+    publishClassicCoefficients(e, c);
+    if (reset != 0) requestEngineResets(e, engineResetClassicGain);
 }
 
-int16_t* analysisHighPass(const int16_t* samples, int frames, int channels) {
+int16_t* analysisHighPass(Engine& e, const int16_t* samples, int frames, int channels, int rate,
+                          int hpcutoff) {
     if (channels != 1 && channels != 2) channels = 1;
-    const HighPassCoefficients c =
-        highPassCoefficients(load_relaxed(settings.sample_rate), load_relaxed(settings.hpcutoff));
+    const HighPassCoefficients c = highPassCoefficients(rate, hpcutoff);
     // At most a buffer's worth of whole frames; longer blocks go through in pieces.
     const int64_t capacityFrames = analysisBufferLength / channels;
     const int64_t count = std::clamp<int64_t>(frames, 0, capacityFrames) * channels;
-    highPassRun(settings.analysisBuffer, samples, count, channels, c);
-    return settings.analysisBuffer;
+    highPassRun(e, e.analysisBuffer, samples, count, channels, c);
+    return e.analysisBuffer;
 }
 
-void enhanceClassic(int16_t* samples, int frames, int channels) {
+void enhanceClassic(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
+                    int channels, int rate) {
     if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
 
-    // Each setting once per block.
-    const int32_t width = load_relaxed(settings.stereo_width);
-    const int hpcutoff = load_relaxed(settings.hpcutoff);
-    const int threshold = load_relaxed(settings.threshold);
-    const int32_t rate = load_relaxed(settings.sample_rate);
-    const ClassicCoefficients coefficients = settings.engineClassic;
+    const int32_t width = controls.stereo_width;
+    const int hpcutoff = controls.hpcutoff;
+    const int threshold = controls.threshold;
+    const ClassicCoefficients coefficients = e.engineClassic;
 
     widen(samples, frames, channels, width);
 
@@ -311,15 +304,15 @@ void enhanceClassic(int16_t* samples, int frames, int channels) {
     law.downStep = coefficients.gainDownStep;
     law.reduceFloor = 1.0 + static_cast<double>(coefficients.gainDownStep);
 
-    float gain = settings.classicGain;
+    float gain = e.classicGain;
     const int64_t total = int64_t{frames} * channels;
 
     if (hpcutoff == 0) {
         gain = applyGain(samples, samples, 0, frames, channels, law, gain);
     } else if (total <= analysisBufferLength) {
         const HighPassCoefficients c = highPassCoefficients(rate, hpcutoff);
-        highPassRun(settings.analysisBuffer, samples, total, channels, c);
-        gain = applyGain(samples, settings.analysisBuffer, 0, frames, channels, law, gain);
+        highPassRun(e, e.analysisBuffer, samples, total, channels, c);
+        gain = applyGain(samples, e.analysisBuffer, 0, frames, channels, law, gain);
     } else {
         // A block longer than the analysis buffer: slide a window of analysis
         // over it. Each window keeps the analysis the last frames still need for
@@ -327,10 +320,10 @@ void enhanceClassic(int16_t* samples, int frames, int channels) {
         // result is that of one pass over the whole block.
         const HighPassCoefficients c = highPassCoefficients(rate, hpcutoff);
         const int64_t capacity = analysisBufferLength / channels;  // frames
-        int16_t* buffer = settings.analysisBuffer;
+        int16_t* buffer = e.analysisBuffer;
         int64_t windowStart = 0;
         int64_t analysed = std::min<int64_t>(frames, capacity);
-        highPassRun(buffer, samples, analysed * channels, channels, c);
+        highPassRun(e, buffer, samples, analysed * channels, channels, c);
         int64_t next = 0;
         for (;;) {
             const int64_t until = analysed == frames ? frames : analysed - lookaheadFrames;
@@ -343,10 +336,10 @@ void enhanceClassic(int16_t* samples, int frames, int channels) {
                          static_cast<size_t>(kept * channels) * sizeof(int16_t));
             windowStart = next;
             const int64_t more = std::min<int64_t>(frames - analysed, capacity - kept);
-            highPassRun(buffer + kept * channels, samples + analysed * channels, more * channels,
+            highPassRun(e, buffer + kept * channels, samples + analysed * channels, more * channels,
                         channels, c);
             analysed += more;
         }
     }
-    settings.classicGain = gain;
+    e.classicGain = gain;
 }

@@ -1,13 +1,18 @@
 // The classic single-band enhancer: stereo widening, analysis high-pass,
-// fixed-point gain with lookahead threshold, and its coefficient routine.
+// fixed-point gain with lookahead threshold. Its coefficient routine,
+// computeClassicCoefficients, is declared in dsp/engine.h.
 #pragma once
 
 #include <cstdint>
 
-// mode 1: classic enhancer only; mode 2: also parse the multiband strings.
-void computeClassicCoefficients(int mode, int reset, int rate, int channels);
+#include "dsp/engine.h"
 
-// High-passed copy of the block in settings.analysisBuffer.
-int16_t* analysisHighPass(const int16_t* samples, int frames, int channels);
+// High-passed copy of the block (at most analysisBufferLength samples) in the
+// instance's analysis buffer, continuing its filter state.
+int16_t* analysisHighPass(Engine& e, const int16_t* samples, int frames, int channels, int rate,
+                          int hpcutoff);
 
-void enhanceClassic(int16_t* samples, int frames, int channels);
+// Widening, gain law and clamp over one block with the instance's adopted
+// coefficients, its gain and filter state, and the block's settings.
+void enhanceClassic(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
+                    int channels, int rate);

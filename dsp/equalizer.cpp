@@ -13,8 +13,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "settings/plugin_settings.h"
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -263,31 +261,31 @@ int equalizerCoefficients(float fs, float frequency, float boostDb, EqCoefficien
     return 1;
 }
 
-void equalizerBand(int32_t* work, EqBandState& state, int frames, int channels,
+void equalizerBand(int32_t* work, EqBandState& state, int frames, int channels, int rate,
                    float frequency, float boostDb) {
     if (work == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
     EqCoefficients c;
-    const float fs = static_cast<float>(load_relaxed(settings.sample_rate));
+    const float fs = static_cast<float>(rate);
     if (!equalizerCoefficients(fs, frequency, boostDb, c)) return;
     const ActiveBand band = activeBand(c, state);
     runBands(work, frames, channels, &band, 1);
 }
 
-void equalizeBlock(int16_t* samples, int frames, int channels) {
+void equalizeBlock(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
+                   int channels, int rate) {
     if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
 
-    // Each setting once per block.
-    const float fs = static_cast<float>(load_relaxed(settings.sample_rate));
+    const float fs = static_cast<float>(rate);
     ActiveBand bands[3];
     int count = 0;
     for (int b = 0; b < 3; ++b) {
-        const int gain = load_relaxed(settings.eq_bands[b].gain);
-        const int frequency = load_relaxed(settings.eq_bands[b].frequency);
+        const int gain = controls.eq_bands[b].gain;
+        const int frequency = controls.eq_bands[b].frequency;
         if (gain == 50) continue;
         EqCoefficients c;
         if (!equalizerCoefficients(fs, static_cast<float>(frequency), boostOfGain(gain), c))
             continue;
-        bands[count++] = activeBand(c, settings.eqState[b]);
+        bands[count++] = activeBand(c, e.eqState[b]);
     }
 
     const int64_t total = int64_t{frames} * channels;
@@ -297,6 +295,12 @@ void equalizeBlock(int16_t* samples, int frames, int channels) {
         return;
     }
 
+    if (e.work.equalizer != nullptr && total <= e.work.capacity) {
+        widenToWork(e.work.equalizer, samples, total);
+        runBands(e.work.equalizer, frames, channels, bands, count);
+        clampFromWork(samples, e.work.equalizer, total);
+        return;
+    }
     if (static_cast<uint64_t>(total) > SIZE_MAX / sizeof(int32_t)) return;
     auto* work = static_cast<int32_t*>(equalizerAllocate(static_cast<size_t>(total) *
                                                          sizeof(int32_t)));

@@ -4,11 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dsp/engine_types.h"
+#include "dsp/engine.h"
 
-void equalizeBlock(int16_t* samples, int frames, int channels);
+// The three bands of the block's settings over the instance's filter state;
+// bands at 50 (neutral) are skipped, and with none left the block is only
+// clamped. The work buffer is the instance's own when it owns one large
+// enough, otherwise it is obtained for the block.
+void equalizeBlock(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
+                   int channels, int rate);
 
-void equalizerBand(int32_t* work, EqBandState& state, int frames, int channels,
+void equalizerBand(int32_t* work, EqBandState& state, int frames, int channels, int rate,
                    float frequency, float boostDb);
 
 // One band's design: the named intermediates and the filter coefficients, all

@@ -10,7 +10,6 @@
 
 #include "dsp/crossover.h"
 #include "dsp/limiter.h"
-#include "settings/plugin_settings.h"
 
 int multibandFailAfter = -1;
 
@@ -66,24 +65,21 @@ float computeBandGain(float* p, int n, int channels, float gain, float up, float
 // the dialog withdraws the pointer and then waits for any announced write to
 // end. Both sides use sequentially consistent operations, so either the audio
 // thread sees the null pointer or the dialog sees the announcement.
-static TraceBuffer* begin_trace_writes() {
-    MultibandState& state = settings.multiband;
+static TraceBuffer* begin_trace_writes(MultibandState& state) {
     std::atomic_ref<uint32_t>(state.traceBlockActive).store(1, std::memory_order_seq_cst);
     return std::atomic_ref<TraceBuffer*>(state.traceBuffer).load(std::memory_order_seq_cst);
 }
 
-static void end_trace_writes() {
-    std::atomic_ref<uint32_t>(settings.multiband.traceBlockActive)
-        .store(0, std::memory_order_seq_cst);
+static void end_trace_writes(MultibandState& state) {
+    std::atomic_ref<uint32_t>(state.traceBlockActive).store(0, std::memory_order_seq_cst);
 }
 
-void attachTraceBuffer(TraceBuffer* buffer) {
-    std::atomic_ref<TraceBuffer*>(settings.multiband.traceBuffer)
-        .store(buffer, std::memory_order_seq_cst);
+void attachTraceBuffer(Engine& e, TraceBuffer* buffer) {
+    std::atomic_ref<TraceBuffer*>(e.multiband.traceBuffer).store(buffer, std::memory_order_seq_cst);
 }
 
-void detachTraceBuffer() {
-    MultibandState& state = settings.multiband;
+void detachTraceBuffer(Engine& e) {
+    MultibandState& state = e.multiband;
     std::atomic_ref<TraceBuffer*>(state.traceBuffer).store(nullptr, std::memory_order_seq_cst);
     std::atomic_ref<uint32_t> active(state.traceBlockActive);
     while (active.load(std::memory_order_seq_cst) != 0) {
@@ -136,8 +132,7 @@ static inline void agc_step(float* x, double& gain) {
     if (gain > 4.0) gain = 4.0;
 }
 
-static void run_input_agc(float* input, int n, int channels) {
-    MultibandState& state = settings.multiband;
+static void run_input_agc(MultibandState& state, float* input, int n, int channels) {
     double gain[2] = {load_relaxed(state.agcGains[0]), load_relaxed(state.agcGains[1])};
     if (channels == 2) {
         // Independent gains: both channels' chains run side by side.
@@ -155,9 +150,9 @@ static void run_input_agc(float* input, int n, int channels) {
 // Splits the input into the active bands, delays each by D frames through its
 // history and runs its gain computer; leaves the band sum (or the solo band)
 // in band[0].
-static void run_bands(float* const band[4], const float* input, int n, int channels, int delay,
-                      const MultibandParams& params, unsigned solo, bool readouts) {
-    MultibandState& state = settings.multiband;
+static void run_bands(MultibandState& state, float* const band[4], const float* input, int n,
+                      int channels, int delay, const MultibandParams& params, unsigned solo,
+                      bool readouts) {
     const int span = delay * channels;
     const size_t blockBytes = static_cast<size_t>(n) * sizeof(float);
     const size_t historyBytes = static_cast<size_t>(span) * sizeof(float);
@@ -202,15 +197,14 @@ static void run_bands(float* const band[4], const float* input, int n, int chann
     }
 }
 
-void processMultiband(int16_t* samples, int frames, int channels) {
+void processMultiband(Engine& e, int16_t* samples, int frames, int channels, int rate) {
     if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
     const long long total = static_cast<long long>(frames) * channels;
     if (total > maxBlockSamples) return;
     const int n = static_cast<int>(total);
 
-    const int rate = load_relaxed(settings.sample_rate);
-    const MultibandParams& params = settings.engineMultiband;
-    MultibandState& state = settings.multiband;
+    const MultibandParams& params = e.engineMultiband;
+    MultibandState& state = e.multiband;
     const unsigned solo = load_relaxed(state.soloBand);
     const bool readouts = load_relaxed(state.bandReadoutsOn) != 0;
 
@@ -218,18 +212,26 @@ void processMultiband(int16_t* samples, int frames, int channels) {
     const int span = n + delay * channels;
     float* band[4];
     float* input;
-    if (!obtain_buffers(band, input, span, n)) return;  // block and state untouched
+    // The owned buffers hold any block of up to `capacity` samples together
+    // with the longest delay line (bandHistoryLength samples).
+    const bool owned = e.work.input != nullptr && n <= e.work.capacity;
+    if (owned) {
+        input = e.work.input;
+        for (int b = 0; b < 4; ++b) band[b] = e.work.bands[b];
+    } else if (!obtain_buffers(band, input, span, n)) {
+        return;  // block and state untouched
+    }
 
     for (int i = 0; i < n; ++i) {
         const int s = samples[i];
         input[i] = s == 0 ? 1e-8f : static_cast<float>(s / 32767.0);
     }
 
-    if (params.agcOn) run_input_agc(input, n, channels);
+    if (params.agcOn) run_input_agc(state, input, n, channels);
 
     float* out = input;
     if (params.multibandOn) {
-        run_bands(band, input, n, channels, delay, params, solo, readouts);
+        run_bands(state, band, input, n, channels, delay, params, solo, readouts);
         out = band[0];
     }
 
@@ -248,7 +250,7 @@ void processMultiband(int16_t* samples, int frames, int channels) {
 
     if (params.softClipMode == 1 || params.softClipMode == 2) softClip(out, n, params.softClipMode);
 
-    TraceBuffer* trace = begin_trace_writes();
+    TraceBuffer* trace = begin_trace_writes(state);
     if (trace != nullptr)
         for (int i = 0; i < traceLength && i * channels < n; ++i)
             store_relaxed(trace->values[traceLength + i], out[i * channels]);
@@ -258,16 +260,16 @@ void processMultiband(int16_t* samples, int frames, int channels) {
         float* E = band[1];
         const int historySamples = delay * channels;
         const size_t historyBytes = static_cast<size_t>(historySamples) * sizeof(float);
-        memcpy(S, settings.limiterHistory, historyBytes);
+        memcpy(S, e.limiterHistory, historyBytes);
         memcpy(S + historySamples, out, static_cast<size_t>(n) * sizeof(float));
-        memcpy(settings.limiterHistory, S + n, historyBytes);
+        memcpy(e.limiterHistory, S + n, historyBytes);
 
         const LimiterParams& lp = params.limiter;
         const float attack = static_cast<float>(lp.attackMs);
         const int lookahead = limiterLookahead(attack, rate, delay);
         const int hold = limiterHoldSamples(lp.holdMs, rate);
         limiterEnvelope(S, E, n, span, channels, rate, attack, lp.releaseMs, lookahead, hold,
-                        settings.limiterState);
+                        e.limiterState);
         applyLimiterCurve(S, E, n, channels, static_cast<float>(lp.thresholdDb),
                           static_cast<float>(lp.kneeDb), static_cast<float>(lp.ratio),
                           static_cast<float>(lp.ceilingDb - lp.thresholdDb));
@@ -279,9 +281,11 @@ void processMultiband(int16_t* samples, int frames, int channels) {
             }
         out = S;
     }
-    end_trace_writes();
+    end_trace_writes(state);
 
     for (int i = 0; i < n; ++i) samples[i] = multibandOutputSample(out[i]);
-    std::free(input);
-    for (float* p : band) std::free(p);
+    if (!owned) {
+        std::free(input);
+        for (float* p : band) std::free(p);
+    }
 }

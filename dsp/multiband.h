@@ -3,14 +3,16 @@
 
 #include <cstdint>
 
-#include "dsp/engine_types.h"
+#include "dsp/engine.h"
 
 // Gain computers look this many frames ahead of the sample they scale.
 constexpr int bandLookaheadFrames = 150;
 
-// Rewrites one block of 16-bit audio (1 or 2 channels) with the engine's
-// current parameters (settings.engineMultiband) and state (settings.multiband).
-void processMultiband(int16_t* samples, int frames, int channels);
+// Rewrites one block of 16-bit audio (1 or 2 channels) with the instance's
+// adopted parameters (engineMultiband) and state (multiband, limiter). Uses the
+// instance's own work buffers when they are large enough, otherwise obtains
+// them for the block; when that fails the block and the state stay untouched.
+void processMultiband(Engine& e, int16_t* samples, int frames, int channels, int rate);
 
 // Scales the first n samples of p frame by frame with the gain g, which falls
 // by `down` while threshold < g * (peak `lookahead` frames ahead) and otherwise
@@ -29,11 +31,11 @@ int multibandDelayFrames(int rate, int channels);
 // -32767..32767; not-a-number gives 0.
 int16_t multibandOutputSample(float y);
 
-// UI thread: publishes a trace buffer for the engine to fill.
-void attachTraceBuffer(TraceBuffer* buffer);
+// UI thread: publishes a trace buffer for the instance to fill.
+void attachTraceBuffer(Engine& e, TraceBuffer* buffer);
 // UI thread: withdraws the trace buffer; on return no write of the audio thread
 // can still touch it, so the caller may release it.
-void detachTraceBuffer();
+void detachTraceBuffer(Engine& e);
 
 // For tests: when multibandFailAfter is 0 or more, that many per-block buffer
 // requests succeed and the next one fails (then it is -1 again), as when the

@@ -1,16 +1,17 @@
 // The multiband strings: fixed-position fields converted into engine
-// parameters, the built-in presets and the user preset records.
+// parameters, the defaults and the built-in presets.
 #include "dsp/multiband_strings.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
 
 #include "dsp/crossover.h"
-#include "dsp/pipeline.h"
-#include "settings/plugin_settings.h"
+#include "dsp/handover.h"
 
-MultibandSnapshot multiband_snapshot;
+const char* const default_enh_multi1 = "m---f00300f03000f00000------------l020s025";
+const char* const default_enh_multi2 =
+    "----m067u051d088t046m067u051d085t051m045u051d085t012m022u058d085t009----------------";
+const char* const default_enh_limiter = "l-s---th240re040ce300kn055ra201at025ho000";
 
 const BuiltinMultibandPreset builtin_multiband_presets[builtinMultibandPresetCount] = {
     {"   3 band enhance", "m---f00300f04000f00000------------l020s020",
@@ -146,19 +147,16 @@ MultibandParams convertMultibandStrings(const char* multi1, const char* multi2,
     return p;
 }
 
-void parseMultibandStrings(int flags, int sampleRate, int channels) {
+void parseMultibandStrings(Engine& e, const MultibandStrings& strings, int flags, int rate,
+                           int channels) {
     (void)channels;  // 0 means 2; the parse itself does not depend on it
-    if (sampleRate == 0) sampleRate = 44100;
+    if (rate == 0) rate = 44100;
 
-    // One consistent copy: a page may be editing the strings meanwhile.
-    MultibandStrings copy;
-    copy_chars_relaxed(reinterpret_cast<char*>(&copy),
-                       reinterpret_cast<const char*>(&settings.strings), sizeof copy);
-
+    // The conversion reads whole fields; the block keeps them within its 200 bytes.
     MultibandConfig config{};
-    config.params = convertMultibandStrings(copy.enh_multi1, copy.enh_multi2, copy.enh_limiter,
-                                            sampleRate);
-    designCrossovers(config.design, config.params.crossoverHz, sampleRate);
+    config.params = convertMultibandStrings(strings.enh_multi1, strings.enh_multi2,
+                                            strings.enh_limiter, rate);
+    designCrossovers(config.design, config.params.crossoverHz, rate);
 
     uint32_t resets = 0;
     if (flags > 0) {
@@ -166,82 +164,6 @@ void parseMultibandStrings(int flags, int sampleRate, int channels) {
         if (flags & 1) resets |= engineResetBandGains;
         if (flags & 2) resets |= engineResetHistories;
     }
-    publishMultibandConfig(config, resets);
+    publishMultibandConfig(e, config, resets);
 }
 
-// strcpy into a field, kept inside it: bytes after the new terminator keep
-// what they held.
-static void store_field(char* field, int size, const char* text, int length) {
-    if (length > size - 1) length = size - 1;
-    for (int i = 0; i < length; ++i) store_relaxed(field[i], text[i]);
-    store_relaxed(field[length], '\0');
-}
-
-static void store_strings(const char* multi1, const char* multi2, const char* limiter) {
-    MultibandStrings& s = settings.strings;
-    if (multi1 != nullptr)
-        store_field(s.enh_multi1, sizeof s.enh_multi1, multi1, static_cast<int>(strlen(multi1)));
-    if (multi2 != nullptr)
-        store_field(s.enh_multi2, sizeof s.enh_multi2, multi2, static_cast<int>(strlen(multi2)));
-    if (limiter != nullptr)
-        store_field(s.enh_limiter, sizeof s.enh_limiter, limiter,
-                    static_cast<int>(strlen(limiter)));
-}
-
-void loadMultibandPreset(int number) {
-    if (number == restorePreviousMultibandPreset) {
-        store_strings(multiband_snapshot.multi1, multiband_snapshot.multi2,
-                      multiband_snapshot.limiter);
-        return;
-    }
-    const int row = number - firstBuiltinMultibandPreset;
-    if (row < 0 || row >= builtinMultibandPresetCount) return;
-    const BuiltinMultibandPreset& preset = builtin_multiband_presets[row];
-    store_strings(preset.multi1, preset.multi2, preset.limiter);
-}
-
-// A field of the strings block as a terminated text, read with relaxed loads.
-template <int Size>
-static void read_field(char (&out)[Size], const char* field) {
-    copy_chars_relaxed(out, field, Size - 1);
-    out[Size - 1] = '\0';
-}
-
-void formatMultibandPresetRecord(char* out, int size, const char* name) {
-    if (out == nullptr || size <= 0) return;
-    char multi1[sizeof settings.strings.enh_multi1 + 1];
-    char multi2[sizeof settings.strings.enh_multi2 + 1];
-    char limiter[sizeof settings.strings.enh_limiter + 1];
-    read_field(multi1, settings.strings.enh_multi1);
-    read_field(multi2, settings.strings.enh_multi2);
-    read_field(limiter, settings.strings.enh_limiter);
-    snprintf(out, static_cast<size_t>(size), "%s##%s##%s##%s", multi1, multi2, limiter,
-             name != nullptr ? name : "");
-}
-
-int applyMultibandPresetRecord(const char* record) {
-    if (record == nullptr) return 0;
-    const char* pieces[3];
-    int lengths[3];
-    const char* start = record;
-    for (int k = 0; k < 3; ++k) {
-        const char* separator = strchr(start, '#');
-        if (separator == nullptr) return 0;
-        pieces[k] = start;
-        lengths[k] = static_cast<int>(separator - start);
-        // Skip the separator's two characters, never past the terminator.
-        start = separator + 1;
-        if (*start != '\0') ++start;
-    }
-    MultibandStrings& s = settings.strings;
-    store_field(s.enh_multi1, sizeof s.enh_multi1, pieces[0], lengths[0]);
-    store_field(s.enh_multi2, sizeof s.enh_multi2, pieces[1], lengths[1]);
-    store_field(s.enh_limiter, sizeof s.enh_limiter, pieces[2], lengths[2]);
-    return 1;
-}
-
-const char* multibandPresetRecordName(const char* record) {
-    if (record == nullptr) return nullptr;
-    const char* last = strrchr(record, '#');
-    return last != nullptr ? last + 1 : nullptr;
-}

@@ -9,7 +9,7 @@
 
 #include "dsp/crossover.h"
 #include "dsp/limiter.h"
-#include "dsp/multiband_strings.h"
+#include "settings/multiband_presets.h"
 #include "settings/plugin_settings.h"
 
 int multibandPageFailAfter = -1;
@@ -107,7 +107,7 @@ bool multiband_switch_clicked(int id, bool checked) {
     }
     if (id >= mbFirstSoloId && id < mbFirstSoloId + 4) {
         const uint16_t band = checked ? static_cast<uint16_t>(id - mbFirstSoloId + 1) : uint16_t{0};
-        store_relaxed(settings.multiband.soloBand, band);
+        store_relaxed(settings.engine.multiband.soloBand, band);
         return true;
     }
     return false;
@@ -128,7 +128,7 @@ bool multiband_switch_checked(int id) {
     default: break;
     }
     if (id >= mbFirstSoloId && id < mbFirstSoloId + 4)
-        return load_relaxed(settings.multiband.soloBand) == id - mbFirstSoloId + 1;
+        return load_relaxed(settings.engine.multiband.soloBand) == id - mbFirstSoloId + 1;
     return false;
 }
 

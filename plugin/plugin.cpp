@@ -1,9 +1,8 @@
 // The exported entry, the header and module records and the four callbacks.
 #include "plugin/dsp_interface.h"
 
-#include "dsp/classic.h"
-#include "dsp/pipeline.h"
 #include "settings/plugin_settings.h"
+#include "settings/settings_engine.h"
 
 #if defined(_WIN32)
 #include "ui/config_dialog.h"
@@ -62,7 +61,7 @@ static int32_t modify_samples(DspModule*, int16_t* samples, int32_t frames, int3
         computeClassicCoefficients(2, 1, rate, channels);
     }
     store_relaxed(settings.init_state, int32_t{2});
-    if (samples != nullptr) processBlock(samples, frames, channels);
+    if (samples != nullptr) processPluginBlock(samples, frames, channels);
     setAudioThreadActive(false);
     return frames;
 }

@@ -1,29 +1,17 @@
 // The one process-wide parameter block and the settings model around it:
 // user settings with their defaults, preset slot tables, the multiband strings,
-// and the state of every other subsystem that lives for the whole process.
+// the plug-in's one engine instance, and the state of every other subsystem
+// that lives for the whole process.
 #pragma once
 
 #include <cstdint>
 
-#include "dsp/engine_types.h"
+#include "dsp/engine.h"
+#include "dsp/multiband_strings.h"
 #include "dsp/shared_access.h"
 
 constexpr int presetSlotCount = 30;
 constexpr int builtinEqPresetCount = 9;
-constexpr int analysisBufferLength = 100000;
-
-struct EqBand {
-    uint16_t gain;       // 0..100, 50 neutral, the boost is (50 - gain) / 5 dB
-    uint16_t frequency;  // Hz
-};
-
-// The three fixed-width text fields, back to back in one 200-byte block.
-struct MultibandStrings {
-    char enh_multi1[50];
-    char enh_multi2[90];
-    char enh_limiter[60];
-};
-static_assert(sizeof(MultibandStrings) == 200);
 
 // What "[ Restore previous ]" of the Enhancer 1 page brings back.
 struct EnhancerSnapshot {
@@ -64,35 +52,9 @@ struct PluginSettings {
     int32_t meterPeakIn[2];
     int32_t meterPeakOut[2];
 
-    // Classic enhancer. The three coefficient fields hold the values of the
-    // latest computation made outside the audio thread (what the pages show);
-    // the audio thread runs with engineClassic.
-    float classicGain;
-    float gainCeiling;
-    float gainUpStep;
-    float gainDownStep;
-    ClassicCoefficients engineClassic;
-    int32_t hpInput[2];
-    int32_t hpPrevInput[2];
-    int32_t hpPrevOutput[2];
-    int16_t analysisBuffer[analysisBufferLength];
-
-    // Equalizer.
-    EqBandState eqState[3];
-
-    // Multiband engine. multibandParams is the result of the latest parse made
-    // outside the audio thread (what the pages show); engineMultiband is what
-    // the audio thread runs with.
-    MultibandParams multibandParams;
-    MultibandParams engineMultiband;
-    MultibandState multiband;
-    float limiterHistory[bandHistoryLength];
-    LimiterState limiterState;
-
-    // Hand-over of parameter sets and state resets to the audio thread.
-    Mailbox<ClassicCoefficients> classicMailbox;
-    Mailbox<MultibandConfig> multibandMailbox;
-    uint32_t pendingResets;  // engineReset* bits, accessed atomically
+    // The plug-in's engine instance: parameters, state and hand-over. It owns
+    // no work buffers; each block obtains and releases its own.
+    Engine engine;
 
     // Pages' process-wide state.
     EnhancerSnapshot enhancer_snapshot;
@@ -105,12 +67,6 @@ struct PluginSettings {
     int32_t about_scroll_y;
     char page_text[1000];  // the pages' shared text buffer
 };
-
-// Reset requests carried to the audio thread and applied between blocks.
-constexpr uint32_t engineResetBandGains = 1;   // band gains and read-outs to 1.0
-constexpr uint32_t engineResetHistories = 2;   // band and limiter delay lines cleared
-constexpr uint32_t engineResetAgcGains = 4;    // input AGC gains to 1.0
-constexpr uint32_t engineResetClassicGain = 8; // classic enhancer gain to 1.0
 
 extern PluginSettings settings;
 
@@ -126,11 +82,6 @@ void settings_reset_to_load_state();
 
 // Built-in Enhancer presets, slots 0..8.
 extern const char* const builtin_eq_presets[builtinEqPresetCount];
-
-// Default multiband strings.
-extern const char* const default_enh_multi1;
-extern const char* const default_enh_multi2;
-extern const char* const default_enh_limiter;
 
 // EqPresetRecord operations.
 constexpr int eqPresetNameOffset = 56;  // the name follows the 56-character numeric prefix

@@ -20,11 +20,6 @@ const char* const builtin_eq_presets[builtinEqPresetCount] = {
     "000,000,078,029,082,026,2,00100,01000,10000,050,080,050,   [ Equalizer ]",
 };
 
-const char* const default_enh_multi1 = "m---f00300f03000f00000------------l020s025";
-const char* const default_enh_multi2 =
-    "----m067u051d088t046m067u051d085t051m045u051d085t012m022u058d085t009----------------";
-const char* const default_enh_limiter = "l-s---th240re040ce300kn055ra201at025ho000";
-
 static void release_user_presets() {
     for (int i = builtinEqPresetCount; i < presetSlotCount; ++i) {
         free(const_cast<char*>(settings.eq_preset_slots[i]));

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "dsp/classic.h"
+#include "settings/settings_engine.h"
 #include "pages/enhancer_page.h"
 #include "settings/plugin_settings.h"
 #include "ui/config_dialog.h"
@@ -69,11 +69,11 @@ void refresh_enhancer_page(HWND page) {
     int rate = enhancer_page_rate(load_relaxed(settings.sample_rate));
     computeClassicCoefficients(1, 0, rate, 0);
 
-    max_amp_label(text, sizeof text, load_relaxed(settings.gainCeiling));
+    max_amp_label(text, sizeof text, load_relaxed(settings.engine.gainCeiling));
     set_text(page, 303, text);
-    raise_time_label(text, sizeof text, load_relaxed(settings.gainUpStep), rate);
+    raise_time_label(text, sizeof text, load_relaxed(settings.engine.gainUpStep), rate);
     set_text(page, 304, text);
-    reduce_time_label(text, sizeof text, load_relaxed(settings.gainDownStep), rate);
+    reduce_time_label(text, sizeof text, load_relaxed(settings.engine.gainDownStep), rate);
     set_text(page, 305, text);
     threshold_label(text, sizeof text, positions[5]);
     set_text(page, 306, text);

@@ -7,9 +7,9 @@
 #include <cstdlib>
 
 #include "dsp/multiband.h"
-#include "dsp/multiband_strings.h"
 #include "pages/multiband_page.h"
 #include "settings/plugin_settings.h"
+#include "settings/settings_engine.h"
 #include "ui/pages.h"
 
 namespace {
@@ -41,7 +41,7 @@ void draw_transfer_curve(HDC dc, int width, int height) {
         static_cast<GraphPoint*>(calloc(static_cast<size_t>(width) + 1, sizeof(GraphPoint)));
     if (work != nullptr && points != nullptr) {
         const int count =
-            transfer_points(settings.multibandParams.limiter, width, height, work, points);
+            transfer_points(settings.engine.multibandParams.limiter, width, height, work, points);
         HPEN pen = CreatePen(PS_SOLID, 1, RGB(48, 48, 48));
         HGDIOBJ previous = SelectObject(dc, pen);
         if (count > 0) MoveToEx(dc, points[0].x, points[0].y, nullptr);
@@ -79,7 +79,7 @@ static void draw_limiter_graph(HWND graph) {
                     traces[t][i] = load_relaxed(limiter_trace->values[t * traceLength + i]);
             draw_trace(memory, traces[0], width, height, RGB(0, 112, 176));
             draw_trace(memory, traces[1], width, height, RGB(192, 128, 64));
-            if (settings.multibandParams.limiterOn)
+            if (settings.engine.multibandParams.limiterOn)
                 draw_trace(memory, traces[2], width, height, RGB(208, 64, 176));
         }
         draw_transfer_curve(memory, width, height);
@@ -99,7 +99,7 @@ static void refresh_limiter_dialog(HWND dialog) {
     parseMultibandStrings(0, 0, 0);
     char text[32];
     for (int i = 0; i < limiterTrackbarCount; ++i) {
-        format_limiter_label(text, sizeof text, settings.multibandParams.limiter, i);
+        format_limiter_label(text, sizeof text, settings.engine.multibandParams.limiter, i);
         SetDlgItemTextA(dialog, limiterFirstLabelId + i, text);
     }
     draw_limiter_graph(GetDlgItem(dialog, graphControlId));
@@ -115,7 +115,7 @@ static void initialise_dialog(HWND dialog) {
     }
     // Without a capture the graph shows the transfer curve alone.
     limiter_trace = static_cast<TraceBuffer*>(calloc(1, sizeof(TraceBuffer)));
-    if (limiter_trace != nullptr) attachTraceBuffer(limiter_trace);
+    if (limiter_trace != nullptr) attachTraceBuffer(settings.engine, limiter_trace);
     if (limiter_string_loadable()) SendMessageA(dialog, WM_COMMAND, refreshCommandId, 0);
     SetTimer(dialog, graphTimer, 20, nullptr);
 }
@@ -153,7 +153,7 @@ INT_PTR CALLBACK limiter_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
         KillTimer(dialog, graphTimer);
         // Withdraw the capture first: once detached, no write of the audio
         // thread can still reach it.
-        detachTraceBuffer();
+        detachTraceBuffer(settings.engine);
         free(limiter_trace);
         limiter_trace = nullptr;
         break;

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "dsp/multiband_strings.h"
 #include "pages/multiband_page.h"
 #include "settings/plugin_settings.h"
+#include "settings/settings_engine.h"
 #include "ui/config_dialog.h"
 #include "ui/pages.h"
 
@@ -54,7 +54,7 @@ static void refresh_multiband_page(HWND page) {
     for (int id : switches)
         CheckDlgButton(page, id, multiband_switch_checked(id) ? BST_CHECKED : BST_UNCHECKED);
 
-    const MultibandParams& params = settings.multibandParams;
+    const MultibandParams& params = settings.engine.multibandParams;
     const int rate = load_relaxed(settings.sample_rate);
     char text[64];
     for (int row = 0; row < 4; ++row) {
@@ -84,7 +84,7 @@ static void refresh_multiband_page(HWND page) {
 }
 
 static void draw_band_graph(HWND graph, HWND page) {
-    const MultibandParams& params = settings.multibandParams;
+    const MultibandParams& params = settings.engine.multibandParams;
     RECT client;
     GetClientRect(graph, &client);
     const int width = client.right;
@@ -101,8 +101,8 @@ static void draw_band_graph(HWND graph, HWND page) {
             double gains[4];
             float readouts[4];
             for (int b = 0; b < 4; ++b) {
-                gains[b] = load_relaxed(settings.multiband.bandGains[b]);
-                readouts[b] = load_relaxed(settings.multiband.bandGainReadouts[b]);
+                gains[b] = load_relaxed(settings.engine.multiband.bandGains[b]);
+                readouts[b] = load_relaxed(settings.engine.multiband.bandGainReadouts[b]);
             }
             const BandGraphLayout layout = band_graph_layout(params, gains, readouts, width, height);
 
@@ -134,11 +134,11 @@ static void draw_band_graph(HWND graph, HWND page) {
         ReleaseDC(graph, screen);
     }
 
-    const double agcLeft = load_relaxed(settings.multiband.agcGains[0]);
+    const double agcLeft = load_relaxed(settings.engine.multiband.agcGains[0]);
     if (params.agcOn && agcLeft >= 1.0) {
         char caption[64];
         format_agc_caption(caption, sizeof caption, agcLeft,
-                           load_relaxed(settings.multiband.agcGains[1]));
+                           load_relaxed(settings.engine.multiband.agcGains[1]));
         set_text(page, mbAgcId, caption);
     }
 }
@@ -149,7 +149,7 @@ static void draw_response_curve() {
     const int height = response_height;
     int32_t* cells = static_cast<int32_t*>(calloc(static_cast<size_t>(height), sizeof(int32_t)));
     if (cells == nullptr) return;  // keep the picture there is
-    if (response_curve_cells(settings.multibandParams, width, height, cells)) {
+    if (response_curve_cells(settings.engine.multibandParams, width, height, cells)) {
         RECT all = {0, 0, width, height};
         HBRUSH white = CreateSolidBrush(RGB(255, 255, 255));
         FillRect(response_dc, &all, white);
@@ -229,7 +229,7 @@ static void initialise_page(HWND page) {
     create_response_bitmap(page);
     draw_response_curve();
     SetTimer(page, bandGraphTimer, 20, nullptr);
-    store_relaxed(settings.multiband.bandReadoutsOn, int32_t{1});
+    store_relaxed(settings.engine.multiband.bandReadoutsOn, int32_t{1});
     take_multiband_snapshot();
 }
 
@@ -343,8 +343,8 @@ INT_PTR CALLBACK multiband_page_proc(HWND page, UINT message, WPARAM wparam, LPA
         release_response_bitmap();
         KillTimer(page, bandGraphTimer);
         KillTimer(page, responseTimer);
-        store_relaxed(settings.multiband.bandReadoutsOn, int32_t{0});
-        store_relaxed(settings.multiband.soloBand, uint16_t{0});
+        store_relaxed(settings.engine.multiband.bandReadoutsOn, int32_t{0});
+        store_relaxed(settings.engine.multiband.soloBand, uint16_t{0});
         release_multiband_snapshot();
         break;
     default: break;

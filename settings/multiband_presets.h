@@ -1,0 +1,26 @@
+// The parameter block's multiband strings: loading a preset into them, the
+// page's snapshot and the user preset records.
+#pragma once
+
+#include "dsp/multiband_strings.h"
+
+// The page's snapshot of the strings, copied back by preset number 20.
+struct MultibandSnapshot {
+    char* multi1;
+    char* multi2;
+    char* limiter;
+};
+extern MultibandSnapshot multiband_snapshot;
+
+// Number 20 copies multiband_snapshot (null pieces are skipped), 21..29 the
+// built-in rows; anything else does nothing. Does not parse.
+void loadMultibandPreset(int number);
+
+constexpr int multibandPresetRecordSize = 300;
+// Writes "%s##%s##%s##%s" of the current strings and the name into out.
+void formatMultibandPresetRecord(char* out, int size, const char* name);
+// Returns 1 when the record had all three separators and was applied, else 0.
+int applyMultibandPresetRecord(const char* record);
+// The name of a record: the text after its last '#'; null when the record has
+// no '#' at all (the page ends its listing at such a record).
+const char* multibandPresetRecordName(const char* record);
