@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "ports/engine_standin.h"
+#include "dsp/engine.h"
 
 namespace ports {
 
