@@ -225,14 +225,21 @@ static void engineBlock(FloatInstance& in) {
     for (int i = 0; i < samples; ++i) in.playing[i] = sampleToFloat(in.gathered[i]);
 }
 
+// The code the engine runs with; before the first engine block, the one the
+// port asks for.
+static int32_t currentCode(const FloatInstance* in, int k) {
+    if (in->started) return in->codes[k];
+    const float* port = in->controlPort[k];
+    return port != nullptr ? codeOfValue(controls[k], *port) : controls[k].defaultCode;
+}
+
 int instanceLatency(const FloatInstance* in) {
     int latency = blockFrames;
-    // Before the first engine block the port tells the mode to come.
-    int enhance = in->codes[cEnhance];
-    if (!in->started && in->controlPort[cEnhance] != nullptr)
-        enhance = codeOfValue(controls[cEnhance], *in->controlPort[cEnhance]);
-    if (in->processes && enhance == 2)
-        latency += multibandDelayFrames(in->rate, in->channels);
+    if (in->processes && currentCode(in, cEnhance) == 2) {
+        // The band split and the limiter each delay by the engine's lookahead.
+        const int stages = (currentCode(in, cSplit) != 0) + (currentCode(in, cLimiterOn) != 0);
+        latency += stages * multibandDelayFrames(in->rate, in->channels);
+    }
     return latency;
 }
 

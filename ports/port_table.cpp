@@ -144,8 +144,9 @@ const ReadoutInfo readouts[readoutCount] = {
     {"agc_gain_right", "AGC gain right", 0.0f, 13.0f, 0.0f, Unit::Db,
      "Input AGC gain of the right channel."},
     {"latency", "Latency", 0.0f, 4096.0f, 576.0f, Unit::Frames,
-     "Delay of the output in frames: 576 for the engine block, plus the multiband engine's "
-     "lookahead while it runs."},
+     "Delay of the output in frames: 576 for the engine block; in the multiband engine also "
+     "its lookahead (rate / 100 frames) once for the band split and once for the limiter, "
+     "each while it is on."},
 };
 
 double valueOfCode(const ControlInfo& info, int code) {

@@ -164,7 +164,8 @@ std::string pluginTurtle(const char* uri, const char* name, int channels) {
     s += "    rdfs:comment \"Levels tracks of different loudness: the classic single-band "
          "enhancer with a three-band equalizer, or the multiband engine with soft clip and "
          "limiter. Works on 16-bit samples in blocks of 576 frames, so the output is "
-         "delayed by 576 frames (plus the multiband engine's lookahead; see the latency port). "
+         "delayed by 576 frames (plus the multiband engine's lookahead; the latency port says "
+         "how much). "
          "Sample rates above 96000 Hz pass through unchanged.\" ;\n";
     s += "    lv2:port ";
     static const char* const stereoAudio[4][2] = {

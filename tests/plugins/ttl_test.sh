@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The LV2 bundle's Turtle files against the LV2 schemas shipped by Debian
+# (sord_validate), lilv's view of them (lv2ls, lv2info without warnings, the
+# presets listed), and the LADSPA library through ladspa-sdk's analyseplugin.
+# usage: ttl_test.sh LV2_DIR LADSPA_DIR
+set -u
+lv2dir=$1 ladspadir=$2
+bundle=$lv2dir/dsp_redozer.lv2
+failed=0
+fail() { echo "FAIL $*"; failed=$((failed + 1)); }
+
+schemas=$(find /usr/lib/lv2/core.lv2 /usr/lib/lv2/units.lv2 /usr/lib/lv2/presets.lv2 \
+               /usr/lib/lv2/port-props.lv2 /usr/lib/lv2/schemas.lv2 -name '*.ttl')
+# shellcheck disable=SC2086
+if out=$(sord_validate $schemas "$bundle"/manifest.ttl "$bundle"/dsp_redozer.ttl "$bundle"/presets.ttl 2>&1); then
+    echo "ok   sord_validate: ${out##*$'\n'}"
+else
+    fail "sord_validate: $out"
+fi
+
+export LV2_PATH="$lv2dir:/usr/lib/lv2"
+plugins=$(lv2ls | grep '^urn:dsp-redozer:')
+[ "$plugins" = $'urn:dsp-redozer:mono\nurn:dsp-redozer:stereo' ] || fail "lv2ls lists: $plugins"
+
+for uri in urn:dsp-redozer:stereo urn:dsp-redozer:mono; do
+    info=$(lv2info "$uri" 2> lv2info.err)
+    if [ -s lv2info.err ] || [ -z "$info" ]; then
+        fail "lv2info $uri: $(cat lv2info.err)"
+    else
+        echo "ok   lv2info $uri loads without warnings"
+    fi
+    grep -q 'Class: *Compressor Plugin' <<< "$info" || fail "$uri is not a compressor plug-in"
+    grep -q 'Has latency: *yes' <<< "$info" || fail "$uri reports no latency port"
+    presets=$(sed -n '/Presets:/,/^$/p' <<< "$info" | grep -c -E '^\s+(Enhancer|Multiband): ')
+    [ "$presets" -eq 19 ] || fail "$uri lists $presets presets, not 9 + 10"
+    for name in 'Enhancer: Night' 'Enhancer: AC Radio' 'Multiband: 4 band intense 1' 'Multiband: Standard'; do
+        grep -q "$name" <<< "$info" || fail "$uri misses preset $name"
+    done
+done
+
+export LADSPA_PATH="$ladspadir"
+for label in redozer_stereo redozer_mono; do
+    if out=$(analyseplugin "$ladspadir/dsp_redozer_ladspa.so" "$label" 2>&1) &&
+        grep -q 'Hard Real-Time' <<< "$out" && grep -q '"latency" output, control' <<< "$out"; then
+        echo "ok   analyseplugin $label"
+    else
+        fail "analyseplugin $label: $out"
+    fi
+done
+
+echo "$((failed == 0 ? 1 : 0)) passed, $failed failed"
+[ "$failed" -eq 0 ]
