@@ -10,6 +10,8 @@ packages=(
   clang libclang-rt-14-dev
   wine wine32:i386 wine64
   xvfb xauth imagemagick
+  lv2-dev ladspa-sdk liblilv-dev lilv-utils sordi ffmpeg sox
+  x42-plugins calf-plugins lsp-plugins-lv2
 )
 
 missing=()
