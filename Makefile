@@ -44,6 +44,7 @@ run: native
 
 bench: native
 	@$(BUILD)/native/bin/redozer_bench --benchmark_counters_tabular=true
+	@LV2_PATH=$(BUILD)/native/lv2:/usr/lib/lv2 $(BUILD)/native/bin/redozer_lv2_bench
 
 fuzz: fuzz-build
 	@$(BUILD)/fuzz/tests/fuzz/run-fuzzers.sh $(FUZZ_SECONDS)

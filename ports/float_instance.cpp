@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "dsp/engine.h"
 
 namespace ports {
@@ -26,7 +30,7 @@ struct FloatInstance {
     // FIFO: the engine block being gathered (16-bit, interleaved) and the
     // last processed block being played out. `position` counts frames of both.
     int16_t gathered[blockFrames * 2] = {};
-    float playing[blockFrames * 2] = {};
+    int16_t playing[blockFrames * 2] = {};
     int position = 0;
 
     // What the engine was last given, and the port values those codes came from.
@@ -52,8 +56,9 @@ int16_t floatToSample(float x) {
 static bool reserve(FloatInstance& in) {
     engineInitialise(in.engine);
     if (!engineReserveWork(in.engine, blockFrames)) return false;
-    // The instance reports band gains like the page's band graph.
-    in.engine.multiband.bandReadoutsOn = 1;
+    bool bands = false;
+    for (int b = 0; b < 4; ++b) bands |= in.readoutPort[rBandGain1 + b] != nullptr;
+    store_relaxed(in.engine.multiband.bandReadoutsOn, int32_t{bands});
     return true;
 }
 
@@ -111,7 +116,13 @@ void connectControl(FloatInstance* in, int control, const float* data) {
     if (control >= 0 && control < controlCount) in->controlPort[control] = data;
 }
 void connectReadout(FloatInstance* in, int readout, float* data) {
-    if (readout >= 0 && readout < readoutCount) in->readoutPort[readout] = data;
+    if (readout < 0 || readout >= readoutCount) return;
+    in->readoutPort[readout] = data;
+    // The engine averages the band gains (about a tenth of the multiband
+    // engine's time) only while a host reads one of them.
+    bool bands = false;
+    for (int b = 0; b < 4; ++b) bands |= in->readoutPort[rBandGain1 + b] != nullptr;
+    store_relaxed(in->engine.multiband.bandReadoutsOn, int32_t{bands});
 }
 
 // The code a control port asks for; the mapping runs only when the port's
@@ -222,7 +233,7 @@ static void engineBlock(FloatInstance& in) {
         processBlock(in.engine, in.engineControls, in.gathered, blockFrames, in.channels, in.rate);
         updateReadouts(in);
     }
-    for (int i = 0; i < samples; ++i) in.playing[i] = sampleToFloat(in.gathered[i]);
+    memcpy(in.playing, in.gathered, static_cast<size_t>(samples) * sizeof(int16_t));
 }
 
 // The code the engine runs with; before the first engine block, the one the
@@ -243,6 +254,40 @@ int instanceLatency(const FloatInstance* in) {
     return latency;
 }
 
+// n frames of planar input (a missing buffer is silence) into interleaved
+// 16-bit samples, as floatToSample converts each.
+template <int Channels>
+static void gatherInput(int16_t* out, const float* const* src, uint32_t offset, uint32_t n) {
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    // Four frames at a time: not-a-number to 0, clamp, round to nearest
+    // (the default rounding mode, as lrint), pack.
+    if (src[0] != nullptr && src[Channels - 1] != nullptr) {
+        const __m128 scale = _mm_set1_ps(32768.0f);
+        const __m128 low = _mm_set1_ps(-32768.0f);
+        const __m128 high = _mm_set1_ps(32767.0f);
+        auto convert = [&](const float* p) {
+            __m128 v = _mm_mul_ps(_mm_loadu_ps(p), scale);
+            v = _mm_and_ps(v, _mm_cmpeq_ps(v, v));
+            return _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(v, low), high));
+        };
+        for (; i + 4 <= n; i += 4) {
+            const __m128i a = convert(src[0] + offset + i);
+            if (Channels == 2) {
+                const __m128i b = convert(src[1] + offset + i);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i),
+                                 _mm_packs_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b)));
+            } else {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(a, a));
+            }
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        for (int c = 0; c < Channels; ++c)
+            out[i * Channels + c] = src[c] != nullptr ? floatToSample(src[c][offset + i]) : 0;
+}
+
 template <int Channels>
 static void runFrames(FloatInstance& in, uint32_t frames) {
     const float* src[2] = {in.input[0], in.input[Channels - 1]};
@@ -251,16 +296,15 @@ static void runFrames(FloatInstance& in, uint32_t frames) {
     while (done < frames) {
         uint32_t count = static_cast<uint32_t>(blockFrames - in.position);
         if (count > frames - done) count = frames - done;
-        int16_t* gathered = in.gathered + in.position * Channels;
-        const float* playing = in.playing + in.position * Channels;
-        // Input and output may share a buffer: read each sample before
-        // writing it.
-        for (uint32_t i = 0; i < count; ++i) {
-            for (int c = 0; c < Channels; ++c) {
-                const float x = src[c] != nullptr ? src[c][done + i] : 0.0f;
-                if (dst[c] != nullptr) dst[c][done + i] = playing[i * Channels + c];
-                gathered[i * Channels + c] = floatToSample(x);
-            }
+        // Input and output may share buffers: all of this stretch's input is
+        // read before any of its output is written.
+        gatherInput<Channels>(in.gathered + in.position * Channels, src, done, count);
+        const int16_t* playing = in.playing + in.position * Channels;
+        for (int c = 0; c < Channels; ++c) {
+            float* out = dst[c];
+            if (out == nullptr) continue;
+            for (uint32_t i = 0; i < count; ++i)
+                out[done + i] = sampleToFloat(playing[i * Channels + c]);
         }
         done += count;
         in.position += static_cast<int>(count);
