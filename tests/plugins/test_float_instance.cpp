@@ -414,3 +414,30 @@ TEST(FloatInstance, WildPortValuesAndAudioStayDefined) {
         ASSERT_LE(std::fabs(v), 1.0f);
     }
 }
+
+TEST(FloatInstance, EveryInputSampleIsConvertedAsFloatToSampleSays) {
+    // Mode 0 without the equalizer leaves the engine block alone, so the
+    // output is the input's 16-bit conversion, 576 frames later: values off
+    // the 16-bit grid, halfway cases, out of range and not-a-number, in runs
+    // of every length so that both the four-frame and the single-frame paths
+    // are taken.
+    for (int channels : {1, 2}) {
+        std::vector<float> in(5000 * channels);
+        uint32_t state = 99;
+        for (size_t i = 0; i < in.size(); ++i) {
+            state = state * 1664525u + 1013904223u;
+            const float r = static_cast<float>((state >> 8) / 8388608.0 - 1.0);
+            switch (i % 11) {
+            case 0: in[i] = (std::floor(r * 32768.0f) + 0.5f) / 32768.0f; break;  // halfway
+            case 1: in[i] = r * 3.0f; break;
+            case 2: in[i] = i % 3 ? NAN : -INFINITY; break;
+            default: in[i] = r; break;
+            }
+        }
+        Host host(channels, 44100);
+        host.set(cEnhance, 0);
+        const auto out = host.process(in, {1, 2, 3, 4, 5, 6, 7, 8, 64, 333});
+        for (size_t i = 576 * channels; i < out.size(); ++i)
+            ASSERT_EQ(out[i], sampleToFloat(floatToSample(in[i - 576 * channels]))) << channels << " ch at " << i;
+    }
+}
