@@ -2,9 +2,10 @@
 # The LV2 bundle's Turtle files against the LV2 schemas shipped by Debian
 # (sord_validate), lilv's view of them (lv2ls, lv2info without warnings, the
 # presets listed), and the LADSPA library through ladspa-sdk's analyseplugin.
-# usage: ttl_test.sh LV2_DIR LADSPA_DIR
+# The README's copy of the port table must be what the generator prints.
+# usage: ttl_test.sh LV2_DIR LADSPA_DIR GENERATOR README
 set -u
-lv2dir=$1 ladspadir=$2
+lv2dir=$1 ladspadir=$2 generator=$3 readme=$4
 bundle=$lv2dir/dsp_redozer.lv2
 failed=0
 fail() { echo "FAIL $*"; failed=$((failed + 1)); }
@@ -47,6 +48,12 @@ for label in redozer_stereo redozer_mono; do
         fail "analyseplugin $label: $out"
     fi
 done
+
+if diff <("$generator" --markdown) <(sed -n '/<!-- port table begin -->/,/<!-- port table end -->/p' "$readme" | sed '1d;$d') > readme.diff; then
+    echo "ok   the README's port table is current"
+else
+    fail "the README's port table differs from the generator's: $(cat readme.diff)"
+fi
 
 echo "$((failed == 0 ? 1 : 0)) passed, $failed failed"
 [ "$failed" -eq 0 ]
