@@ -118,8 +118,8 @@ TEST_F(StressThreads, PagesChangeEverythingWhileAudioPlays) {
                 parseMultibandStrings(1, 0, 0);
                 break;
             case 8:
-                store_relaxed(settings.multiband.soloBand, static_cast<uint16_t>(rng() % 6));
-                store_relaxed(settings.multiband.bandReadoutsOn, static_cast<int32_t>(rng() % 2));
+                store_relaxed(settings.engine.multiband.soloBand, static_cast<uint16_t>(rng() % 6));
+                store_relaxed(settings.engine.multiband.bandReadoutsOn, static_cast<int32_t>(rng() % 2));
                 store_relaxed(settings.meterRequest, static_cast<uint8_t>(rng() % 2));
                 break;
             case 9:  // the limiter dialog opens or closes
@@ -138,16 +138,16 @@ TEST_F(StressThreads, PagesChangeEverythingWhileAudioPlays) {
                 break;
             case 11:
                 for (int b = 0; b < 4; ++b) {
-                    sink += load_relaxed(settings.multiband.bandGains[b]);
-                    sink += load_relaxed(settings.multiband.bandGainReadouts[b]);
+                    sink += load_relaxed(settings.engine.multiband.bandGains[b]);
+                    sink += load_relaxed(settings.engine.multiband.bandGainReadouts[b]);
                 }
-                sink += load_relaxed(settings.multiband.agcGains[0]);
-                sink += load_relaxed(settings.multiband.agcGains[1]);
+                sink += load_relaxed(settings.engine.multiband.agcGains[0]);
+                sink += load_relaxed(settings.engine.multiband.agcGains[1]);
                 sink += load_relaxed(settings.meterPeakIn[0]) + load_relaxed(settings.meterPeakOut[1]);
                 break;
             case 12: {  // the page's response curve on its private bank
                 CrossoverBank bank{};
-                designCrossovers(bank, settings.multibandParams.crossoverHz, 44100);
+                designCrossovers(bank, settings.engine.multibandParams.crossoverHz, 44100);
                 std::vector<float> low(256, 0.5f), high(256);
                 splitBand(low.data(), high.data(), bank, 0, 256, 1);
                 sink += low[255];
@@ -156,7 +156,7 @@ TEST_F(StressThreads, PagesChangeEverythingWhileAudioPlays) {
             case 13: {  // the limiter dialog's transfer curve
                 std::vector<float> ramp(64);
                 for (int i = 0; i < 64; ++i) ramp[i] = i / 64.0f;
-                const LimiterParams& l = settings.multibandParams.limiter;
+                const LimiterParams& l = settings.engine.multibandParams.limiter;
                 applyLimiterCurve(ramp.data(), ramp.data(), 64, 1, static_cast<float>(l.thresholdDb),
                                   static_cast<float>(l.kneeDb), static_cast<float>(l.ratio),
                                   static_cast<float>(l.ceilingDb - l.thresholdDb));
