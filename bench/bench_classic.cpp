@@ -10,8 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "dsp/classic.h"
-#include "dsp/pipeline.h"
+#include "settings/settings_engine.h"
 #include "settings/plugin_settings.h"
 
 namespace {
@@ -75,7 +74,7 @@ void runChain(benchmark::State& state, int enhance, bool equalizer) {
     int64_t frames = 0;
     for (auto _ : state) {
         std::memcpy(block, &signal[static_cast<size_t>(position) * channels], sizeof block);
-        processBlock(block, blockFrames, channels);
+        processPluginBlock(block, blockFrames, channels);
         benchmark::DoNotOptimize(block);
         benchmark::ClobberMemory();
         position += blockFrames;

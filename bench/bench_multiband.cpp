@@ -8,9 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "dsp/multiband_strings.h"
-#include "dsp/pipeline.h"
+#include "dsp/handover.h"
 #include "settings/plugin_settings.h"
+#include "settings/settings_engine.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ void set_strings(const char* m1, const char* m2, const char* lim) {
     settings.bits_per_sample = 16;
     settings.enhance = 2;
     parseMultibandStrings(3, rate, 2);
-    adoptEngineParameters();
+    adoptEngineParameters(settings.engine);
 }
 
 void run(benchmark::State& state) {
@@ -60,7 +60,7 @@ void run(benchmark::State& state) {
         for (int b = 0; b < blocksPerPass; ++b) {
             memcpy(block.data(), input.data() + static_cast<size_t>(b) * frames * 2,
                    block.size() * sizeof(int16_t));
-            processBlock(block.data(), frames, 2);
+            processPluginBlock(block.data(), frames, 2);
             benchmark::DoNotOptimize(block.data());
         }
     }

@@ -5,12 +5,15 @@
 // which fails the run on any data race.
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
 
 #include "dsp/classic.h"
 #include "dsp/crossover.h"
+#include "dsp/engine.h"
 #include "dsp/limiter.h"
 #include "dsp/multiband.h"
 #include "dsp/multiband_strings.h"
@@ -118,8 +121,8 @@ TEST_F(StressThreads, PagesChangeEverythingWhileAudioPlays) {
                 parseMultibandStrings(1, 0, 0);
                 break;
             case 8:
-                store_relaxed(settings.multiband.soloBand, static_cast<uint16_t>(rng() % 6));
-                store_relaxed(settings.multiband.bandReadoutsOn, static_cast<int32_t>(rng() % 2));
+                store_relaxed(settings.engine.multiband.soloBand, static_cast<uint16_t>(rng() % 6));
+                store_relaxed(settings.engine.multiband.bandReadoutsOn, static_cast<int32_t>(rng() % 2));
                 store_relaxed(settings.meterRequest, static_cast<uint8_t>(rng() % 2));
                 break;
             case 9:  // the limiter dialog opens or closes
@@ -138,16 +141,16 @@ TEST_F(StressThreads, PagesChangeEverythingWhileAudioPlays) {
                 break;
             case 11:
                 for (int b = 0; b < 4; ++b) {
-                    sink += load_relaxed(settings.multiband.bandGains[b]);
-                    sink += load_relaxed(settings.multiband.bandGainReadouts[b]);
+                    sink += load_relaxed(settings.engine.multiband.bandGains[b]);
+                    sink += load_relaxed(settings.engine.multiband.bandGainReadouts[b]);
                 }
-                sink += load_relaxed(settings.multiband.agcGains[0]);
-                sink += load_relaxed(settings.multiband.agcGains[1]);
+                sink += load_relaxed(settings.engine.multiband.agcGains[0]);
+                sink += load_relaxed(settings.engine.multiband.agcGains[1]);
                 sink += load_relaxed(settings.meterPeakIn[0]) + load_relaxed(settings.meterPeakOut[1]);
                 break;
             case 12: {  // the page's response curve on its private bank
                 CrossoverBank bank{};
-                designCrossovers(bank, settings.multibandParams.crossoverHz, 44100);
+                designCrossovers(bank, settings.engine.multibandParams.crossoverHz, 44100);
                 std::vector<float> low(256, 0.5f), high(256);
                 splitBand(low.data(), high.data(), bank, 0, 256, 1);
                 sink += low[255];
@@ -156,7 +159,7 @@ TEST_F(StressThreads, PagesChangeEverythingWhileAudioPlays) {
             case 13: {  // the limiter dialog's transfer curve
                 std::vector<float> ramp(64);
                 for (int i = 0; i < 64; ++i) ramp[i] = i / 64.0f;
-                const LimiterParams& l = settings.multibandParams.limiter;
+                const LimiterParams& l = settings.engine.multibandParams.limiter;
                 applyLimiterCurve(ramp.data(), ramp.data(), 64, 1, static_cast<float>(l.thresholdDb),
                                   static_cast<float>(l.kneeDb), static_cast<float>(l.ratio),
                                   static_cast<float>(l.ceilingDb - l.thresholdDb));
@@ -180,6 +183,98 @@ TEST_F(StressThreads, PagesChangeEverythingWhileAudioPlays) {
     EXPECT_GT(blocks.load(), 1000);
     volatile double keep = sink;  // the reads above must not be optimised away
     (void)keep;
+}
+
+// Instances of their own on audio threads of their own, as a host running
+// several plug-in instances does, while a control thread publishes new
+// parameters to each: no instance shares anything with another.
+struct InstanceRun {
+    Engine* engine;
+    EngineControls controls;
+    int rate;
+    std::vector<int16_t> samples;  // stereo
+};
+
+void run_instance(InstanceRun& run) {
+    for (size_t f = 0; f + 576 <= run.samples.size() / 2; f += 576)
+        processBlock(*run.engine, run.controls, run.samples.data() + 2 * f, 576, 2, run.rate);
+}
+
+MultibandStrings preset_strings(int row) {
+    MultibandStrings s{};
+    const BuiltinMultibandPreset& p = builtin_multiband_presets[row];
+    strncpy(s.enh_multi1, p.multi1, sizeof s.enh_multi1 - 1);
+    strncpy(s.enh_multi2, p.multi2, sizeof s.enh_multi2 - 1);
+    strncpy(s.enh_limiter, p.limiter, sizeof s.enh_limiter - 1);
+    return s;
+}
+
+TEST(StressInstances, InstancesOnTheirOwnThreads) {
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> sample(-20000, 20000);
+    std::vector<int16_t> input(576 * 2 * 200);
+    for (int16_t& v : input) v = static_cast<int16_t>(sample(rng));
+
+    auto setup = [&](Engine& e, uint8_t enhance, int row, int rate, bool owned) {
+        engineInitialise(e);
+        if (owned) {
+            EXPECT_TRUE(engineReserveWork(e, 576));
+        }
+        computeClassicCoefficients(e, 60, 70, 76, 1, rate);
+        parseMultibandStrings(e, preset_strings(row), 3, rate, 2);
+        EngineControls c{};
+        c.enhance = enhance;
+        c.stereo_width = 30;
+        c.hpcutoff = 20;
+        c.threshold = 70;
+        c.eq_enable = 1;
+        c.eq_bands[0] = EqBand{30, 200};
+        c.eq_bands[1] = EqBand{50, 1000};
+        c.eq_bands[2] = EqBand{60, 8000};
+        return InstanceRun{&e, c, rate, input};
+    };
+
+    // Alone, one after the other, then side by side on two threads.
+    auto engines = std::make_unique<Engine[]>(4);
+    InstanceRun a = setup(engines[0], 2, 3, 44100, true);
+    InstanceRun b = setup(engines[1], 1, 0, 48000, false);
+    run_instance(a);
+    run_instance(b);
+    InstanceRun a2 = setup(engines[2], 2, 3, 44100, false);
+    InstanceRun b2 = setup(engines[3], 1, 0, 48000, true);
+    {
+        std::thread ta(run_instance, std::ref(a2)), tb(run_instance, std::ref(b2));
+        ta.join();
+        tb.join();
+    }
+    EXPECT_EQ(a2.samples, a.samples);
+    EXPECT_EQ(b2.samples, b.samples);
+
+    // Again, with a control thread publishing to both meanwhile.
+    std::atomic<bool> stop{false};
+    a2.samples = input;
+    b2.samples = input;
+    std::thread control([&] {
+        std::mt19937 r(9);
+        while (!stop.load(std::memory_order_relaxed)) {
+            Engine& e = engines[2 + r() % 2];
+            parseMultibandStrings(e, preset_strings(static_cast<int>(r() % 9)),
+                                  static_cast<int>(r() % 4), 44100, 2);
+            computeClassicCoefficients(e, static_cast<int>(r() % 100), static_cast<int>(r() % 100),
+                                       static_cast<int>(r() % 100), static_cast<int>(r() % 2),
+                                       48000);
+            requestEngineResets(e, static_cast<uint32_t>(r() % 16));
+            std::this_thread::yield();
+        }
+    });
+    {
+        std::thread ta(run_instance, std::ref(a2)), tb(run_instance, std::ref(b2));
+        ta.join();
+        tb.join();
+    }
+    stop.store(true);
+    control.join();
+    for (int k = 0; k < 4; ++k) engineReleaseWork(engines[k]);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "dsp/classic.h"
-#include "dsp/pipeline.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -53,11 +52,11 @@ struct ReferenceState {
 
 ReferenceState captureReference() {
     ReferenceState r;
-    r.gain = settings.classicGain;
+    r.gain = settings.engine.classicGain;
     for (int ch = 0; ch < 2; ++ch) {
-        r.hpInput[ch] = settings.hpInput[ch];
-        r.hpPrevInput[ch] = settings.hpPrevInput[ch];
-        r.hpPrevOutput[ch] = settings.hpPrevOutput[ch];
+        r.hpInput[ch] = settings.engine.hpInput[ch];
+        r.hpPrevInput[ch] = settings.engine.hpPrevInput[ch];
+        r.hpPrevOutput[ch] = settings.engine.hpPrevOutput[ch];
     }
     return r;
 }
@@ -155,20 +154,20 @@ TEST_F(ClassicCoefficientsTest, DefaultsAt44100And48000) {
     store_relaxed(settings.amp_dwn, uint8_t{76});
 
     computeClassicCoefficients(1, 0, 44100, 2);
-    EXPECT_FLOAT_EQ(settings.gainCeiling, 6.04f);
-    EXPECT_FLOAT_EQ(settings.gainUpStep, 0.00010004f);
-    EXPECT_FLOAT_EQ(settings.gainDownStep, 0.028f);
+    EXPECT_FLOAT_EQ(settings.engine.gainCeiling, 6.04f);
+    EXPECT_FLOAT_EQ(settings.engine.gainUpStep, 0.00010004f);
+    EXPECT_FLOAT_EQ(settings.engine.gainDownStep, 0.028f);
 
     computeClassicCoefficients(1, 0, 48000, 2);
-    EXPECT_FLOAT_EQ(settings.gainCeiling, 6.04f);
-    EXPECT_NEAR(settings.gainUpStep, 0.0000919118, 0.00000000005);
-    EXPECT_FLOAT_EQ(settings.gainDownStep, 0.025725f);
+    EXPECT_FLOAT_EQ(settings.engine.gainCeiling, 6.04f);
+    EXPECT_NEAR(settings.engine.gainUpStep, 0.0000919118, 0.00000000005);
+    EXPECT_FLOAT_EQ(settings.engine.gainDownStep, 0.025725f);
 
     // The engine takes the newest set at the start of its next block.
     adoptEngineParameters();
-    EXPECT_EQ(settings.engineClassic.gainCeiling, settings.gainCeiling);
-    EXPECT_EQ(settings.engineClassic.gainUpStep, settings.gainUpStep);
-    EXPECT_EQ(settings.engineClassic.gainDownStep, settings.gainDownStep);
+    EXPECT_EQ(settings.engine.engineClassic.gainCeiling, settings.engine.gainCeiling);
+    EXPECT_EQ(settings.engine.engineClassic.gainUpStep, settings.engine.gainUpStep);
+    EXPECT_EQ(settings.engine.engineClassic.gainDownStep, settings.engine.gainDownStep);
 }
 
 TEST_F(ClassicCoefficientsTest, RateZeroGivesThe44100Steps) {
@@ -176,11 +175,11 @@ TEST_F(ClassicCoefficientsTest, RateZeroGivesThe44100Steps) {
     store_relaxed(settings.amp_up, uint8_t{70});
     store_relaxed(settings.amp_dwn, uint8_t{76});
     computeClassicCoefficients(1, 0, 0, 0);
-    EXPECT_FLOAT_EQ(settings.gainUpStep, 0.00010004f);
-    EXPECT_FLOAT_EQ(settings.gainDownStep, 0.028f);
+    EXPECT_FLOAT_EQ(settings.engine.gainUpStep, 0.00010004f);
+    EXPECT_FLOAT_EQ(settings.engine.gainDownStep, 0.028f);
     // A negative rate is not scaled either.
     computeClassicCoefficients(1, 0, -48000, 0);
-    EXPECT_FLOAT_EQ(settings.gainDownStep, 0.028f);
+    EXPECT_FLOAT_EQ(settings.engine.gainDownStep, 0.028f);
 }
 
 // Each step is stored as a float before the rate scaling and again after it.
@@ -191,10 +190,10 @@ TEST_F(ClassicCoefficientsTest, StepsRoundedBeforeAndAfterScaling) {
     computeClassicCoefficients(1, 0, 8000, 2);
     volatile float stored = static_cast<float>(0.001 * 45 + 0.004);
     const float expected = static_cast<float>(static_cast<double>(stored) * (44100.0 / 8000));
-    EXPECT_EQ(settings.gainDownStep, expected);
+    EXPECT_EQ(settings.engine.gainDownStep, expected);
     // Scaling the unrounded value lands one float higher here.
     volatile double unrounded = 0.001 * 45 + 0.004;
-    EXPECT_NE(settings.gainDownStep, static_cast<float>(unrounded * (44100.0 / 8000)));
+    EXPECT_NE(settings.engine.gainDownStep, static_cast<float>(unrounded * (44100.0 / 8000)));
 }
 
 TEST_F(ClassicCoefficientsTest, RangeEnds) {
@@ -202,37 +201,37 @@ TEST_F(ClassicCoefficientsTest, RangeEnds) {
     store_relaxed(settings.amp_up, uint8_t{0});
     store_relaxed(settings.amp_dwn, uint8_t{100});
     computeClassicCoefficients(1, 0, 44100, 2);
-    EXPECT_EQ(settings.gainCeiling, 1.0f);
-    EXPECT_FLOAT_EQ(settings.gainUpStep, 0.000004f);
-    EXPECT_FLOAT_EQ(settings.gainDownStep, 0.004f);
+    EXPECT_EQ(settings.engine.gainCeiling, 1.0f);
+    EXPECT_FLOAT_EQ(settings.engine.gainUpStep, 0.000004f);
+    EXPECT_FLOAT_EQ(settings.engine.gainDownStep, 0.004f);
 
     store_relaxed(settings.amp_max, uint8_t{100});
     store_relaxed(settings.amp_up, uint8_t{100});
     store_relaxed(settings.amp_dwn, uint8_t{0});
     computeClassicCoefficients(1, 0, 44100, 2);
-    EXPECT_FLOAT_EQ(settings.gainCeiling, 10.0f);
-    EXPECT_FLOAT_EQ(settings.gainUpStep, 0.000404f);
-    EXPECT_FLOAT_EQ(settings.gainDownStep, 0.104f);
+    EXPECT_FLOAT_EQ(settings.engine.gainCeiling, 10.0f);
+    EXPECT_FLOAT_EQ(settings.engine.gainUpStep, 0.000404f);
+    EXPECT_FLOAT_EQ(settings.engine.gainDownStep, 0.104f);
 }
 
 TEST_F(ClassicCoefficientsTest, OnlyAResetTouchesTheGain) {
-    settings.classicGain = 3.5f;
+    settings.engine.classicGain = 3.5f;
     computeClassicCoefficients(1, 0, 44100, 2);
     adoptEngineParameters();
-    EXPECT_EQ(settings.classicGain, 3.5f);
+    EXPECT_EQ(settings.engine.classicGain, 3.5f);
 
     computeClassicCoefficients(1, 1, 44100, 2);
     adoptEngineParameters();
-    EXPECT_EQ(settings.classicGain, 1.0f);
+    EXPECT_EQ(settings.engine.classicGain, 1.0f);
 
     // On the audio thread the reset and the coefficients apply at once.
-    settings.classicGain = 2.0f;
+    settings.engine.classicGain = 2.0f;
     store_relaxed(settings.amp_max, uint8_t{20});
     setAudioThreadActive(true);
     computeClassicCoefficients(1, 1, 48000, 2);
     setAudioThreadActive(false);
-    EXPECT_EQ(settings.classicGain, 1.0f);
-    EXPECT_FLOAT_EQ(settings.engineClassic.gainCeiling, 2.8f);
+    EXPECT_EQ(settings.engine.classicGain, 1.0f);
+    EXPECT_FLOAT_EQ(settings.engine.engineClassic.gainCeiling, 2.8f);
 }
 
 // ---- Analysis high-pass -------------------------------------------------------
@@ -249,15 +248,15 @@ TEST_F(ClassicHighPassTest, CoefficientsAt44100) {
         settings_reset_to_load_state();
         store_relaxed(settings.sample_rate, int32_t{44100});
         store_relaxed(settings.hpcutoff, static_cast<uint8_t>(c.hpcutoff));
-        settings.hpPrevOutput[1] = 10000;
+        settings.engine.hpPrevOutput[1] = 10000;
         const int16_t block[2] = {10000, 0};
         const int16_t* out = analysisHighPass(block, 1, 2);
-        EXPECT_EQ(out, settings.analysisBuffer);
+        EXPECT_EQ(out, settings.engine.analysisBuffer);
         EXPECT_EQ(out[0], c.b) << "hpcutoff " << c.hpcutoff;
         EXPECT_EQ(out[1], c.a) << "hpcutoff " << c.hpcutoff;
-        EXPECT_EQ(settings.hpInput[0], 10000);
-        EXPECT_EQ(settings.hpPrevOutput[0], c.b);
-        EXPECT_EQ(settings.hpPrevOutput[1], c.a);
+        EXPECT_EQ(settings.engine.hpInput[0], 10000);
+        EXPECT_EQ(settings.engine.hpPrevOutput[0], c.b);
+        EXPECT_EQ(settings.engine.hpPrevOutput[1], c.a);
     }
 }
 
@@ -280,7 +279,7 @@ TEST_F(ClassicHighPassTest, OutputClampedButStateKeptUnclamped) {
     std::vector<int16_t> block = {-32768, 32767};
     const int16_t* out = analysisHighPass(block.data(), 2, 1);
     EXPECT_EQ(out[1], 32766);
-    EXPECT_GT(settings.hpPrevOutput[0], 32766);
+    EXPECT_GT(settings.engine.hpPrevOutput[0], 32766);
 }
 
 TEST_F(ClassicHighPassTest, ChannelsAreIndependentAndMonoUsesTheFirst) {
@@ -294,17 +293,17 @@ TEST_F(ClassicHighPassTest, ChannelsAreIndependentAndMonoUsesTheFirst) {
     const int16_t* out = analysisHighPass(stereo.data(), 500, 2);
     std::vector<int16_t> stereoLeft(500);
     for (int f = 0; f < 500; ++f) stereoLeft[f] = out[2 * f];
-    const int32_t rightInput = settings.hpInput[1];
+    const int32_t rightInput = settings.engine.hpInput[1];
 
-    settings.hpInput[0] = settings.hpPrevInput[0] = settings.hpPrevOutput[0] = 0;
-    settings.hpInput[1] = 777;
-    settings.hpPrevInput[1] = 778;
-    settings.hpPrevOutput[1] = 779;
+    settings.engine.hpInput[0] = settings.engine.hpPrevInput[0] = settings.engine.hpPrevOutput[0] = 0;
+    settings.engine.hpInput[1] = 777;
+    settings.engine.hpPrevInput[1] = 778;
+    settings.engine.hpPrevOutput[1] = 779;
     out = analysisHighPass(left.data(), 500, 1);
     EXPECT_TRUE(std::equal(stereoLeft.begin(), stereoLeft.end(), out));
-    EXPECT_EQ(settings.hpInput[1], 777);
-    EXPECT_EQ(settings.hpPrevInput[1], 778);
-    EXPECT_EQ(settings.hpPrevOutput[1], 779);
+    EXPECT_EQ(settings.engine.hpInput[1], 777);
+    EXPECT_EQ(settings.engine.hpPrevInput[1], 778);
+    EXPECT_EQ(settings.engine.hpPrevOutput[1], 779);
     EXPECT_EQ(rightInput, stereo[999]);
 }
 
@@ -343,7 +342,7 @@ TEST_F(ClassicEnhancerTest, WidthExampleAndTruncation) {
     // -32768 - 16383 and 32767 + 16384 clamp to the bounds.
     EXPECT_EQ(block[6], -32766);
     EXPECT_EQ(block[7], 32766);
-    EXPECT_EQ(settings.classicGain, 1.0f);
+    EXPECT_EQ(settings.engine.classicGain, 1.0f);
 }
 
 TEST_F(ClassicEnhancerTest, UnityGainGivesTheWidenedClampedInput) {
@@ -363,7 +362,7 @@ TEST_F(ClassicEnhancerTest, UnityGainGivesTheWidenedClampedInput) {
         for (int16_t& v : expected) v = clamp16(v);
         enhanceClassic(block.data(), 2000, channels);
         EXPECT_EQ(block, expected) << channels << " channels";
-        EXPECT_LE(settings.classicGain, 1.0f);
+        EXPECT_LE(settings.engine.classicGain, 1.0f);
     }
 }
 
@@ -372,23 +371,23 @@ TEST_F(ClassicEnhancerTest, HighGainClampsWithoutSignFlipAndReduces) {
     s.channels = 1;
     s.threshold = 100;
     configure(s);
-    settings.classicGain = 10.0f;
+    settings.engine.classicGain = 10.0f;
     std::vector<int16_t> block = {30000, -30000};
     enhanceClassic(block.data(), 2, 1);
     EXPECT_EQ(block[0], 32766);
     EXPECT_EQ(block[1], -32766);
-    const float down = settings.engineClassic.gainDownStep;
-    EXPECT_EQ(settings.classicGain, (10.0f - down) - down);
+    const float down = settings.engine.engineClassic.gainDownStep;
+    EXPECT_EQ(settings.engine.classicGain, (10.0f - down) - down);
 
     // 4681 × 70000 / 10000 is exactly 32767: above full scale, by one.
-    settings.classicGain = 7.0f;
+    settings.engine.classicGain = 7.0f;
     std::vector<int16_t> edge = {4681, 4680};
     enhanceClassic(edge.data(), 1, 1);
     EXPECT_EQ(edge[0], 32766);
-    EXPECT_EQ(settings.classicGain, 7.0f - down);
+    EXPECT_EQ(settings.engine.classicGain, 7.0f - down);
     // 4680 × 69720 / 10000 stays below: the gain is above the ceiling and holds.
     enhanceClassic(edge.data() + 1, 1, 1);
-    EXPECT_EQ(settings.classicGain, 7.0f - down);
+    EXPECT_EQ(settings.engine.classicGain, 7.0f - down);
 }
 
 TEST_F(ClassicEnhancerTest, FullScaleReducesOnlyAboveOnePlusStep) {
@@ -396,29 +395,29 @@ TEST_F(ClassicEnhancerTest, FullScaleReducesOnlyAboveOnePlusStep) {
     s.channels = 1;
     s.threshold = 100;
     configure(s);
-    const float down = settings.engineClassic.gainDownStep;  // 0.028
+    const float down = settings.engine.engineClassic.gainDownStep;  // 0.028
     std::vector<int16_t> fullScale(400, 32767);
 
     // Between 1 and 1 + step a full-scale frame neither raises nor reduces.
-    settings.classicGain = 1.02f;
+    settings.engine.classicGain = 1.02f;
     std::vector<int16_t> block = fullScale;
     enhanceClassic(block.data(), 400, 1);
-    EXPECT_EQ(settings.classicGain, 1.02f);
+    EXPECT_EQ(settings.engine.classicGain, 1.02f);
 
     // From above, the gain comes down to the first value at or below 1 + step.
-    settings.classicGain = 1.5f;
+    settings.engine.classicGain = 1.5f;
     block = fullScale;
     enhanceClassic(block.data(), 400, 1);
-    EXPECT_LE(static_cast<double>(settings.classicGain), 1.0 + down);
-    EXPECT_GT(settings.classicGain, 1.0f);
+    EXPECT_LE(static_cast<double>(settings.engine.classicGain), 1.0 + down);
+    EXPECT_GT(settings.engine.classicGain, 1.0f);
 
     // At 1.0 a full-scale frame amplifies to exactly 32766, which is not above
     // full scale, so the gain may rise by one step but never falls below 1.
-    settings.classicGain = 1.0f;
+    settings.engine.classicGain = 1.0f;
     block = fullScale;
     enhanceClassic(block.data(), 400, 1);
-    EXPECT_GE(settings.classicGain, 1.0f);
-    EXPECT_LE(settings.classicGain, 1.0f + settings.engineClassic.gainUpStep);
+    EXPECT_GE(settings.engine.classicGain, 1.0f);
+    EXPECT_LE(settings.engine.classicGain, 1.0f + settings.engine.engineClassic.gainUpStep);
 
     // With the ceiling at 1 it stays exactly 1.
     settings_reset_to_load_state();
@@ -426,7 +425,7 @@ TEST_F(ClassicEnhancerTest, FullScaleReducesOnlyAboveOnePlusStep) {
     configure(s);
     block = fullScale;
     enhanceClassic(block.data(), 400, 1);
-    EXPECT_EQ(settings.classicGain, 1.0f);
+    EXPECT_EQ(settings.engine.classicGain, 1.0f);
 }
 
 TEST_F(ClassicEnhancerTest, RaisesByOneStepPerFrameUpToTheCeiling) {
@@ -435,17 +434,17 @@ TEST_F(ClassicEnhancerTest, RaisesByOneStepPerFrameUpToTheCeiling) {
     s.ampMax = 1;  // ceiling 1.09
     s.ampUp = 100; // 0.000404 per frame
     configure(s);
-    const ClassicCoefficients c = settings.engineClassic;
+    const ClassicCoefficients c = settings.engine.engineClassic;
     std::vector<int16_t> block(1000, unitSample);
     enhanceClassic(block.data(), 1000, 1);
     // Output = G of each frame: 10000, 10004, 10008, ... until the ceiling.
     EXPECT_EQ(block[0], 10000);
     EXPECT_EQ(block[1], 10004);
     EXPECT_EQ(block[2], 10008);
-    EXPECT_GE(static_cast<double>(settings.classicGain), c.gainCeiling);
-    EXPECT_LT(static_cast<double>(settings.classicGain),
+    EXPECT_GE(static_cast<double>(settings.engine.classicGain), c.gainCeiling);
+    EXPECT_LT(static_cast<double>(settings.engine.classicGain),
               static_cast<double>(c.gainCeiling) + c.gainUpStep);
-    EXPECT_EQ(block[999], static_cast<int16_t>(10000.0 * settings.classicGain));
+    EXPECT_EQ(block[999], static_cast<int16_t>(10000.0 * settings.engine.classicGain));
 }
 
 // A loud analysis sample ahead lowers the gain from the frame that sees it on.
@@ -497,7 +496,7 @@ TEST_F(ClassicEnhancerTest, LookaheadNeedsEnoughFramesLeft) {
         configure(s);
         std::vector<int16_t> block(static_cast<size_t>(c.frames * c.channels), unitSample);
         block[c.spikeSample] = 30000;
-        const ClassicCoefficients k = settings.engineClassic;
+        const ClassicCoefficients k = settings.engine.engineClassic;
         enhanceClassic(block.data(), c.frames, c.channels);
         // The second frame shows the gain after the first: reduced or raised.
         const float after = c.looksAhead ? 1.0f - k.gainDownStep : 1.0f + k.gainUpStep;
@@ -526,7 +525,7 @@ TEST_F(ClassicEnhancerTest, ThresholdLevelIsPassedOnlyAboveIt) {
         configure(s);
         std::vector<int16_t> block(static_cast<size_t>(400 * c.channels), unitSample);
         block[static_cast<size_t>(151 * c.channels)] = static_cast<int16_t>(c.ahead);  // seen by frame 0
-        const ClassicCoefficients k = settings.engineClassic;
+        const ClassicCoefficients k = settings.engine.engineClassic;
         enhanceClassic(block.data(), 400, c.channels);
         const float after = c.reduces ? 1.0f - k.gainDownStep : 1.0f + k.gainUpStep;
         EXPECT_EQ(block[static_cast<size_t>(c.channels)],
@@ -556,20 +555,20 @@ TEST_F(ClassicEnhancerTest, LookaheadCanTakeTheGainBelowOne) {
     enhanceClassic(block.data(), 20000, 1);
     // It stops once 32766 × G / 10000 no longer exceeds 16367, near one half,
     // and creeps up by at most 151 raise steps in the frames without lookahead.
-    EXPECT_LT(settings.classicGain, 0.52f);
-    EXPECT_GT(settings.classicGain, 0.46f);
+    EXPECT_LT(settings.engine.classicGain, 0.52f);
+    EXPECT_GT(settings.engine.classicGain, 0.46f);
 }
 
 TEST_F(ClassicEnhancerTest, HighPassOffUsesTheBlockAndLeavesItsState) {
     ClassicSettings s;
     configure(s);
-    settings.hpInput[0] = 5;
-    settings.hpPrevOutput[1] = -9;
+    settings.engine.hpInput[0] = 5;
+    settings.engine.hpPrevOutput[1] = -9;
     std::mt19937 rng(3);
     std::vector<int16_t> block = testSignal(rng, 3000, 2);
     enhanceClassic(block.data(), 3000, 2);
-    EXPECT_EQ(settings.hpInput[0], 5);
-    EXPECT_EQ(settings.hpPrevOutput[1], -9);
+    EXPECT_EQ(settings.engine.hpInput[0], 5);
+    EXPECT_EQ(settings.engine.hpPrevOutput[1], -9);
 
     // With the high-pass on, the state follows the widened block.
     s.hpcutoff = 40;
@@ -577,7 +576,7 @@ TEST_F(ClassicEnhancerTest, HighPassOffUsesTheBlockAndLeavesItsState) {
     block = testSignal(rng, 3000, 2);
     const int16_t lastLeft = clamp16(block[5998] - (20 * block[5999]) / 200);
     enhanceClassic(block.data(), 3000, 2);
-    EXPECT_EQ(settings.hpInput[0], lastLeft);
+    EXPECT_EQ(settings.engine.hpInput[0], lastLeft);
 }
 
 TEST_F(ClassicEnhancerTest, EngineRunsWithItsOwnCoefficients) {
@@ -590,10 +589,10 @@ TEST_F(ClassicEnhancerTest, EngineRunsWithItsOwnCoefficients) {
     computeClassicCoefficients(1, 0, 44100, 1);
     std::vector<int16_t> block(500, 1000);
     enhanceClassic(block.data(), 500, 1);
-    EXPECT_EQ(settings.classicGain, 1.0f);
+    EXPECT_EQ(settings.engine.classicGain, 1.0f);
     adoptEngineParameters();
     enhanceClassic(block.data(), 500, 1);
-    EXPECT_GT(settings.classicGain, 1.0f);
+    EXPECT_GT(settings.engine.classicGain, 1.0f);
 }
 
 // Random settings (page ranges and beyond), block sizes and signals, several
@@ -616,8 +615,8 @@ TEST_F(ClassicEnhancerTest, MatchesReferenceOnRandomInput) {
         const int rates[] = {8000, 22050, 44100, 48000, 96000};
         s.rate = rates[trial % 5];
         configure(s);
-        if (trial % 6 == 1) settings.classicGain = 8.0f;
-        const ClassicCoefficients c = settings.engineClassic;
+        if (trial % 6 == 1) settings.engine.classicGain = 8.0f;
+        const ClassicCoefficients c = settings.engine.engineClassic;
         ReferenceState ref = captureReference();
         for (int block = 0; block < 4; ++block) {
             const int frames = std::uniform_int_distribution<int>(1, 2500)(rng);
@@ -626,12 +625,12 @@ TEST_F(ClassicEnhancerTest, MatchesReferenceOnRandomInput) {
             referenceEnhance(expected, s, c, ref);
             enhanceClassic(samples.data(), frames, s.channels);
             ASSERT_EQ(samples, expected) << "trial " << trial << " block " << block;
-            ASSERT_EQ(settings.classicGain, ref.gain) << "trial " << trial;
-            ASSERT_EQ(settings.hpPrevOutput[0], ref.hpPrevOutput[0]);
+            ASSERT_EQ(settings.engine.classicGain, ref.gain) << "trial " << trial;
+            ASSERT_EQ(settings.engine.hpPrevOutput[0], ref.hpPrevOutput[0]);
             for (int16_t v : samples) ASSERT_LE(std::abs(v), 32766);
             // (amp_dwn above 100 makes the reduce step negative: no bound then.)
             if (trial % 6 != 1 && c.gainDownStep >= 0) {
-                ASSERT_LT(static_cast<double>(settings.classicGain),
+                ASSERT_LT(static_cast<double>(settings.engine.classicGain),
                           static_cast<double>(c.gainCeiling) + c.gainUpStep);
             }
         }
@@ -643,12 +642,12 @@ TEST_F(ClassicEnhancerTest, GainBoundFrameByFrame) {
     s.ampMax = 30;
     s.ampUp = 255;  // large steps make an overshoot easy to see
     configure(s);
-    const ClassicCoefficients c = settings.engineClassic;
+    const ClassicCoefficients c = settings.engine.engineClassic;
     std::mt19937 rng(8);
     std::vector<int16_t> signal = testSignal(rng, 30000, 2);
     for (int f = 0; f < 30000; ++f) {
         enhanceClassic(&signal[2 * f], 1, 2);
-        ASSERT_LT(static_cast<double>(settings.classicGain),
+        ASSERT_LT(static_cast<double>(settings.engine.classicGain),
                   static_cast<double>(c.gainCeiling) + c.gainUpStep);
     }
     s.ampMax = 0;
@@ -656,7 +655,7 @@ TEST_F(ClassicEnhancerTest, GainBoundFrameByFrame) {
     signal = testSignal(rng, 30000, 2);
     for (int f = 0; f < 30000; f += 100) {
         enhanceClassic(&signal[2 * f], 100, 2);
-        ASSERT_LE(settings.classicGain, 1.0f);
+        ASSERT_LE(settings.engine.classicGain, 1.0f);
     }
 }
 
@@ -673,7 +672,7 @@ TEST_F(ClassicEnhancerTest, LongBlocksMatchOnePass) {
         s.hpcutoff = 70;
         s.threshold = 60;
         configure(s);
-        const ClassicCoefficients c = settings.engineClassic;
+        const ClassicCoefficients c = settings.engine.engineClassic;
         ReferenceState ref = captureReference();
         std::mt19937 rng(k.frames);
         std::vector<int16_t> samples = testSignal(rng, k.frames, k.channels);
@@ -689,8 +688,8 @@ TEST_F(ClassicEnhancerTest, LongBlocksMatchOnePass) {
         referenceEnhance(expected, s, c, ref);
         enhanceClassic(samples.data(), k.frames, k.channels);
         EXPECT_EQ(samples, expected) << k.channels << " channels, " << k.frames << " frames";
-        EXPECT_EQ(settings.classicGain, ref.gain);
-        EXPECT_EQ(settings.hpPrevOutput[k.channels - 1], ref.hpPrevOutput[k.channels - 1]);
+        EXPECT_EQ(settings.engine.classicGain, ref.gain);
+        EXPECT_EQ(settings.engine.hpPrevOutput[k.channels - 1], ref.hpPrevOutput[k.channels - 1]);
     }
 }
 
@@ -704,7 +703,7 @@ TEST_F(ClassicEnhancerTest, RejectsWhatItCannotProcess) {
     enhanceClassic(block.data(), -5, 1);
     enhanceClassic(nullptr, 10, 2);
     EXPECT_EQ(block, before);
-    EXPECT_EQ(settings.classicGain, 1.0f);
+    EXPECT_EQ(settings.engine.classicGain, 1.0f);
 }
 
 // Through the pipeline, the first 16-bit block sets the gain to 1 and the
@@ -717,7 +716,7 @@ TEST_F(ClassicEnhancerTest, PipelineRunsTheEnhancerInModeOne) {
     std::vector<int16_t> samples = testSignal(rng, 576, 2);
     std::vector<int16_t> expected = samples;
     ReferenceState ref = captureReference();
-    referenceEnhance(expected, s, settings.engineClassic, ref);
-    processBlock(samples.data(), 576, 2);
+    referenceEnhance(expected, s, settings.engine.engineClassic, ref);
+    processPluginBlock(samples.data(), 576, 2);
     EXPECT_EQ(samples, expected);
 }

@@ -91,9 +91,9 @@ TEST_F(EnhancerPageSettings, DefaultLabelsFromTheComputedCoefficientsAtEveryRate
         computeClassicCoefficients(1, 0, rate, 0);
         EXPECT_EQ(label(stereo_width_label, int{load_relaxed(settings.stereo_width)}), "10 % ");
         EXPECT_EQ(label(hp_cutoff_label, int{load_relaxed(settings.hpcutoff)}), "off ");
-        EXPECT_EQ(label(max_amp_label, settings.gainCeiling), "6.0 x ") << sample_rate;
-        EXPECT_EQ(label(raise_time_label, settings.gainUpStep, rate), "227 ms ") << sample_rate;
-        EXPECT_EQ(label(reduce_time_label, settings.gainDownStep, rate), "0.8 ms ") << sample_rate;
+        EXPECT_EQ(label(max_amp_label, settings.engine.gainCeiling), "6.0 x ") << sample_rate;
+        EXPECT_EQ(label(raise_time_label, settings.engine.gainUpStep, rate), "227 ms ") << sample_rate;
+        EXPECT_EQ(label(reduce_time_label, settings.engine.gainDownStep, rate), "0.8 ms ") << sample_rate;
         EXPECT_EQ(label(threshold_label, int{load_relaxed(settings.threshold)}), "-1.0 dB ");
     }
 }

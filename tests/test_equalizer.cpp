@@ -10,7 +10,6 @@
 
 #include "dsp/classic.h"
 #include "dsp/equalizer.h"
-#include "dsp/pipeline.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -211,8 +210,8 @@ using EqualizerTest = EngineTest;
 TEST_F(EqualizerTest, NeutralBandsOnlyClamp) {
     setFormat(44100, 2);
     neutralBands();
-    settings.eqState[1].y1[0] = 55;
-    const EqBandState before = settings.eqState[1];
+    settings.engine.eqState[1].y1[0] = 55;
+    const EqBandState before = settings.engine.eqState[1];
     std::mt19937 rng(1);
     std::vector<int16_t> block = noise(rng, 2000, 40000);
     block[0] = -32768;
@@ -221,7 +220,7 @@ TEST_F(EqualizerTest, NeutralBandsOnlyClamp) {
     for (int16_t& v : expected) v = std::clamp<int16_t>(v, -32766, 32766);
     equalizeBlock(block.data(), 1000, 2);
     EXPECT_EQ(block, expected);
-    EXPECT_EQ(std::memcmp(&settings.eqState[1], &before, sizeof before), 0);
+    EXPECT_EQ(std::memcmp(&settings.engine.eqState[1], &before, sizeof before), 0);
 }
 
 TEST_F(EqualizerTest, BoostAt1000HzAndFarBandsNearlyUnchanged) {
@@ -299,7 +298,7 @@ TEST_F(EqualizerTest, BandsRunInSeriesLikeOnePassEach) {
         std::vector<EqBandState> states(3);
         states[0].y1[0] = 17;  // resume from some earlier state
         states[2].x1[channels - 1] = -400;
-        for (int b = 0; b < 3; ++b) settings.eqState[b] = states[b];
+        for (int b = 0; b < 3; ++b) settings.engine.eqState[b] = states[b];
         for (int block = 0; block < 5; ++block) {
             const int frames = 100 + 300 * block;
             std::vector<int16_t> samples = noise(rng, static_cast<size_t>(frames) * channels, 33000);
@@ -314,7 +313,7 @@ TEST_F(EqualizerTest, BandsRunInSeriesLikeOnePassEach) {
                 ASSERT_EQ(samples[i], std::clamp(work[i], -32766, 32766)) << channels << "/" << i;
         }
         for (int b = 0; b < 3; ++b)
-            EXPECT_EQ(std::memcmp(&settings.eqState[b], &states[b], sizeof(EqBandState)), 0);
+            EXPECT_EQ(std::memcmp(&settings.engine.eqState[b], &states[b], sizeof(EqBandState)), 0);
     }
 }
 
@@ -327,22 +326,22 @@ TEST_F(EqualizerTest, StateResumesAfterANeutralPeriod) {
 
     setBand(1, 0, 1000);
     equalizeBlock(a.data(), 800, 1);
-    const EqBandState left = settings.eqState[1];
+    const EqBandState left = settings.engine.eqState[1];
 
     setBand(1, 50, 1000);
     equalizeBlock(b.data(), 800, 1);
-    EXPECT_EQ(std::memcmp(&settings.eqState[1], &left, sizeof left), 0);
+    EXPECT_EQ(std::memcmp(&settings.engine.eqState[1], &left, sizeof left), 0);
 
     // Continuing from the kept state equals running straight after block a.
     setBand(1, 0, 1000);
     std::vector<int16_t> resumed = c;
     equalizeBlock(resumed.data(), 800, 1);
     std::vector<int16_t> direct = c;
-    settings.eqState[1] = left;
+    settings.engine.eqState[1] = left;
     equalizeBlock(direct.data(), 800, 1);
     EXPECT_EQ(resumed, direct);
     std::vector<int16_t> cleared = c;
-    settings.eqState[1] = EqBandState{};
+    settings.engine.eqState[1] = EqBandState{};
     equalizeBlock(cleared.data(), 800, 1);
     EXPECT_NE(resumed, cleared);
 }
@@ -366,11 +365,11 @@ TEST_F(EqualizerTest, ChannelsIndependentMonoUsesFirstElement) {
         setBand(0, 0, 100);
         setBand(1, 30, 1000);
         setBand(2, 90, 10000);
-        for (EqBandState& s : settings.eqState) s.x0[1] = s.x1[1] = s.x2[1] = s.y1[1] = s.y2[1] = 4321;
+        for (EqBandState& s : settings.engine.eqState) s.x0[1] = s.x1[1] = s.x2[1] = s.y1[1] = s.y2[1] = 4321;
         std::vector<int16_t> mono = ch == 0 ? left : right;
         equalizeBlock(mono.data(), 700, 1);
         for (int f = 0; f < 700; ++f) ASSERT_EQ(mono[f], both[2 * f + ch]) << ch << "/" << f;
-        for (const EqBandState& s : settings.eqState) {
+        for (const EqBandState& s : settings.engine.eqState) {
             EXPECT_EQ(s.x0[1], 4321);
             EXPECT_EQ(s.y2[1], 4321);
         }
@@ -394,7 +393,7 @@ TEST_F(EqualizerTest, ZeroFrequencyBandIsSkipped) {
     std::vector<int16_t> withZero = input;
     equalizeBlock(withZero.data(), 600, 2);
     EXPECT_EQ(withZero, alone);
-    EXPECT_EQ(std::memcmp(&settings.eqState[0], &zeroState, sizeof(EqBandState)), 0);
+    EXPECT_EQ(std::memcmp(&settings.engine.eqState[0], &zeroState, sizeof(EqBandState)), 0);
 }
 
 TEST_F(EqualizerTest, AllocatesOneBufferOnlyWhenABandRuns) {
@@ -423,7 +422,7 @@ TEST_F(EqualizerTest, WithoutAWorkingBufferTheAudioStillPlays) {
         std::vector<int16_t> block = input;
         equalizeBlock(block.data(), 576, 2);
         EXPECT_EQ(block, input);
-        EXPECT_EQ(std::memcmp(&settings.eqState[1], &zeroState, sizeof(EqBandState)), 0);
+        EXPECT_EQ(std::memcmp(&settings.engine.eqState[1], &zeroState, sizeof(EqBandState)), 0);
     }
 
     // In mode 1 the classic enhancer still runs on the block: the result is
@@ -437,11 +436,11 @@ TEST_F(EqualizerTest, WithoutAWorkingBufferTheAudioStillPlays) {
     adoptEngineParameters();
     std::vector<int16_t> expected = input;
     enhanceClassic(expected.data(), 576, 2);
-    settings.classicGain = 1.0f;
+    settings.engine.classicGain = 1.0f;
     std::vector<int16_t> played = input;
     {
         AllocatorSwap swap(&failingAllocate);
-        processBlock(played.data(), 576, 2);
+        processPluginBlock(played.data(), 576, 2);
     }
     EXPECT_EQ(played, expected);
 }

@@ -2,7 +2,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "dsp/pipeline.h"
 #include "plugin/dsp_interface.h"
 #include "tests/test_support.h"
 
@@ -88,12 +87,12 @@ TEST_F(HostInterface, FirstSixteenBitBlockSetsUpOnceAndReturnsTheFrameCount) {
     EXPECT_EQ(settings.sample_rate, 44100);
     EXPECT_EQ(settings.channel_count, 2);
     EXPECT_EQ(settings.bits_per_sample, 16);
-    EXPECT_EQ(settings.classicGain, 1.0f);
+    EXPECT_EQ(settings.engine.classicGain, 1.0f);
 
     // Later blocks never reset the gain.
-    settings.classicGain = 3.5f;
+    settings.engine.classicGain = 3.5f;
     EXPECT_EQ(modify(block, 16, 1, 22050), static_cast<int32_t>(block.size()));
-    EXPECT_EQ(settings.classicGain, 3.5f);
+    EXPECT_EQ(settings.engine.classicGain, 3.5f);
     EXPECT_EQ(settings.sample_rate, 22050);
     EXPECT_EQ(settings.channel_count, 1);
 }
@@ -112,11 +111,11 @@ TEST_F(HostInterface, ClassicStepsKeepTheFirstRate) {
     module()->Init(module());
     std::vector<int16_t> block = ramp(2 * 576);
     modify(block, 16, 2, 44100);
-    const ClassicCoefficients first = settings.engineClassic;
+    const ClassicCoefficients first = settings.engine.engineClassic;
     EXPECT_GT(first.gainUpStep, 0.0f);
     modify(block, 16, 2, 48000);
-    EXPECT_EQ(settings.engineClassic.gainUpStep, first.gainUpStep);
-    EXPECT_EQ(settings.engineClassic.gainDownStep, first.gainDownStep);
+    EXPECT_EQ(settings.engine.engineClassic.gainUpStep, first.gainUpStep);
+    EXPECT_EQ(settings.engine.engineClassic.gainDownStep, first.gainDownStep);
     EXPECT_EQ(settings.sample_rate, 48000);
 }
 

@@ -12,7 +12,6 @@
 
 #include "dsp/multiband.h"
 #include "dsp/multiband_strings.h"
-#include "dsp/pipeline.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -138,7 +137,7 @@ TEST_F(MultibandProcessor, SingleBandIsTheInputDelayedByTenMilliseconds) {
             const int expected = i < static_cast<size_t>(2 * D) ? 0 : all[i - 2 * D];
             ASSERT_LE(std::abs(out[i] - expected), 1) << rate << " " << i;
         }
-        EXPECT_EQ(settings.multiband.bandGains[0], 1.0);
+        EXPECT_EQ(settings.engine.multiband.bandGains[0], 1.0);
     }
 }
 
@@ -184,7 +183,7 @@ TEST_F(MultibandProcessor, InfiniteRatioNeverPassesTheCeiling) {
 // Runs one block from a saved state and returns the output.
 Block run_from(const PluginSettings& saved, const Block& in, uint16_t solo) {
     settings = saved;
-    settings.multiband.soloBand = solo;
+    settings.engine.multiband.soloBand = solo;
     Block b = in;
     process(b, 2);
     return b;
@@ -215,15 +214,15 @@ TEST_F(MultibandProcessor, SoloPicksOneBandAndTheBandsSumToTheWhole) {
 
 TEST_F(MultibandProcessor, InputAgcFollowsTheSignedSample) {
     configure("-a--f00000f00000f00000------------l020s020", standardMulti2, limiterOff, 44100);
-    EXPECT_EQ(settings.multiband.agcGains[0], 1.0);
+    EXPECT_EQ(settings.engine.multiband.agcGains[0], 1.0);
     Block quiet(576 * 2, 3277);
     process(quiet, 2);
-    EXPECT_NEAR(settings.multiband.agcGains[0], 1.0 + 576 * 0.000004, 1e-12);
-    EXPECT_NEAR(settings.multiband.agcGains[1], 1.0 + 576 * 0.000004, 1e-12);
+    EXPECT_NEAR(settings.engine.multiband.agcGains[0], 1.0 + 576 * 0.000004, 1e-12);
+    EXPECT_NEAR(settings.engine.multiband.agcGains[1], 1.0 + 576 * 0.000004, 1e-12);
     // Loud negative samples raise it as well.
     Block negative(576 * 2, -30000);
     process(negative, 2);
-    EXPECT_NEAR(settings.multiband.agcGains[0], 1.0 + 1152 * 0.000004, 1e-12);
+    EXPECT_NEAR(settings.engine.multiband.agcGains[0], 1.0 + 1152 * 0.000004, 1e-12);
     // Left loud and positive: falls by 0.004 per sample, not below 1.0;
     // right stays quiet and keeps rising.
     Block mixed(576 * 2);
@@ -232,21 +231,21 @@ TEST_F(MultibandProcessor, InputAgcFollowsTheSignedSample) {
         mixed[2 * f + 1] = 100;
     }
     process(mixed, 2);
-    EXPECT_EQ(settings.multiband.agcGains[0], 1.0);
-    EXPECT_NEAR(settings.multiband.agcGains[1], 1.0 + 1728 * 0.000004, 1e-12);
+    EXPECT_EQ(settings.engine.multiband.agcGains[0], 1.0);
+    EXPECT_NEAR(settings.engine.multiband.agcGains[1], 1.0 + 1728 * 0.000004, 1e-12);
     // Mono moves only the first gain.
-    const double right = settings.multiband.agcGains[1];
-    const double left = settings.multiband.agcGains[0];
+    const double right = settings.engine.multiband.agcGains[1];
+    const double left = settings.engine.multiband.agcGains[0];
     Block mono(576, 3277);
     process(mono, 1);
-    EXPECT_NEAR(settings.multiband.agcGains[0], left + 576 * 0.000004, 1e-12);
-    EXPECT_EQ(settings.multiband.agcGains[1], right);
-    settings.multiband.agcGains[0] = 1.0;
+    EXPECT_NEAR(settings.engine.multiband.agcGains[0], left + 576 * 0.000004, 1e-12);
+    EXPECT_EQ(settings.engine.multiband.agcGains[1], right);
+    settings.engine.multiband.agcGains[0] = 1.0;
     // The gain is applied before it is updated, and caps at 4.0.
-    settings.multiband.agcGains[0] = 3.9999999;
+    settings.engine.multiband.agcGains[0] = 3.9999999;
     Block small(576 * 2, 1000);
     process(small, 2);
-    EXPECT_EQ(settings.multiband.agcGains[0], 4.0);
+    EXPECT_EQ(settings.engine.multiband.agcGains[0], 4.0);
     EXPECT_EQ(small[0], static_cast<int16_t>(32767.0 * static_cast<float>(
                                                            static_cast<float>(1000 / 32767.0) *
                                                            3.9999999)));
@@ -280,21 +279,21 @@ TEST_F(MultibandProcessor, BandReadoutsOnlyWhileAsked) {
     configure(standardMulti1, standardMulti2, limiterOff, 44100);
     Block b(576 * 2, 100);
     process(b, 2);
-    EXPECT_EQ(settings.multiband.bandGainReadouts[0], 1.0f);  // the reset's value
-    settings.multiband.bandReadoutsOn = 1;
-    const double before = settings.multiband.bandGains[0];
+    EXPECT_EQ(settings.engine.multiband.bandGainReadouts[0], 1.0f);  // the reset's value
+    settings.engine.multiband.bandReadoutsOn = 1;
+    const double before = settings.engine.multiband.bandGains[0];
     process(b, 2);
-    const double up = settings.engineMultiband.bands[0].upStep;
+    const double up = settings.engine.engineMultiband.bands[0].upStep;
     // Quiet input: the gain climbs every frame; the average lies half way.
-    EXPECT_NEAR(settings.multiband.bandGains[0], before + 576 * up, 1e-4);
-    EXPECT_NEAR(settings.multiband.bandGainReadouts[0], before + 288.5 * up, 1e-4);
-    EXPECT_GT(settings.multiband.bandGainReadouts[2], 1.0f);
-    EXPECT_EQ(settings.multiband.bandGainReadouts[3], 1.0f);  // band 4 inactive
+    EXPECT_NEAR(settings.engine.multiband.bandGains[0], before + 576 * up, 1e-4);
+    EXPECT_NEAR(settings.engine.multiband.bandGainReadouts[0], before + 288.5 * up, 1e-4);
+    EXPECT_GT(settings.engine.multiband.bandGainReadouts[2], 1.0f);
+    EXPECT_EQ(settings.engine.multiband.bandGainReadouts[3], 1.0f);  // band 4 inactive
 
     // A block of 0 frames changes nothing.
-    const MultibandState state = settings.multiband;
+    const MultibandState state = settings.engine.multiband;
     processMultiband(b.data(), 0, 2);
-    EXPECT_EQ(memcmp(&state, &settings.multiband, sizeof state), 0);
+    EXPECT_EQ(memcmp(&state, &settings.engine.multiband, sizeof state), 0);
 }
 
 TEST_F(MultibandProcessor, GainComputerPullsDownAheadOfALoudPassage) {
@@ -380,11 +379,11 @@ TEST_F(MultibandProcessor, LowRatesNeverLookPastTheBuffer) {
                 Block b = noise(k % 2 ? 7 : 300, channels, 0.9, rng);
                 process(b, channels);
                 for (int16_t s : b) ASSERT_GE(s, -32767);
-                lowest = std::min(lowest, settings.multiband.bandGains[1]);
+                lowest = std::min(lowest, settings.engine.multiband.bandGains[1]);
             }
             // A loud signal still pulls the gain below its ceiling.
             if (rate >= 8000) {
-                EXPECT_LT(lowest, settings.engineMultiband.bands[1].maxGain - 0.5);
+                EXPECT_LT(lowest, settings.engine.engineMultiband.bands[1].maxGain - 0.5);
             }
         }
     }
@@ -407,11 +406,11 @@ TEST_F(MultibandProcessor, UnobtainableBuffersLeaveBlockAndStateAlone) {
         EXPECT_EQ(b, in);
     }
     multibandFailAfter = -1;
-    EXPECT_EQ(memcmp(&before->multiband, &settings.multiband, sizeof before->multiband), 0);
-    EXPECT_EQ(memcmp(before->limiterHistory, settings.limiterHistory,
-                     sizeof settings.limiterHistory), 0);
-    EXPECT_EQ(memcmp(&before->limiterState, &settings.limiterState,
-                     sizeof settings.limiterState), 0);
+    EXPECT_EQ(memcmp(&before->engine.multiband, &settings.engine.multiband, sizeof before->engine.multiband), 0);
+    EXPECT_EQ(memcmp(before->engine.limiterHistory, settings.engine.limiterHistory,
+                     sizeof settings.engine.limiterHistory), 0);
+    EXPECT_EQ(memcmp(&before->engine.limiterState, &settings.engine.limiterState,
+                     sizeof settings.engine.limiterState), 0);
     process(b, 2);
     EXPECT_NE(b, in);  // the next block is processed again
 }
@@ -436,7 +435,7 @@ TEST_F(MultibandProcessor, RunawayCrossoverRecoversOnceMended) {
     for (int k = 0; k < 400; ++k) {
         Block b = sine(576, 2, 0.5, 440, 44100, 576L * k);
         process(b, 2);
-        ranAway = ranAway || !std::isfinite(settings.multiband.bandHistories[1][0]);
+        ranAway = ranAway || !std::isfinite(settings.engine.multiband.bandHistories[1][0]);
     }
     ASSERT_TRUE(ranAway);
     configure(standardMulti1, standardMulti2, standardLimiter, 44100, 0);
@@ -452,7 +451,7 @@ TEST_F(MultibandProcessor, RunawayCrossoverRecoversOnceMended) {
     // The tone is back: loud and crossing zero 880 times a second.
     EXPECT_GT(last, 5000);
     EXPECT_NEAR(crossings, 880.0 * 48 * 576 / 44100, 20);
-    EXPECT_TRUE(std::isfinite(settings.limiterState.envelope[0]));
+    EXPECT_TRUE(std::isfinite(settings.engine.limiterState.envelope[0]));
 }
 
 TEST_F(MultibandProcessor, RandomStringsAndSignalsStayBounded) {
@@ -474,7 +473,7 @@ TEST_F(MultibandProcessor, RandomStringsAndSignalsStayBounded) {
         if (round % 4 == 0) settings.strings.enh_limiter[0] = 'l';
         const int rate = rates[rng() % 9];
         settings.sample_rate = rate;
-        settings.multiband.soloBand = static_cast<uint16_t>(rng() % 7);
+        settings.engine.multiband.soloBand = static_cast<uint16_t>(rng() % 7);
         parseMultibandStrings(static_cast<int>(rng() % 5) - 1, rate, 0);
         adoptEngineParameters();
         const int channels = 1 + static_cast<int>(rng() % 2);
@@ -483,10 +482,10 @@ TEST_F(MultibandProcessor, RandomStringsAndSignalsStayBounded) {
             process(b, channels);
             for (int16_t s : b) ASSERT_GE(s, -32767);
         }
-        const MultibandState& s = settings.multiband;
+        const MultibandState& s = settings.engine.multiband;
         for (double g : s.agcGains) ASSERT_TRUE(g >= 1.0 && g <= 4.0) << g;
         for (double g : s.bandGains) ASSERT_TRUE(std::isfinite(g)) << g;
-        for (float v : settings.limiterState.envelope) ASSERT_TRUE(std::isfinite(v));
+        for (float v : settings.engine.limiterState.envelope) ASSERT_TRUE(std::isfinite(v));
     }
 }
 

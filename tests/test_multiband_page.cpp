@@ -183,12 +183,12 @@ TEST_F(MultibandPageTest, EnableSwitchesTheEngineAndTheEqualizer) {
 
 TEST_F(MultibandPageTest, SoloKeepsAtMostOneBand) {
     multiband_switch_clicked(185, true);
-    EXPECT_EQ(settings.multiband.soloBand, 3);
+    EXPECT_EQ(settings.engine.multiband.soloBand, 3);
     multiband_switch_clicked(184, true);
-    EXPECT_EQ(settings.multiband.soloBand, 2);
+    EXPECT_EQ(settings.engine.multiband.soloBand, 2);
     for (int row = 0; row < 4; ++row) EXPECT_EQ(multiband_switch_checked(183 + row), row == 1);
     multiband_switch_clicked(184, false);
-    EXPECT_EQ(settings.multiband.soloBand, 0);
+    EXPECT_EQ(settings.engine.multiband.soloBand, 0);
     for (int row = 0; row < 4; ++row) EXPECT_FALSE(multiband_switch_checked(183 + row));
 }
 
@@ -263,7 +263,7 @@ TEST(MultibandPageLabels, AgcCaptionInDecibels) {
 
 TEST_F(MultibandPageTest, LabelsFollowTheParsedStrings) {
     parseMultibandStrings(0, 0, 0);
-    const MultibandParams& params = settings.multibandParams;
+    const MultibandParams& params = settings.engine.multibandParams;
     EXPECT_EQ(band_label(params.bands[0], 0, 0), "7.0 x ");
     EXPECT_EQ(band_label(params.bands[0], 1, 0), "730 ms ");
     EXPECT_EQ(band_label(params.bands[0], 2, 0), "4.0 ms ");
@@ -278,9 +278,9 @@ TEST_F(MultibandPageTest, LabelsFollowTheParsedStrings) {
         multiband_trackbar_moved(221, drivePositions[i]);
         multiband_trackbar_moved(222, stereoPositions[i]);
         parseMultibandStrings(0, 0, 0);
-        format_drive_label(text, sizeof text, settings.multibandParams.level);
+        format_drive_label(text, sizeof text, settings.engine.multibandParams.level);
         EXPECT_STREQ(text, drive[i]);
-        format_stereo_label(text, sizeof text, settings.multibandParams.stereoPercent);
+        format_stereo_label(text, sizeof text, settings.engine.multibandParams.stereoPercent);
         EXPECT_STREQ(text, stereo[i]);
     }
 }
@@ -611,7 +611,7 @@ TEST_F(MultibandPageTest, LimiterLabelsOfTheStandardString) {
     const char* expected[] = {"-6.0 dB", "40 ms", "0.0 dB", "5.5 dB", "inf : 1", "2.5 ms"};
     char text[32];
     for (int i = 0; i < 6; ++i) {
-        format_limiter_label(text, sizeof text, settings.multibandParams.limiter, i);
+        format_limiter_label(text, sizeof text, settings.engine.multibandParams.limiter, i);
         EXPECT_STREQ(text, expected[i]);
     }
 }
@@ -712,7 +712,7 @@ TEST_F(MultibandPageTest, TransferCurveOfTheStandardLimiter) {
     const int height = 101;
     std::vector<float> work(width);
     std::vector<GraphPoint> points(width + 1);
-    ASSERT_EQ(transfer_points(settings.multibandParams.limiter, width, height, work.data(),
+    ASSERT_EQ(transfer_points(settings.engine.multibandParams.limiter, width, height, work.data(),
                               points.data()),
               width + 1);
     EXPECT_EQ(points[0].x, 0);
@@ -728,7 +728,7 @@ TEST_F(MultibandPageTest, TransferCurveOfTheStandardLimiter) {
         EXPECT_LE(work[i], 1.0f + 1e-6f) << i;
         EXPECT_GE(points[i + 1].y, 0);
     }
-    EXPECT_EQ(transfer_points(settings.multibandParams.limiter, 0, height, work.data(),
+    EXPECT_EQ(transfer_points(settings.engine.multibandParams.limiter, 0, height, work.data(),
                               points.data()),
               0);
 }

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "dsp/multiband_strings.h"
-#include "dsp/pipeline.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -171,9 +170,9 @@ TEST_F(MultibandStringsTest, ShortStringReadsWhatRemainsInItsField) {
     settings_initialise();
     set_field(settings.strings.enh_limiter, sizeof settings.strings.enh_limiter, "--s");
     parseMultibandStrings(0, 0, 0);
-    const LimiterParams& l = settings.multibandParams.limiter;
-    EXPECT_FALSE(settings.multibandParams.limiterOn);
-    EXPECT_EQ(settings.multibandParams.softClipMode, 1);
+    const LimiterParams& l = settings.engine.multibandParams.limiter;
+    EXPECT_FALSE(settings.engine.multibandParams.limiterOn);
+    EXPECT_EQ(settings.engine.multibandParams.softClipMode, 1);
     EXPECT_DOUBLE_EQ(l.thresholdDb, -6.0);
     EXPECT_EQ(l.releaseMs, 40);
 
@@ -181,21 +180,21 @@ TEST_F(MultibandStringsTest, ShortStringReadsWhatRemainsInItsField) {
     settings_reset_to_load_state();
     set_field(settings.strings.enh_limiter, sizeof settings.strings.enh_limiter, "--s");
     parseMultibandStrings(0, 0, 0);
-    EXPECT_DOUBLE_EQ(settings.multibandParams.limiter.thresholdDb, -30.0);
-    EXPECT_EQ(settings.multibandParams.limiter.releaseMs, 0);
-    EXPECT_DOUBLE_EQ(settings.multibandParams.limiter.ratio, 0.0);
+    EXPECT_DOUBLE_EQ(settings.engine.multibandParams.limiter.thresholdDb, -30.0);
+    EXPECT_EQ(settings.engine.multibandParams.limiter.releaseMs, 0);
+    EXPECT_DOUBLE_EQ(settings.engine.multibandParams.limiter.ratio, 0.0);
 }
 
 // Marks every piece of state a reset can touch with a recognisable value.
 void mark_state() {
-    MultibandState& s = settings.multiband;
+    MultibandState& s = settings.engine.multiband;
     for (int b = 0; b < 4; ++b) {
         s.bandGains[b] = 3.5;
         s.bandGainReadouts[b] = 2.5f;
         for (float& v : s.bandHistories[b]) v = 0.25f;
     }
     s.agcGains[0] = s.agcGains[1] = 2.0;
-    for (float& v : settings.limiterHistory) v = 0.5f;
+    for (float& v : settings.engine.limiterHistory) v = 0.5f;
 }
 
 TEST_F(MultibandStringsTest, ResetFlags) {
@@ -212,14 +211,14 @@ TEST_F(MultibandStringsTest, ResetFlags) {
         mark_state();
         parseMultibandStrings(c.flags, 0, 0);
         adoptEngineParameters();  // resets reach the engine between blocks
-        const MultibandState& s = settings.multiband;
+        const MultibandState& s = settings.engine.multiband;
         for (int b = 0; b < 4; ++b) {
             EXPECT_EQ(s.bandGains[b], c.gains ? 1.0 : 3.5);
             EXPECT_EQ(s.bandGainReadouts[b], c.gains ? 1.0f : 2.5f);
             EXPECT_EQ(s.bandHistories[b][0], c.histories ? 0.0f : 0.25f);
             EXPECT_EQ(s.bandHistories[b][bandHistoryLength - 1], c.histories ? 0.0f : 0.25f);
         }
-        EXPECT_EQ(settings.limiterHistory[1999], c.histories ? 0.0f : 0.5f);
+        EXPECT_EQ(settings.engine.limiterHistory[1999], c.histories ? 0.0f : 0.5f);
         EXPECT_EQ(s.agcGains[0], c.agc ? 1.0 : 2.0);
         EXPECT_EQ(s.agcGains[1], c.agc ? 1.0 : 2.0);
     }
@@ -227,15 +226,15 @@ TEST_F(MultibandStringsTest, ResetFlags) {
 
 TEST_F(MultibandStringsTest, ParseReachesTheEngineBetweenBlocks) {
     settings_initialise();
-    settings.multiband.crossovers.sections[0].s1 = 0.125f;
+    settings.engine.multiband.crossovers.sections[0].s1 = 0.125f;
     parseMultibandStrings(0, 48000, 0);
     // The pages see the result at once, the engine after the next adoption.
-    EXPECT_NEAR(settings.multibandParams.bands[0].downStep, 0.005145, 1e-12);
-    EXPECT_EQ(settings.engineMultiband.crossoverHz[0], 0);
+    EXPECT_NEAR(settings.engine.multibandParams.bands[0].downStep, 0.005145, 1e-12);
+    EXPECT_EQ(settings.engine.engineMultiband.crossoverHz[0], 0);
     adoptEngineParameters();
-    EXPECT_EQ(settings.engineMultiband.crossoverHz[0], 300);
-    EXPECT_NEAR(settings.engineMultiband.bands[0].downStep, 0.005145, 1e-12);
-    const CrossoverSection& s = settings.multiband.crossovers.sections[0];
+    EXPECT_EQ(settings.engine.engineMultiband.crossoverHz[0], 300);
+    EXPECT_NEAR(settings.engine.engineMultiband.bands[0].downStep, 0.005145, 1e-12);
+    const CrossoverSection& s = settings.engine.multiband.crossovers.sections[0];
     EXPECT_FLOAT_EQ(s.normalisedFrequency, 300.0f / 48000.0f);
     EXPECT_EQ(s.s1, 0.125f);  // a redesign keeps the running filter state
 
@@ -244,9 +243,9 @@ TEST_F(MultibandStringsTest, ParseReachesTheEngineBetweenBlocks) {
     mark_state();
     parseMultibandStrings(3, 44100, 2);
     setAudioThreadActive(false);
-    EXPECT_NEAR(settings.engineMultiband.bands[0].downStep, 0.0056, 1e-12);
-    EXPECT_EQ(settings.multiband.bandGains[2], 1.0);
-    EXPECT_EQ(settings.limiterHistory[0], 0.0f);
+    EXPECT_NEAR(settings.engine.engineMultiband.bands[0].downStep, 0.0056, 1e-12);
+    EXPECT_EQ(settings.engine.multiband.bandGains[2], 1.0);
+    EXPECT_EQ(settings.engine.limiterHistory[0], 0.0f);
 }
 
 TEST_F(MultibandStringsTest, BuiltinPresets) {
@@ -273,7 +272,7 @@ TEST_F(MultibandStringsTest, BuiltinPresets) {
         EXPECT_STREQ(settings.strings.enh_multi2, preset.multi2);
         EXPECT_STREQ(settings.strings.enh_limiter, preset.limiter);
         parseMultibandStrings(1, 0, 0);
-        const MultibandParams& p = settings.multibandParams;
+        const MultibandParams& p = settings.engine.multibandParams;
         int bands = 1;
         while (bands < 4 && p.crossoverHz[bands - 1] != 0) ++bands;
         EXPECT_EQ(bands, expect[i].bands);

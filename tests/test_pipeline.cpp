@@ -2,7 +2,6 @@
 #include <cmath>
 #include <vector>
 
-#include "dsp/pipeline.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -19,10 +18,10 @@ protected:
         settings.channel_count = channels;
         settings.bits_per_sample = 16;
         if (settings.init_state < 2) {
-            settings.classicGain = 1.0f;
+            settings.engine.classicGain = 1.0f;
             settings.init_state = 2;
         }
-        processBlock(block.data(), static_cast<int>(block.size()) / channels, channels);
+        processPluginBlock(block.data(), static_cast<int>(block.size()) / channels, channels);
     }
 };
 
@@ -109,12 +108,12 @@ TEST_F(Pipeline, ChainsFollowEnhanceAndEqEnable) {
     // Mode 0 with the equalizer: equalised, the classic gain untouched.
     settings.enhance = 0;
     settings.eq_enable = 1;
-    settings.classicGain = 1.0f;
+    settings.engine.classicGain = 1.0f;
     std::vector<int16_t> block = input;
     process(block, 2);
     EXPECT_NE(block, input);
-    EXPECT_EQ(settings.classicGain, 1.0f);
-    EXPECT_NE(settings.eqState[1].x0[0], 0);
+    EXPECT_EQ(settings.engine.classicGain, 1.0f);
+    EXPECT_NE(settings.engine.eqState[1].x0[0], 0);
 
     // Mode 0 without it: nothing at all.
     settings.eq_enable = 0;
@@ -125,46 +124,46 @@ TEST_F(Pipeline, ChainsFollowEnhanceAndEqEnable) {
     // Mode 2 never runs the equalizer.
     settings.enhance = 2;
     settings.eq_enable = 1;
-    settings.eqState[1] = EqBandState{};
+    settings.engine.eqState[1] = EqBandState{};
     block = input;
     process(block, 2);
-    EXPECT_EQ(settings.eqState[1].x0[0], 0);
+    EXPECT_EQ(settings.engine.eqState[1].x0[0], 0);
 
     // Any mode other than 0 and 2 is the classic enhancer: quiet input raises the gain.
     settings.enhance = 5;
     settings.eq_enable = 0;
-    settings.engineClassic = ClassicCoefficients{6.04f, 0.0001f, 0.028f};
-    settings.classicGain = 1.0f;
+    settings.engine.engineClassic = ClassicCoefficients{6.04f, 0.0001f, 0.028f};
+    settings.engine.classicGain = 1.0f;
     block = input;
     process(block, 2);
-    EXPECT_GT(settings.classicGain, 1.0f);
+    EXPECT_GT(settings.engine.classicGain, 1.0f);
 }
 
 TEST_F(Pipeline, ParametersPublishedOffTheAudioThreadArriveWithTheNextBlock) {
     ClassicCoefficients c{2.0f, 0.5f, 0.25f};
     publishClassicCoefficients(c);
-    EXPECT_EQ(settings.gainCeiling, 2.0f);        // what the pages show
-    EXPECT_NE(settings.engineClassic.gainCeiling, 2.0f);  // not yet the engine's
+    EXPECT_EQ(settings.engine.gainCeiling, 2.0f);        // what the pages show
+    EXPECT_NE(settings.engine.engineClassic.gainCeiling, 2.0f);  // not yet the engine's
     requestEngineResets(engineResetAgcGains | engineResetBandGains);
-    EXPECT_EQ(settings.multiband.agcGains[0], 0.0);
+    EXPECT_EQ(settings.engine.multiband.agcGains[0], 0.0);
 
     std::vector<int16_t> block(2 * 64, 0);
     settings.enhance = 0;
     process(block, 2);
-    EXPECT_EQ(settings.engineClassic.gainCeiling, 2.0f);
-    EXPECT_EQ(settings.engineClassic.gainDownStep, 0.25f);
-    EXPECT_EQ(settings.multiband.agcGains[0], 1.0);
-    EXPECT_EQ(settings.multiband.agcGains[1], 1.0);
-    EXPECT_EQ(settings.multiband.bandGains[3], 1.0);
-    EXPECT_EQ(settings.multiband.bandGainReadouts[0], 1.0f);
+    EXPECT_EQ(settings.engine.engineClassic.gainCeiling, 2.0f);
+    EXPECT_EQ(settings.engine.engineClassic.gainDownStep, 0.25f);
+    EXPECT_EQ(settings.engine.multiband.agcGains[0], 1.0);
+    EXPECT_EQ(settings.engine.multiband.agcGains[1], 1.0);
+    EXPECT_EQ(settings.engine.multiband.bandGains[3], 1.0);
+    EXPECT_EQ(settings.engine.multiband.bandGainReadouts[0], 1.0f);
 
     // The newest of several publications wins; a reset is applied once.
     publishClassicCoefficients(ClassicCoefficients{3.0f, 0, 0});
     publishClassicCoefficients(ClassicCoefficients{4.0f, 0, 0});
-    settings.multiband.agcGains[0] = 2.0;
+    settings.engine.multiband.agcGains[0] = 2.0;
     process(block, 2);
-    EXPECT_EQ(settings.engineClassic.gainCeiling, 4.0f);
-    EXPECT_EQ(settings.multiband.agcGains[0], 2.0);
+    EXPECT_EQ(settings.engine.engineClassic.gainCeiling, 4.0f);
+    EXPECT_EQ(settings.engine.multiband.agcGains[0], 2.0);
 }
 
 }  // namespace

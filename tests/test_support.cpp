@@ -41,3 +41,37 @@ std::string read_file(const std::string& path) {
     text << in.rdbuf();
     return text.str();
 }
+
+void enhanceClassic(int16_t* samples, int frames, int channels) {
+    enhanceClassic(settings.engine, settingsEngineControls(), samples, frames, channels,
+                   load_relaxed(settings.sample_rate));
+}
+
+void equalizeBlock(int16_t* samples, int frames, int channels) {
+    equalizeBlock(settings.engine, settingsEngineControls(), samples, frames, channels,
+                  load_relaxed(settings.sample_rate));
+}
+
+void processMultiband(int16_t* samples, int frames, int channels) {
+    processMultiband(settings.engine, samples, frames, channels,
+                     load_relaxed(settings.sample_rate));
+}
+
+int16_t* analysisHighPass(const int16_t* samples, int frames, int channels) {
+    return analysisHighPass(settings.engine, samples, frames, channels,
+                            load_relaxed(settings.sample_rate), load_relaxed(settings.hpcutoff));
+}
+
+void equalizerBand(int32_t* work, EqBandState& state, int frames, int channels, float frequency,
+                   float boostDb) {
+    equalizerBand(work, state, frames, channels, load_relaxed(settings.sample_rate), frequency,
+                  boostDb);
+}
+
+void adoptEngineParameters() { adoptEngineParameters(settings.engine); }
+void requestEngineResets(uint32_t resetBits) { requestEngineResets(settings.engine, resetBits); }
+void publishClassicCoefficients(const ClassicCoefficients& coefficients) {
+    publishClassicCoefficients(settings.engine, coefficients);
+}
+void attachTraceBuffer(TraceBuffer* buffer) { attachTraceBuffer(settings.engine, buffer); }
+void detachTraceBuffer() { detachTraceBuffer(settings.engine); }
