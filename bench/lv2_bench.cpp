@@ -253,6 +253,8 @@ int main(int argc, char** argv) {
     lilv_world_load_all(world);
     const LilvPlugins* all = lilv_world_get_all_plugins(world);
 
+    const Peer wrapperAlone = {"Audio Enhancer, mode 0 (FIFO only)", "urn:dsp-redozer:stereo",
+                               {{"enhance", 0.0f}}};
     const Peer peers[] = {
         {"Audio Enhancer (stereo), mode 1", "urn:dsp-redozer:stereo", {{"enhance", 1.0f}}},
         {"Audio Enhancer (stereo), mode 2", "urn:dsp-redozer:stereo", {{"enhance", 2.0f}}},
@@ -288,6 +290,9 @@ int main(int argc, char** argv) {
         }
         printf("\n");
     }
+    printf("%-34s", wrapperAlone.label);
+    for (int b = 0; b < 3; ++b) printf(" %11.0fx", runPlugin(world, all, wrapperAlone, m, blocks[b], 3));
+    printf("\n");
     printf("\nThe bare engine (processBlock on 576-frame 16-bit blocks) and what the plug-in\n"
            "costs on top of it at host blocks of 64/256/4096 frames (the plug-in has the\n"
            "engine average its band gains for the read-out ports a host connects):\n");

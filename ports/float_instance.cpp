@@ -29,8 +29,10 @@ struct FloatInstance {
 
     // FIFO: the engine block being gathered (16-bit, interleaved) and the
     // last processed block being played out. `position` counts frames of both.
-    int16_t gathered[blockFrames * 2] = {};
-    int16_t playing[blockFrames * 2] = {};
+    // The two swap roles after every engine block.
+    int16_t blocks[2][blockFrames * 2] = {};
+    int16_t* gathered = blocks[0];
+    int16_t* playing = blocks[1];
     int position = 0;
 
     // What the engine was last given, and the port values those codes came from.
@@ -43,6 +45,7 @@ struct FloatInstance {
     EngineControls engineControls = {};
 
     float readoutValue[readoutCount] = {};
+    double agcGain[2] = {1.0, 1.0};  // the gains readoutValue shows in dB
 };
 
 int16_t floatToSample(float x) {
@@ -98,8 +101,7 @@ bool resetInstance(FloatInstance* in) {
         in->processes = false;
         return false;
     }
-    memset(in->gathered, 0, sizeof in->gathered);
-    memset(in->playing, 0, sizeof in->playing);
+    memset(in->blocks, 0, sizeof in->blocks);
     in->position = 0;
     in->started = false;
     in->fresh = true;
@@ -221,19 +223,23 @@ static void updateReadouts(FloatInstance& in) {
     r[rClassicGain] = in.engine.classicGain;
     for (int b = 0; b < 4; ++b) r[rBandGain1 + b] = in.engine.multiband.bandGainReadouts[b];
     for (int c = 0; c < 2; ++c) {
+        // The AGC gains stay put while the AGC is off: no logarithm then.
         const double g = in.engine.multiband.agcGains[c];
+        if (g == in.agcGain[c]) continue;
+        in.agcGain[c] = g;
         r[rAgcGainLeft + c] = g > 0.0 ? static_cast<float>(20.0 * std::log10(g)) : 0.0f;
     }
 }
 
 static void engineBlock(FloatInstance& in) {
-    const int samples = blockFrames * in.channels;
     if (in.processes) {
         applyControls(in);
         processBlock(in.engine, in.engineControls, in.gathered, blockFrames, in.channels, in.rate);
         updateReadouts(in);
     }
-    memcpy(in.playing, in.gathered, static_cast<size_t>(samples) * sizeof(int16_t));
+    int16_t* processed = in.gathered;
+    in.gathered = in.playing;
+    in.playing = processed;
 }
 
 // The code the engine runs with; before the first engine block, the one the
@@ -288,6 +294,39 @@ static void gatherInput(int16_t* out, const float* const* src, uint32_t offset, 
             out[i * Channels + c] = src[c] != nullptr ? floatToSample(src[c][offset + i]) : 0;
 }
 
+// n frames of interleaved 16-bit samples out to the planar outputs (a
+// missing buffer is skipped) as s / 32768.
+template <int Channels>
+static void scatterOutput(float* const* dst, uint32_t offset, const int16_t* samples, uint32_t n) {
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    if (dst[0] != nullptr && dst[Channels - 1] != nullptr) {
+        const __m128 scale = _mm_set1_ps(1.0f / 32768.0f);  // exact: a power of two
+        auto widen = [&](__m128i v16, bool high) {
+            const __m128i sign = _mm_srai_epi16(v16, 15);
+            const __m128i v32 = high ? _mm_unpackhi_epi16(v16, sign) : _mm_unpacklo_epi16(v16, sign);
+            return _mm_mul_ps(_mm_cvtepi32_ps(v32), scale);
+        };
+        for (; i + 4 <= n; i += 4) {
+            if (Channels == 2) {
+                const __m128i v =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 2 * i));
+                const __m128 a = widen(v, false);  // L0 R0 L1 R1
+                const __m128 b = widen(v, true);   // L2 R2 L3 R3
+                _mm_storeu_ps(dst[0] + offset + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+                _mm_storeu_ps(dst[1] + offset + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+            } else {
+                const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + i));
+                _mm_storeu_ps(dst[0] + offset + i, widen(v, false));
+            }
+        }
+    }
+#endif
+    for (; i < n; ++i)
+        for (int c = 0; c < Channels; ++c)
+            if (dst[c] != nullptr) dst[c][offset + i] = sampleToFloat(samples[i * Channels + c]);
+}
+
 template <int Channels>
 static void runFrames(FloatInstance& in, uint32_t frames) {
     const float* src[2] = {in.input[0], in.input[Channels - 1]};
@@ -299,13 +338,7 @@ static void runFrames(FloatInstance& in, uint32_t frames) {
         // Input and output may share buffers: all of this stretch's input is
         // read before any of its output is written.
         gatherInput<Channels>(in.gathered + in.position * Channels, src, done, count);
-        const int16_t* playing = in.playing + in.position * Channels;
-        for (int c = 0; c < Channels; ++c) {
-            float* out = dst[c];
-            if (out == nullptr) continue;
-            for (uint32_t i = 0; i < count; ++i)
-                out[done + i] = sampleToFloat(playing[i * Channels + c]);
-        }
+        scatterOutput<Channels>(dst, done, in.playing + in.position * Channels, count);
         done += count;
         in.position += static_cast<int>(count);
         if (in.position == blockFrames) {
