@@ -198,10 +198,12 @@ static void applyControls(FloatInstance& in) {
             break;
         case Effect::Solo: in.engine.multiband.soloBand = static_cast<uint16_t>(now[k]); break;
         case Effect::EngineSwitch:
-            // Into or out of the multiband engine: its page's "Enable", which
-            // parses with flags 2. Between off and the classic enhancer: the
-            // Enhancer 1 page's "Enable", which recomputes the coefficients.
-            if (now[k] == 2 || before == 2) {
+            // Into the multiband engine, or from it to off: its page's
+            // "Enable", which parses with flags 2. Into the classic enhancer,
+            // or from it to off: the Enhancer 1 page's "Enable", which
+            // recomputes the coefficients (that page is the only way from
+            // the multiband engine to the classic one).
+            if (now[k] == 2 || (before == 2 && now[k] == 0)) {
                 parse = true;
                 flags |= 2;
             } else {

@@ -441,3 +441,25 @@ TEST(FloatInstance, EveryInputSampleIsConvertedAsFloatToSampleSays) {
             ASSERT_EQ(out[i], sampleToFloat(floatToSample(in[i - 576 * channels]))) << channels << " ch at " << i;
     }
 }
+
+TEST(FloatInstance, LeavingTheMultibandEngineResetsItsStateOnlyOnTheWayToOff) {
+    // From the multiband engine to off is its page's "Enable" (a parse with
+    // flags 2, which also puts the AGC gains back to 1.0); to the classic
+    // enhancer is the Enhancer 1 page's "Enable", which leaves them.
+    const std::vector<float> quiet = material(40 * blockFrames, 2);
+    for (int target : {0, 1}) {
+        Host host(2, 44100);
+        host.set(cEnhance, 2);
+        host.set(cAgc, 1);
+        std::vector<float> out(quiet.size());
+        host.run(quiet, out, 0, 30 * blockFrames);
+        const float agc = host.readout[rAgcGainLeft];
+        ASSERT_GT(agc, 0.5f) << "the AGC must have raised its gain for this test";
+        host.set(cEnhance, target);
+        host.run(quiet, out, 30 * blockFrames, 2 * blockFrames);
+        if (target == 0)
+            EXPECT_EQ(host.readout[rAgcGainLeft], 0.0f);
+        else
+            EXPECT_EQ(host.readout[rAgcGainLeft], agc);
+    }
+}
