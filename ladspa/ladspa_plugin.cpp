@@ -88,7 +88,7 @@ void build(Plugin& p, unsigned long id, const char* label, const char* name) {
     d.Properties = LADSPA_PROPERTY_HARD_RT_CAPABLE;
     d.Name = name;
     d.Maker = "yarq";
-    d.Copyright = "None";
+    d.Copyright = "Freeware";
     d.PortCount = static_cast<unsigned long>(count);
     d.PortDescriptors = p.kinds;
     d.PortNames = p.names;
