@@ -123,6 +123,7 @@ void setAudioThreadActive(bool active);
 void processBlock(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
                   int channels, int rate);
 
-// The multiband engine's delay in frames for a rate (its latency): rate / 100,
-// limited so that it fits the band histories.
+// The multiband engine's delay D in frames for a rate (its latency): rate / 100,
+// limited so that D * channels fits the 2000-sample band histories; 0 for a
+// rate or channel count that is not positive.
 int multibandDelayFrames(int rate, int channels);

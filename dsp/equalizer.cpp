@@ -295,19 +295,17 @@ void equalizeBlock(Engine& e, const EngineControls& controls, int16_t* samples, 
         return;
     }
 
-    if (e.work.equalizer != nullptr && total <= e.work.capacity) {
-        widenToWork(e.work.equalizer, samples, total);
-        runBands(e.work.equalizer, frames, channels, bands, count);
-        clampFromWork(samples, e.work.equalizer, total);
-        return;
+    const bool owned = e.work.equalizer != nullptr && total <= e.work.capacity;
+    int32_t* work = e.work.equalizer;
+    if (!owned) {
+        if (static_cast<uint64_t>(total) > SIZE_MAX / sizeof(int32_t)) return;
+        work = static_cast<int32_t*>(equalizerAllocate(static_cast<size_t>(total) *
+                                                       sizeof(int32_t)));
+        // Without a working buffer the block goes on unequalised.
+        if (work == nullptr) return;
     }
-    if (static_cast<uint64_t>(total) > SIZE_MAX / sizeof(int32_t)) return;
-    auto* work = static_cast<int32_t*>(equalizerAllocate(static_cast<size_t>(total) *
-                                                         sizeof(int32_t)));
-    // Without a working buffer the block goes on unequalised.
-    if (work == nullptr) return;
     widenToWork(work, samples, total);
     runBands(work, frames, channels, bands, count);
     clampFromWork(samples, work, total);
-    std::free(work);
+    if (!owned) std::free(work);
 }

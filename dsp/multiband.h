@@ -23,9 +23,8 @@ float computeBandGain(float* p, int n, int channels, float gain, float up, float
                       float maxGain, float threshold, float* readout,
                       int lookahead = bandLookaheadFrames);
 
-// The delay D in frames for a rate: rate / 100, limited so that D * channels
-// fits the 2000-sample histories.
-int multibandDelayFrames(int rate, int channels);
+// multibandDelayFrames(rate, channels), the delay D in frames, is declared in
+// dsp/engine.h.
 
 // The final conversion: 32767 * y truncated toward zero, kept within
 // -32767..32767; not-a-number gives 0.

@@ -52,8 +52,10 @@ struct PluginSettings {
     int32_t meterPeakIn[2];
     int32_t meterPeakOut[2];
 
-    // The plug-in's engine instance: parameters, state and hand-over. It owns
-    // no work buffers; each block obtains and releases its own.
+    // The plug-in's engine instance: parameters, state and hand-over. Zero at
+    // load like the rest of the block; the first 16-bit block computes its
+    // parameters with every reset. It owns no work buffers; each block obtains
+    // and releases its own.
     Engine engine;
 
     // Pages' process-wide state.
