@@ -4,9 +4,6 @@
 #   Windows: the i686 build makes the player's installer and the zip (make dist).
 # Included at the end of the top-level CMakeLists.txt, after every target.
 
-set(REDOZER_DIST_DIR "${CMAKE_BINARY_DIR}/dist" CACHE PATH
-    "Folder for the release packages (installer, zip, Debian package)")
-
 if(WIN32)
   # The shipped DLL is the 32-bit one; the x86_64 build makes no packages.
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)

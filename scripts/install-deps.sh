@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   wine wine32:i386 wine64
   xvfb xauth imagemagick
+  nsis unzip dpkg-dev lintian man-db
 )
 
 missing=()

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The Debian package as `make deb` makes it (cpack -G DEB on the build's
+# install rules): its control fields, its contents, lintian without errors,
+# and the unpacked package at work in a scratch root.
+# Usage: deb_test.sh NATIVE_BUILD WAV_TOOL VERSION WORK_DIR
+set -u
+build=$1 wav_tool=$2 version=$3 work=$4
+rm -rf "$work" && mkdir -p "$work"
+passed=0 failed=0
+check() {
+  local name=$1; shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
+}
+
+# Into a folder of the test's own, not the release folder.
+(cd "$build" && cpack -G DEB -B "$work/cpack" -D CPACK_OUTPUT_FILE_PREFIX="$work") > "$work/cpack.log" 2>&1
+check "cpack makes the package" test $? -eq 0
+arch=$(dpkg --print-architecture)
+deb=$work/dsp-redozer_${version}_${arch}.deb
+check "package file name" test -f "$deb"
+[ -f "$deb" ] || { cat "$work/cpack.log"; echo "deb: $passed passed, $failed failed"; exit 1; }
+
+field() { dpkg-deb -f "$deb" "$1"; }
+check "Package" test "$(field Package)" = dsp-redozer
+check "Version" test "$(field Version)" = "$version"
+check "Architecture" test "$(field Architecture)" = "$arch"
+check "Maintainer is a name and an address" grep -qE '^[^<]+ <[^@ ]+@[^> ]+>$' <<<"$(field Maintainer)"
+check "Description has a summary and a long text" test "$(field Description | wc -l)" -gt 3
+# Dependencies computed from the shared libraries the binaries use.
+depends=$(field Depends)
+echo "Depends: $depends"
+check "depends on libc6" grep -qE '(^|, )libc6 \(>= [0-9.]+\)' <<<"$depends"
+check "depends on libsndfile1" grep -qE '(^|, )libsndfile1 \(>= [0-9.]+\)' <<<"$depends"
+
+# Contents: the programs, the plug-in, the page and the Debian documents.
+contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
+for path in ./usr/bin/dsphost ./usr/lib/dsp_redozer/dsp_redozer.so ./usr/share/man/man1/dsphost.1.gz \
+            ./usr/share/doc/dsp-redozer/copyright ./usr/share/doc/dsp-redozer/changelog.gz \
+            ./usr/share/doc/dsp-redozer/README.md; do
+  check "package holds $path" grep -qx -- "$path" <<<"$contents"
+done
+check "nothing outside /usr" test -z "$(grep -vE '^\./(usr/.*)?$' <<<"$contents")"
+check "every file and folder belongs to root" \
+  test -z "$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')"
+if [ -d "$build/lv2/dsp_redozer.lv2" ]; then
+  check "package holds the LV2 bundle" grep -q '^\./usr/lib/lv2/dsp_redozer\.lv2/manifest\.ttl$' <<<"$contents"
+fi
+if [ -f "$build/ladspa/dsp_redozer_ladspa.so" ]; then
+  check "package holds the LADSPA library" grep -qx './usr/lib/ladspa/dsp_redozer_ladspa.so' <<<"$contents"
+fi
+
+# lintian: no errors (warnings and notes are printed for the record).
+lintian --fail-on error --tag-display-limit 0 -I "$deb" > "$work/lintian.log" 2>&1
+status=$?
+grep -v 'running with root privileges' "$work/lintian.log"
+check "lintian reports no errors" test "$status" -eq 0 -a -z "$(grep -E '^E: ' "$work/lintian.log")"
+
+# Unpacked into a scratch root, the installed dsphost processes a file with the
+# packaged plug-in and gives the build's samples.
+root=$work/root
+dpkg -x "$deb" "$root"
+for binary in usr/bin/dsphost usr/lib/dsp_redozer/dsp_redozer.so; do
+  check "$binary is stripped" bash -c '! readelf -S "$1" | grep -q "\.symtab"' _ "$root/$binary"
+done
+"$wav_tool" make "$work/in.wav" 48000 2 40000
+env -i PATH=/usr/bin:/bin XDG_CONFIG_HOME="$work/config" \
+    "$root/usr/bin/dsphost" --quiet "$work/in.wav" "$work/packaged-out.wav"
+check "packaged dsphost runs" test $? -eq 0
+XDG_CONFIG_HOME="$work/config" "$build/bin/dsphost" --quiet "$work/in.wav" "$work/build-out.wav"
+check "packaged dsphost gives the build's samples" \
+  "$wav_tool" compare "$work/packaged-out.wav" "$work/build-out.wav"
+check "man page renders" bash -c 'LC_ALL=C man -l "$1" 2>/dev/null | grep -q "^NAME"' _ \
+  "$root/usr/share/man/man1/dsphost.1.gz"
+
+# The packaged LV2 bundle loads in a real LV2 host (lilv) from the scratch root.
+if [ -d "$root/usr/lib/lv2/dsp_redozer.lv2" ]; then
+  uris=$(LV2_PATH="$root/usr/lib/lv2" lv2ls)
+  check "lv2ls finds the packaged plug-ins" test -n "$uris"
+  for uri in $uris; do
+    check "lv2info loads $uri" bash -c 'LV2_PATH="$1" lv2info "$2" > /dev/null' _ "$root/usr/lib/lv2" "$uri"
+  done
+fi
+if [ -f "$root/usr/lib/ladspa/dsp_redozer_ladspa.so" ] && command -v analyseplugin > /dev/null; then
+  check "analyseplugin reads the packaged LADSPA library" \
+    bash -c 'analyseplugin "$1" > /dev/null' _ "$root/usr/lib/ladspa/dsp_redozer_ladspa.so"
+fi
+
+echo "deb: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
