@@ -54,6 +54,8 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 !define MUI_ABORTWARNING
 
 !insertmacro MUI_PAGE_LICENSE "${LICENSE}"
+!define MUI_PAGE_HEADER_TEXT "Choose the Winamp folder"
+!define MUI_PAGE_HEADER_SUBTEXT "Choose the Winamp installation that gets the plug-in."
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup installs dsp_redozer.dll into the Plugins folder of the Winamp folder below. If Winamp lives elsewhere, choose the folder that holds winamp.exe."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Winamp folder"
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE CheckPlayerFolderPage

@@ -3,11 +3,13 @@
 # prefix: finding the player's folder (its registry key, its uninstall entry,
 # Program Files, /D=), install, upgrade from an older version, the version
 # resource of the installed DLL, uninstall, the user's settings files left
-# alone throughout, and a refusal that writes nothing when there is no player.
+# alone throughout, and a refusal that writes nothing when there is no player;
+# then the pages as a user goes through them, with a picture of each in
+# WORK_DIR/pictures. Needs a display (run under xvfb-run).
 # Usage: wine_installer_test.sh SOURCE_DIR SETUP_EXE DLL VERSION PRODUCT PUBLISHER
-#                               VERSION_INFO_TEST_EXE WORK_DIR
+#                               VERSION_INFO_TEST_EXE INSTALLER_WALK_EXE WORK_DIR
 set -u
-src=$1 setup=$2 dll=$3 version=$4 product=$5 publisher=$6 version_test=$7 work=$8
+src=$1 setup=$2 dll=$3 version=$4 product=$5 publisher=$6 version_test=$7 walker=$8 work=$9
 mkdir -p "$work"
 export WINEPREFIX="$work/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 passed=0 failed=0
@@ -63,7 +65,7 @@ wait_for_uninstall() {  # PLUGINS_FOLDER
 drive_listing() { (cd "$C" && find . -path ./windows -prune -o -print | sort); }
 
 forget_player
-rm -rf "$C/Players" "$C/Empty" "$C/Program Files/Winamp" "$roaming/dsp_redozer"
+rm -rf "$C/Players" "$C/Empty" "$C/Program Files/Winamp" "$roaming/dsp_redozer" "$work/pictures"
 
 # ---- The player found through its own key, with the user's settings ---------
 fake_player Players/Winamp
@@ -166,6 +168,55 @@ install 'C:\Players\Chosen\Plugins\dsp_redozer-uninstall.exe' /S '_?=C:\Players\
 check "uninstaller run in place exits 0" test $? -eq 0
 check "it removed the DLL" test ! -e "$C/Players/Chosen/Plugins/dsp_redozer.dll"
 check "and the entry" no_key "$uninstall_key"
+
+# ---- The pages, as a user goes through them ----------------------------------
+# The walker presses the default button on each page and types folders into
+# the folder field; a picture of every page and message box is taken meanwhile.
+wine reg add "$player_key" /ve /d 'C:\Players\Winamp' /f > /dev/null
+mkdir -p "$C/Empty" "$work/pictures/install" "$work/pictures/uninstall"
+(
+  while :; do
+    for ready in "$work"/pictures/*/page-*.ready; do
+      [ -e "$ready" ] && [ ! -e "${ready%.ready}.done" ] || continue
+      import -window root "${ready%.ready}.png" 2> /dev/null
+      rm -f "$ready" && : > "${ready%.ready}.done"
+    done
+    sleep 0.1
+  done
+) &
+photographer=$!
+windows_path() { echo "Z:${1//\//\\}"; }
+
+wine "$setup" > /dev/null 2>&1 &
+setup_process=$!
+wine "$walker" "$product $version Setup" "$(windows_path "$work/pictures/install")" \
+  'C:\Empty' 'C:\Players\Winamp' > "$work/walk-install.log" 2>&1
+check "walk through the installer's pages" test $? -eq 0
+wait "$setup_process"
+check "interactive installer exits 0" test $? -eq 0
+walk=$(tr -d '\r' < "$work/walk-install.log")
+check "licence page shows the licence" grep -q 'This software is freeware' <<<"$walk"
+check "folder page offers the registered folder" grep -qF '[1019] C:\Players\Winamp' <<<"$walk"
+check "a folder without winamp.exe is refused with a message" \
+  grep -qE '^MESSAGE: The folder +C:\\Empty +holds no winamp.exe' <<<"$walk"
+check "nothing written into the refused folder" test -z "$(ls -A "$C/Empty")"
+check "installed into the folder typed next" cmp -s "$plugins/dsp_redozer.dll" "$dll"
+check "last page says how to switch the plug-in on" grep -qF 'Preferences > Plug-ins > DSP/Effect' <<<"$walk"
+
+wine 'C:\Players\Winamp\Plugins\dsp_redozer-uninstall.exe' > /dev/null 2>&1 &
+wine "$walker" "$product $version Uninstall" "$(windows_path "$work/pictures/uninstall")" \
+  > "$work/walk-uninstall.log" 2>&1
+check "walk through the uninstaller's pages" test $? -eq 0
+wait_for_uninstall "$plugins"
+walk=$(tr -d '\r' < "$work/walk-uninstall.log")
+check "uninstaller's last page says the settings stay" grep -q 'Your settings stay where they are' <<<"$walk"
+check "interactive uninstall removes the DLL" test ! -e "$plugins/dsp_redozer.dll"
+check "and the entry" no_key "$uninstall_key"
+check "settings files survive the interactive round" user_files_kept
+kill "$photographer" 2> /dev/null
+wait "$photographer" 2> /dev/null
+rm -f "$work"/pictures/*/page-*.done
+rmdir "$C/Empty"
 
 # ---- No player: refused, nothing written --------------------------------------
 forget_player
