@@ -30,12 +30,12 @@ install(TARGETS dsp_redozer LIBRARY DESTINATION lib/dsp_redozer)
 
 # The man page, compressed as man expects it in a package (-n: no time stamp,
 # so the package is the same from build to build).
+configure_file(${PROJECT_SOURCE_DIR}/man/dsphost.1.in ${CMAKE_BINARY_DIR}/man/dsphost.1 @ONLY)
 set(REDOZER_MAN_PAGE ${CMAKE_BINARY_DIR}/man/dsphost.1.gz)
 add_custom_command(OUTPUT ${REDOZER_MAN_PAGE}
-                   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-                   COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\"" ${PROJECT_SOURCE_DIR}/man/dsphost.1
+                   COMMAND sh -c "gzip -9n -c \"$0\" > \"$1\"" ${CMAKE_BINARY_DIR}/man/dsphost.1
                            ${REDOZER_MAN_PAGE}
-                   DEPENDS ${PROJECT_SOURCE_DIR}/man/dsphost.1
+                   DEPENDS ${CMAKE_BINARY_DIR}/man/dsphost.1
                    COMMENT "Compressing the dsphost man page" VERBATIM)
 add_custom_target(dsphost_man ALL DEPENDS ${REDOZER_MAN_PAGE})
 install(FILES ${REDOZER_MAN_PAGE} DESTINATION share/man/man1)

@@ -69,8 +69,9 @@ check "packaged dsphost runs" test $? -eq 0
 XDG_CONFIG_HOME="$work/config" "$build/bin/dsphost" --quiet "$work/in.wav" "$work/build-out.wav"
 check "packaged dsphost gives the build's samples" \
   "$wav_tool" compare "$work/packaged-out.wav" "$work/build-out.wav"
-check "man page renders" bash -c 'LC_ALL=C man -l "$1" 2>/dev/null | grep -q "^NAME"' _ \
-  "$root/usr/share/man/man1/dsphost.1.gz"
+page=$(LC_ALL=C man -l "$root/usr/share/man/man1/dsphost.1.gz" 2> /dev/null)
+check "man page renders" grep -q '^NAME' <<<"$page"
+check "man page names this version" grep -q "dsp-redozer $version" <<<"$page"
 
 # The packaged LV2 bundle loads in a real LV2 host (lilv) from the scratch root.
 if [ -d "$root/usr/lib/lv2/dsp_redozer.lv2" ]; then
