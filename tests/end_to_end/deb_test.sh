@@ -6,11 +6,7 @@
 set -u
 build=$1 wav_tool=$2 version=$3 work=$4
 rm -rf "$work" && mkdir -p "$work"
-passed=0 failed=0
-check() {
-  local name=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
+source "$(dirname "$0")/checks.sh"
 
 # Into a folder of the test's own, not the release folder.
 (cd "$build" && cpack -G DEB -B "$work/cpack" -D CPACK_OUTPUT_FILE_PREFIX="$work") > "$work/cpack.log" 2>&1
@@ -18,7 +14,7 @@ check "cpack makes the package" test $? -eq 0
 arch=$(dpkg --print-architecture)
 deb=$work/dsp-redozer_${version}_${arch}.deb
 check "package file name" test -f "$deb"
-[ -f "$deb" ] || { cat "$work/cpack.log"; echo "deb: $passed passed, $failed failed"; exit 1; }
+[ -f "$deb" ] || { cat "$work/cpack.log"; finish deb; }
 
 field() { dpkg-deb -f "$deb" "$1"; }
 check "Package" test "$(field Package)" = dsp-redozer
@@ -86,5 +82,4 @@ if [ -f "$root/usr/lib/ladspa/dsp_redozer_ladspa.so" ] && command -v analyseplug
     bash -c 'analyseplugin "$1" > /dev/null' _ "$root/usr/lib/ladspa/dsp_redozer_ladspa.so"
 fi
 
-echo "deb: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "deb"

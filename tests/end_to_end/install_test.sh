@@ -8,11 +8,7 @@
 set -u
 build=$1 wav_tool=$2 other_plugin=$3 work=$4
 rm -rf "$work" && mkdir -p "$work"
-passed=0 failed=0
-check() {
-  local name=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
+source "$(dirname "$0")/checks.sh"
 
 root=$work/root prefix=/opt/dsp-redozer
 DESTDIR=$root cmake --install "$build" --prefix "$prefix" > "$work/install.log" 2>&1
@@ -82,5 +78,4 @@ for option in $options; do
   check "man page documents $option" grep -qE -- "(^|[ ,])$option([ ,]|$)" <<<"$page"
 done
 
-echo "install: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "install"

@@ -12,11 +12,7 @@ set -u
 src=$1 setup=$2 dll=$3 version=$4 product=$5 publisher=$6 version_test=$7 walker=$8 work=$9
 mkdir -p "$work"
 export WINEPREFIX="$work/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-passed=0 failed=0
-check() {
-  local name=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
+source "$(dirname "$0")/checks.sh"
 
 # The prefix is made once and kept (about 10 s); each run clears what it made.
 (
@@ -234,5 +230,4 @@ check "no entry written" no_key "$uninstall_key"
 check "settings files still there at the end" user_files_kept
 
 forget_player
-echo "installer under wine: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "installer under wine"

@@ -5,11 +5,7 @@
 set -u
 zip=$1 dll=$2 version=$3 work=$4
 rm -rf "$work" && mkdir -p "$work"
-passed=0 failed=0
-check() {
-  local name=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
+source "$(dirname "$0")/checks.sh"
 
 check "zip file named after the version" test "$(basename "$zip")" = "dsp_redozer-$version-win32.zip"
 check "zip is intact" unzip -tqq "$zip"
@@ -29,5 +25,4 @@ for text in 'Plugins' 'Preferences > Plug-ins > DSP/Effect' 'dsp_redozer.ini' '%
             'zb_local.ini' 'Licence' 'freeware'; do
   check "README.txt mentions $text" grep -qF -- "$text" "$readme"
 done
-echo "zip: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "zip"
