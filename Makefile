@@ -53,8 +53,7 @@ fuzz: fuzz-build
 # Installs dsphost, the plug-in library, the man page and the documents under
 # PREFIX (default /usr/local), staged under DESTDIR when given.
 install: deps
-	@$(NATIVE_CONFIGURE) > $(BUILD)/native-configure.log 2>&1 || \
-	    { cat $(BUILD)/native-configure.log; exit 1; }
+	@$(NATIVE_CONFIGURE) > $(BUILD)/native-configure.log 2>&1 || { cat $(BUILD)/native-configure.log; exit 1; }
 	@cmake --build $(BUILD)/native --target installables -j $(JOBS)
 	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD)/native --prefix "$(PREFIX)"
 
