@@ -7,9 +7,11 @@
 # then the pages as a user goes through them, with a picture of each in
 # WORK_DIR/pictures. Needs a display (run under xvfb-run).
 # Usage: wine_installer_test.sh SOURCE_DIR SETUP_EXE DLL VERSION PRODUCT PUBLISHER
-#                               VERSION_INFO_TEST_EXE INSTALLER_WALK_EXE WORK_DIR
+#                               VERSION_INFO_TEST_EXE INSTALLER_WALK_EXE DSPHOST_EXE SAMPLE_WAV
+#                               WORK_DIR
 set -u
-src=$1 setup=$2 dll=$3 version=$4 product=$5 publisher=$6 version_test=$7 walker=$8 work=$9
+src=$1 setup=$2 dll=$3 version=$4 product=$5 publisher=$6 version_test=$7 walker=$8 dsphost=$9
+sample=${10} work=${11}
 mkdir -p "$work"
 export WINEPREFIX="$work/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 source "$(dirname "$0")/checks.sh"
@@ -57,6 +59,7 @@ wait_for_uninstall() {  # PLUGINS_FOLDER
     sleep 0.5
   done
 }
+windows_path() { echo "Z:${1//\//\\}"; }
 # Everything on drive C but Wine's own folder, to see what a run wrote.
 drive_listing() { (cd "$C" && find . -path ./windows -prune -o -print | sort); }
 
@@ -158,6 +161,29 @@ install "$setup" /S '/D=C:\Players\Chosen'
 check "install with /D=" test $? -eq 0
 check "DLL in the chosen folder" cmp -s "$C/Players/Chosen/Plugins/dsp_redozer.dll" "$dll"
 check "not in the registered one" test ! -e "$plugins/dsp_redozer.dll"
+# While a player holds the DLL (the Windows dsphost, kept waiting for its input
+# on a pipe after loading it) the uninstaller cannot delete it: it says so,
+# exits 2 and keeps the entry, so that it can be run again later.
+rm -rf "$work/held" && mkdir -p "$work/held/out" && mkfifo "$work/held/input"
+(
+  head -c 4096 "$sample"
+  for _ in $(seq 1 200); do [ -e "$work/held/release" ] && break; sleep 0.1; done
+  tail -c +4097 "$sample"
+) > "$work/held/input" &
+wine "$dsphost" --quiet --plugin 'C:\Players\Chosen\Plugins\dsp_redozer.dll' \
+  "$(windows_path "$work/held/input")" "$(windows_path "$work/held/out/output.wav")" > /dev/null 2>&1 &
+held_process=$!
+# The host creates its unfinished output only after loading the plug-in.
+for _ in $(seq 1 100); do [ -n "$(ls -A "$work/held/out")" ] && break; sleep 0.2; done
+check "the host holds the installed DLL" test -n "$(ls -A "$work/held/out")"
+install 'C:\Players\Chosen\Plugins\dsp_redozer-uninstall.exe' /S '_?=C:\Players\Chosen\Plugins'
+check "uninstall while the DLL is in use exits 2" test $? -eq 2
+check "the DLL in use stays" test -f "$C/Players/Chosen/Plugins/dsp_redozer.dll"
+check "so does the entry" key_exists "$uninstall_key"
+: > "$work/held/release"
+wait "$held_process"
+check "the host finished" test $? -eq 0
+
 # Synchronously (run in place, the uninstaller reports its exit code but
 # cannot delete its own file).
 install 'C:\Players\Chosen\Plugins\dsp_redozer-uninstall.exe' /S '_?=C:\Players\Chosen\Plugins'
@@ -181,7 +207,6 @@ mkdir -p "$C/Empty" "$work/pictures/install" "$work/pictures/uninstall"
   done
 ) &
 photographer=$!
-windows_path() { echo "Z:${1//\//\\}"; }
 
 wine "$setup" > /dev/null 2>&1 &
 setup_process=$!
