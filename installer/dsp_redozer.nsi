@@ -6,7 +6,8 @@
 ; %ProgramFiles%\Winamp), lets the user change it, refuses a folder without
 ; winamp.exe, and puts the DLL into its Plugins folder with an uninstaller.
 ; Silent mode: setup.exe /S [/D=C:\Path\To\Winamp] (exit code 2 when the folder
-; holds no winamp.exe, and then nothing is written).
+; holds no winamp.exe, and then nothing is written, or when the DLL there is in
+; use and cannot be replaced).
 ;
 ; The settings files (dsp_redozer.ini, zb_local.ini) and the profile folder
 ; %APPDATA%\dsp_redozer belong to the user: neither the installer nor the
@@ -146,9 +147,16 @@ Section "dsp_redozer.dll" SecPlugin
   SectionIn RO
   SetOutPath "$INSTDIR\Plugins"
   SetOverwrite on
-  ; Replaces an older copy; Winamp must be closed (otherwise the file is in
-  ; use and NSIS offers to retry).
+  ; Replaces an older copy. While Winamp runs the old file is in use: NSIS
+  ; offers to retry; skipping it (or silent mode) must not end as a success
+  ; that leaves the old DLL in place.
+  ClearErrors
   File "/oname=dsp_redozer.dll" "${DLL}"
+  ${If} ${Errors}
+    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\Plugins\dsp_redozer.dll is in use and could not be replaced. Close Winamp and run Setup again." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
   WriteUninstaller "$INSTDIR\Plugins\${UNINSTALLER}"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} ${VERSION} (Winamp DSP plug-in)"

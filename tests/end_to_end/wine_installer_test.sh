@@ -162,8 +162,9 @@ check "install with /D=" test $? -eq 0
 check "DLL in the chosen folder" cmp -s "$C/Players/Chosen/Plugins/dsp_redozer.dll" "$dll"
 check "not in the registered one" test ! -e "$plugins/dsp_redozer.dll"
 # While a player holds the DLL (the Windows dsphost, kept waiting for its input
-# on a pipe after loading it) the uninstaller cannot delete it: it says so,
-# exits 2 and keeps the entry, so that it can be run again later.
+# on a pipe after loading it) it can be neither replaced nor deleted: the
+# installer and the uninstaller say so and exit 2; the uninstaller keeps the
+# entry, so that it can be run again later.
 rm -rf "$work/held" && mkdir -p "$work/held/out" && mkfifo "$work/held/input"
 (
   head -c 4096 "$sample"
@@ -176,6 +177,13 @@ held_process=$!
 # The host creates its unfinished output only after loading the plug-in.
 for _ in $(seq 1 100); do [ -n "$(ls -A "$work/held/out")" ] && break; sleep 0.2; done
 check "the host holds the installed DLL" test -n "$(ls -A "$work/held/out")"
+# Replacing it fails too, and says so instead of reporting success with the
+# old file left and the entry changed.
+install "$work/old-setup.exe" /S '/D=C:\Players\Chosen'
+check "install over the DLL in use exits 2" test $? -eq 2
+check "the DLL in use is unchanged" cmp -s "$C/Players/Chosen/Plugins/dsp_redozer.dll" "$dll"
+check "the entry still names the installed version" \
+  test "$(reg_value "$uninstall_key" DisplayVersion)" = "$version"
 install 'C:\Players\Chosen\Plugins\dsp_redozer-uninstall.exe' /S '_?=C:\Players\Chosen\Plugins'
 check "uninstall while the DLL is in use exits 2" test $? -eq 2
 check "the DLL in use stays" test -f "$C/Players/Chosen/Plugins/dsp_redozer.dll"
