@@ -1,12 +1,16 @@
 # Front door for the README's commands. CMake does the building; this file
 # installs what is missing, builds every configuration and runs the tests.
-.PHONY: all deps build native windows fuzz-build test run bench fuzz clean
+.PHONY: all deps build native windows fuzz-build test run bench fuzz clean install dist deb
 
 BUILD := $(CURDIR)/build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 IN ?=
 OUT ?= $(BUILD)/out.wav
 FUZZ_SECONDS ?= 600
+PREFIX ?= /usr/local
+DESTDIR ?=
+NATIVE_CONFIGURE = cmake --preset native -DREDOZER_WIN32_DIR=$(BUILD)/win32 -DREDOZER_WIN64_DIR=$(BUILD)/win64 \
+    -DREDOZER_FUZZ_DIR=$(BUILD)/fuzz
 
 all: build
 
@@ -15,9 +19,7 @@ deps:
 	@bash scripts/install-deps.sh
 
 native: deps
-	@cmake --preset native -DREDOZER_WIN32_DIR=$(BUILD)/win32 -DREDOZER_WIN64_DIR=$(BUILD)/win64 \
-	    -DREDOZER_FUZZ_DIR=$(BUILD)/fuzz > $(BUILD)/native-configure.log 2>&1 || \
-	    { cat $(BUILD)/native-configure.log; exit 1; }
+	@$(NATIVE_CONFIGURE) > $(BUILD)/native-configure.log 2>&1 || { cat $(BUILD)/native-configure.log; exit 1; }
 	@cmake --build $(BUILD)/native -j $(JOBS)
 
 windows: deps
@@ -48,6 +50,26 @@ bench: native
 
 fuzz: fuzz-build
 	@$(BUILD)/fuzz/tests/fuzz/run-fuzzers.sh $(FUZZ_SECONDS)
+
+# Installs dsphost, the plug-in library, the man page and the documents under
+# PREFIX (default /usr/local), staged under DESTDIR when given.
+install: deps
+	@$(NATIVE_CONFIGURE) > $(BUILD)/native-configure.log 2>&1 || { cat $(BUILD)/native-configure.log; exit 1; }
+	@cmake --build $(BUILD)/native --target installables -j $(JOBS)
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD)/native --prefix "$(PREFIX)"
+
+# The Windows installer and zip: build/dist/dsp_redozer-VERSION-setup.exe, -win32.zip.
+dist: deps
+	@cmake --preset win32 > $(BUILD)/win32-configure.log 2>&1 || { cat $(BUILD)/win32-configure.log; exit 1; }
+	@cmake --build $(BUILD)/win32 --target dist -j $(JOBS)
+	@ls -l $(BUILD)/dist/*setup.exe $(BUILD)/dist/*win32.zip
+
+# The Debian package: build/dist/dsp-redozer_VERSION_ARCH.deb.
+deb: deps
+	@$(NATIVE_CONFIGURE) > $(BUILD)/native-configure.log 2>&1 || { cat $(BUILD)/native-configure.log; exit 1; }
+	@cmake --build $(BUILD)/native --target installables -j $(JOBS)
+	@cd $(BUILD)/native && cpack -G DEB
+	@ls -l $(BUILD)/dist/*.deb
 
 clean:
 	rm -rf $(BUILD)

@@ -1,4 +1,5 @@
 #include "host/plugin_loader.h"
+#include "host/plugin_path.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -30,7 +31,7 @@ std::string default_plugin_path() {
 #endif
     size_t slash = exe.find_last_of(separators);
     if (slash == std::string::npos) return library_name;
-    return exe.substr(0, slash + 1) + library_name;
+    return plugin_path_for(exe, library_name);
 }
 
 static void* open_library(const std::string& path, std::string& error) {

@@ -11,7 +11,8 @@ struct LoadedPlugin {
     DspModule* module = nullptr;
 };
 
-// The plug-in library beside the running executable.
+// The plug-in library beside the running executable, or in the installed
+// layout's library folder (see plugin_path.h).
 std::string default_plugin_path();
 
 // Loads the library, checks that it is a DSP plug-in of header version 0x20

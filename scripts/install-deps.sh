@@ -12,6 +12,7 @@ packages=(
   xvfb xauth imagemagick
   lv2-dev ladspa-sdk liblilv-dev lilv-utils sordi ffmpeg sox
   x42-plugins calf-plugins lsp-plugins-lv2
+  nsis unzip dpkg-dev lintian man-db
 )
 
 missing=()
