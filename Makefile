@@ -1,6 +1,6 @@
 # Front door for the README's commands. CMake does the building; this file
 # installs what is missing, builds every configuration and runs the tests.
-.PHONY: all deps build native windows fuzz-build test run bench fuzz clean
+.PHONY: all deps build native windows fuzz-build test run bench bench-host fuzz clean
 
 BUILD := $(CURDIR)/build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -44,6 +44,11 @@ run: native
 
 bench: native
 	@$(BUILD)/native/bin/redozer_bench --benchmark_counters_tabular=true
+
+# dsphost against sox, ffmpeg's mcompand and itself with the loudness report,
+# on a generated 10-minute recording; prints the times and their ratios.
+bench-host: native
+	@bash bench/bench_host.sh $(BUILD)/native/bin $(BUILD)/bench-host
 
 fuzz: fuzz-build
 	@$(BUILD)/fuzz/tests/fuzz/run-fuzzers.sh $(FUZZ_SECONDS)

@@ -650,7 +650,9 @@ int check_inputs(Run& run, const Options& options) {
     }
     if (!options.outputDir.empty() && !folder_writable(options.outputDir)) {
         fprintf(stderr, "dsphost: cannot write into the output folder %s: %s\n", options.outputDir.c_str(),
-                fs::is_directory(options.outputDir) ? "permission denied" : "no such folder");
+                fs::is_directory(options.outputDir) ? "permission denied"
+                : fs::exists(options.outputDir)     ? "not a folder"
+                                                    : "no such folder");
         return 1;
     }
     for (const std::string* path : {&options.reportPath, &options.plotPath}) {
@@ -763,9 +765,13 @@ int run_all(const Options& options) {
     }
 
     // The watcher takes the signals from here on; every thread inherits the mask.
+    // A signal the caller chose to ignore (nohup, a background job) stays ignored.
     sigset_t signals;
     sigemptyset(&signals);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(s, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) sigaddset(&signals, s);
+    }
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::thread(watch_signals, signals).detach();
 
@@ -846,7 +852,7 @@ int run_all(const Options& options) {
                              (options.dither ? "with TPDF dither" : "by rounding, without dither");
             printf("dsphost: %s%lld frames (%.2f s, %d ch, %d Hz); peak in %s, out %s; "
                    "%lld output samples at full scale%s\n",
-                   count > 1 ? (item.output + ": ").c_str() : "", frames, static_cast<double>(frames) / run.rate,
+                   options.outputDir.empty() ? "" : (item.output + ": ").c_str(), frames, static_cast<double>(frames) / run.rate,
                    run.channels, run.rate, dbfs(run.peakIn[i].peak).c_str(), dbfs(run.peakOut[i].peak).c_str(),
                    run.peakOut[i].fullScale, conversion.c_str());
         }

@@ -161,7 +161,7 @@ void draw(cairo_t* cr, const PlotData& data) {
     const double gap = 0.5;  // seconds; wider holes are silence or a file start
     cairo_set_line_width(cr, 1);
     cairo_set_source_rgba(cr, 0.55, 0.75, 0.55, 0.9);
-    series(cr, f, data.peaksAfter, gap);
+    series(cr, f, data.peaksAfter, 1.5);  // one point a second
     cairo_set_line_width(cr, 1.6);
     cairo_set_source_rgb(cr, 0.35, 0.45, 0.75);
     series(cr, f, data.before, gap);
@@ -176,7 +176,7 @@ void draw(cairo_t* cr, const PlotData& data) {
     cairo_rectangle(cr, f.left + 0.5, f.top + 0.5, f.right - f.left - 1, f.bottom - f.top - 1);
     cairo_stroke(cr);
 
-    // Legend, top right inside the plot.
+    // Legend, one row at the top right, clear of the curves.
     struct Entry {
         const char* text;
         double r, g, b, width;
@@ -185,21 +185,20 @@ void draw(cairo_t* cr, const PlotData& data) {
                              {"short-term loudness after", 0.85, 0.33, 0.1, 2.2},
                              {"sample peak after (dBFS)", 0.55, 0.75, 0.55, 1}};
     cairo_set_font_size(cr, 12);
-    const double boxW = 230, boxH = 14 + 18 * 3, bx = f.right - boxW - 10, by = f.top + 10;
-    cairo_set_source_rgba(cr, 1, 1, 1, 0.88);
-    cairo_rectangle(cr, bx, by, boxW, boxH);
-    cairo_fill_preserve(cr);
-    cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
-    cairo_stroke(cr);
-    for (int i = 0; i < 3; ++i) {
-        const double ly = by + 16 + 18 * i;
-        cairo_set_source_rgb(cr, entries[i].r, entries[i].g, entries[i].b);
-        cairo_set_line_width(cr, entries[i].width + 0.6);
-        cairo_move_to(cr, bx + 10, ly);
-        cairo_line_to(cr, bx + 40, ly);
-        cairo_stroke(cr);
+    double lx = f.right;
+    for (int i = 2; i >= 0; --i) {
+        cairo_text_extents_t e;
+        cairo_text_extents(cr, entries[i].text, &e);
+        lx -= e.x_advance;
         cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
-        text_at(cr, entries[i].text, bx + 48, ly, 0, 0.5);
+        text_at(cr, entries[i].text, lx, 22, 0, 0);
+        lx -= 34;
+        cairo_set_source_rgb(cr, entries[i].r, entries[i].g, entries[i].b);
+        cairo_set_line_width(cr, entries[i].width + 0.8);
+        cairo_move_to(cr, lx, 18);
+        cairo_line_to(cr, lx + 26, 18);
+        cairo_stroke(cr);
+        lx -= 18;
     }
 }
 

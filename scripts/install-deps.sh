@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   wine wine32:i386 wine64
   xvfb xauth imagemagick
+  libebur128-dev libcairo2-dev sox ffmpeg python3
 )
 
 missing=()
