@@ -72,7 +72,7 @@ void print_loudness_table(FILE* out, const RunReport& report) {
     nameWidth = std::min<size_t>(nameWidth, 40);
     const int w = static_cast<int>(nameWidth);
     // Each measure takes two columns: before and after.
-    fprintf(out, "%-*s  %-17s  %-15s  %-17s  %-17s  %s\n", w, "", "Integrated LUFS", "Range LU",
+    fprintf(out, "%-*s  %-16s  %-14s  %-16s  %-16s  %s\n", w, "", "Integrated LUFS", "Range LU",
             "Sample peak dBFS", "True peak dBTP", "Full-scale samples");
     fprintf(out, "%-*s  %7s  %7s  %6s  %6s  %7s  %7s  %7s  %7s  %8s  %8s\n", w, "File", "before", "after", "before",
             "after", "before", "after", "before", "after", "before", "after");
