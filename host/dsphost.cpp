@@ -75,16 +75,20 @@ void print_usage(FILE* out) {
             "  -r, --report FILE     also write the figures and settings as JSON\n"
             "  -g, --plot FILE       also draw short-term loudness over time (.png or .svg)\n"
             "      --no-dither       reduce wider samples by rounding, without TPDF dither\n"
+            "  -d, --delay keep|remove  keep or take out the multiband engine's delay\n"
+            "                        (see below)\n"
             "  -p, --plugin PATH     the plug-in library (default: the dsp_redozer library\n"
             "                        beside dsphost)\n"
             "  -b, --block FRAMES    frames per ModifySamples call (default %d)\n"
             "  -q, --quiet           no progress bar, summary or table\n"
             "  -h, --help            show this text\n"
             "\n"
-            "The multiband engine delays its output by 10 ms per stage; dsphost takes the\n"
-            "delay out, so each output holds exactly its input's frames: the first frames\n"
-            "of the stream come from the engine's silent start, and the end of the last\n"
-            "file is pushed out with silence.\n"
+            "The multiband engine delays its output by 10 ms per stage (bands, limiter).\n"
+            "With --delay remove (the default with -o) dsphost takes the delay out, so each\n"
+            "output holds exactly its input's frames: the engine's silent start is dropped,\n"
+            "the delay carries over file boundaries, and the end of the last file is\n"
+            "pushed out with silence. With --delay keep (the default for INPUT OUTPUT) the\n"
+            "output is the stream exactly as the plug-in returns it, as the player plays it.\n"
             "Exit status: 0 success, 1 a file or the plug-in failed, 2 bad usage.\n",
             defaultBlockFrames);
 }
@@ -101,6 +105,7 @@ struct Options {
     OutputKind format = OutputKind::wav;
     long block = defaultBlockFrames;
     bool quiet = false, loudness = false, dither = true;
+    int removeDelay = -1;  // -1: the form's default (remove with -o, keep otherwise)
 };
 
 // Returns 0 to go on, -1 after --help, otherwise the exit code.
@@ -156,6 +161,16 @@ int parse_options(int argc, char** argv, Options& options) {
                 options.format = OutputKind::flac;
             } else {
                 fprintf(stderr, "dsphost: --format takes wav or flac, not %s\n", v);
+                return 2;
+            }
+        } else if (arg == "-d" || arg == "--delay") {
+            if ((v = value("--delay")) == nullptr) return 2;
+            if (strcmp(v, "keep") == 0) {
+                options.removeDelay = 0;
+            } else if (strcmp(v, "remove") == 0) {
+                options.removeDelay = 1;
+            } else {
+                fprintf(stderr, "dsphost: --delay takes keep or remove, not %s\n", v);
                 return 2;
             }
         } else if (arg == "-s" || arg == "--set") {
@@ -753,7 +768,10 @@ int run_all(const Options& options) {
     // Only the redozer plug-in reads these settings and delays its output.
     const bool ours = fs::path(options.plugin).filename() == "dsp_redozer.so";
     const auto values = effective_values(runText);
-    run.delay = ours ? engine_delay_frames(values, run.rate, run.channels) : 0;
+    const long long engineDelay = ours ? engine_delay_frames(values, run.rate, run.channels) : 0;
+    // A single file keeps the plug-in's own stream by default, as it always has.
+    const bool removeDelay = options.removeDelay >= 0 ? options.removeDelay == 1 : !options.outputDir.empty();
+    run.delay = removeDelay ? engineDelay : 0;
 
     const long long blocksPerChunk = std::max<long long>(1, (chunkTargetFrames + run.block - 1) / run.block);
     run.chunkFrames = blocksPerChunk * run.block;
@@ -858,6 +876,9 @@ int run_all(const Options& options) {
         }
         if (run.delay > 0)
             printf("dsphost: the engine's delay of %lld frames was taken out of the outputs\n", run.delay);
+        else if (engineDelay > 0)
+            printf("dsphost: the output lags the input by the engine's delay of %lld frames "
+                   "(--delay remove takes it out)\n", engineDelay);
     }
     if (!run.metering) return 0;
 

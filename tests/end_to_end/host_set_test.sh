@@ -50,7 +50,8 @@ for mode in 1 2; do
   check "mode $mode set" runs 0 "loud.wav: .* frames" --mode $mode -o "$work/out" "$work/quiet.wav" "$work/loud.wav"
   "$host" -q --mode $mode "$work/loud.wav" "$work/loud-alone-$mode.wav"
   "$host" -q --mode $mode "$work/quiet.wav" "$work/quiet-alone-$mode.wav"
-  "$host" -q --mode $mode "$work/joined.wav" "$work/joined-out-$mode.wav"
+  "$host" -q --mode $mode --delay remove "$work/joined.wav" "$work/joined-out-$mode.wav"
+  "$host" -q --mode $mode "$work/joined.wav" "$work/joined-raw-$mode.wav"
   check "mode $mode: each output keeps its input's length" \
     test "$(frames "$work/out/quiet.wav") $(frames "$work/out/loud.wav")" = "338688 $(frames "$work/loud.wav")"
   check "mode $mode: the second file starts from the first one's state" \
@@ -58,6 +59,11 @@ for mode in 1 2; do
   sox "$work/out/quiet.wav" "$work/out/loud.wav" "$work/set-joined-$mode.wav"
   check "mode $mode: the set is the joined stream cut at the boundary" \
     same "$work/set-joined-$mode.wav" "$work/joined-out-$mode.wav"
+  # With the delay kept, a set is the plug-in's own stream cut at the boundary.
+  "$host" -q --mode $mode --delay keep -o "$work/out" "$work/quiet.wav" "$work/loud.wav"
+  sox "$work/out/quiet.wav" "$work/out/loud.wav" "$work/set-raw-$mode.wav"
+  check "mode $mode: a set with the delay kept is the raw stream cut at the boundary" \
+    same "$work/set-raw-$mode.wav" "$work/joined-raw-$mode.wav"
 done
 rm -rf "$work/out" && mkdir "$work/out"
 "$host" -q --mode 1 -o "$work/out" "$work/quiet.wav" "$work/loud.wav"
@@ -69,16 +75,23 @@ sox -D -n -r 44100 -c 2 -b 16 "$work/hush.wav" trim 0 1
 sox -D -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 2 sine 440 vol 0.5
 sox "$work/hush.wav" "$work/tone.wav" "$work/onset.wav"
 onset=$(first_sound "$work/onset.wav")
-"$host" -q --mode 2 "$work/onset.wav" "$work/onset-out.wav"
+"$host" -q --mode 2 --delay remove "$work/onset.wav" "$work/onset-out.wav"
 out_onset=$(first_sound "$work/onset-out.wav")
 check "mode 2: no delay at the onset (input $onset, output $out_onset)" \
   test "$out_onset" -ge "$onset" -a "$out_onset" -le $((onset + 4))
-"$host" -q --mode 2 --set enh_limiter=--s---th240re040ce300kn055ra201at025ho000 \
+"$host" -q --mode 2 --delay remove --set enh_limiter=--s---th240re040ce300kn055ra201at025ho000 \
   "$work/onset.wav" "$work/onset-one-stage.wav"
 out_onset=$(first_sound "$work/onset-one-stage.wav")
 check "mode 2 with the limiter off: no delay either ($out_onset)" \
   test "$out_onset" -ge "$onset" -a "$out_onset" -le $((onset + 4))
 check "mode 2: the tail is complete" test "$(frames "$work/onset-out.wav")" = "$(frames "$work/onset.wav")"
+# A single file keeps the plug-in's own stream unless asked: 882 frames late.
+check "mode 2, one file: the delay is kept by default" \
+  runs 0 "lags the input by the engine's delay of 882 frames" --mode 2 "$work/onset.wav" "$work/onset-raw.wav"
+out_onset=$(first_sound "$work/onset-raw.wav")
+check "mode 2, one file: sound starts 882 frames late ($out_onset)" \
+  test "$out_onset" -ge $((onset + 882)) -a "$out_onset" -le $((onset + 886))
+check "bad --delay" runs 2 "--delay takes keep or remove" --delay some "$work/onset.wav" "$work/x.wav"
 
 # A set processed at once in mode 2 comes out evener than it went in.
 rm -rf "$work/out" && mkdir "$work/out"
