@@ -165,6 +165,22 @@ check "24-bit input with dither" runs 0 "WAV 24-bit reduced to 16-bit with TPDF 
 check "dither changes the samples" differ "$work/m24.wav" "$work/default.wav"
 check "24-bit input without dither" runs 0 "by rounding, without dither" --no-dither "$work/middle24.wav" "$work/m24n.wav"
 check "rounding a padded 16-bit signal is exact" same "$work/m24n.wav" "$work/default.wav"
+# The dither itself (mode 0 passes the reduced input through): triangular
+# noise of one step each way changes a quarter of the samples by one step.
+"$host" -q --mode 0 "$work/middle24.wav" "$work/m24-passed.wav"
+check "TPDF dither: one step at most, on about a quarter of the samples" python3 - "$work/middle.wav" "$work/m24-passed.wav" <<'EOF2'
+import sys, wave, array
+def samples(path):
+    w = wave.open(path); a = array.array('h'); a.frombytes(w.readframes(w.getnframes())); return a
+a, b = samples(sys.argv[1]), samples(sys.argv[2])
+d = [y - x for x, y in zip(a, b)]
+changed = sum(1 for v in d if v) / len(d)
+print("  %.3f of the samples changed, largest change %d, mean %.4f" % (changed, max(map(abs, d)), sum(d) / len(d)))
+sys.exit(0 if len(a) == len(b) and max(map(abs, d)) == 1 and 0.23 < changed < 0.27 and abs(sum(d) / len(d)) < 0.01 else 1)
+EOF2
+sox "$work/middle.wav" -b 32 "$work/middle32.wav"
+"$host" -q --no-dither "$work/middle32.wav" "$work/m32n.wav"
+check "32-bit input without dither" same "$work/m32n.wav" "$work/default.wav"
 sox "$work/middle.wav" -e floating-point -b 32 "$work/middlef.wav"
 "$host" -q --no-dither "$work/middlef.wav" "$work/mf.wav"
 check "float input" same "$work/mf.wav" "$work/default.wav"
