@@ -39,7 +39,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int defaultBlockFrames = 576;
-constexpr long long chunkTargetFrames = 32768;   // frames per chunk, rounded up to whole blocks
+constexpr long long chunkTargetFrames = 131072;   // frames per chunk, rounded up to whole blocks
 constexpr long long poolTargetSamples = 1 << 22; // samples in all chunks together (8 MiB)
 
 void print_usage(FILE* out) {
