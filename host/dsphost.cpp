@@ -72,8 +72,10 @@ void print_usage(FILE* out) {
             "                        Settings apply in the order given, after the user's\n"
             "                        settings file, which is read but never changed.\n"
             "  -l, --loudness        measure loudness before and after and print a table\n"
-            "  -r, --report FILE     also write the figures and settings as JSON\n"
-            "  -g, --plot FILE       also draw short-term loudness over time (.png or .svg)\n"
+            "  -r, --report FILE     measure as -l and write the figures and the settings\n"
+            "                        used as JSON\n"
+            "  -g, --plot FILE       measure as -l and draw short-term loudness before and\n"
+            "                        after over time, 1200x500 (.png or .svg)\n"
             "      --no-dither       reduce wider samples by rounding, without TPDF dither\n"
             "  -d, --delay keep|remove  keep or take out the multiband engine's delay\n"
             "                        (see below)\n"
@@ -82,6 +84,7 @@ void print_usage(FILE* out) {
             "  -b, --block FRAMES    frames per ModifySamples call (default %d)\n"
             "  -q, --quiet           no progress bar, summary or table\n"
             "  -h, --help            show this text\n"
+            "  --                    everything after it is a file name\n"
             "\n"
             "The multiband engine delays its output by 10 ms per stage (bands, limiter).\n"
             "With --delay remove (the default with -o) dsphost takes the delay out, so each\n"
@@ -89,6 +92,9 @@ void print_usage(FILE* out) {
             "the delay carries over file boundaries, and the end of the last file is\n"
             "pushed out with silence. With --delay keep (the default for INPUT OUTPUT) the\n"
             "output is the stream exactly as the plug-in returns it, as the player plays it.\n"
+            "Outputs are written beside their destination and moved into place when\n"
+            "complete; an interruption removes the unfinished one. A set stops at an input\n"
+            "that cannot be read; the outputs finished before it stay complete.\n"
             "Exit status: 0 success, 1 a file or the plug-in failed, 2 bad usage.\n",
             defaultBlockFrames);
 }
