@@ -69,6 +69,16 @@ rm -rf "$work/out" && mkdir "$work/out"
 "$host" -q --mode 1 -o "$work/out" "$work/quiet.wav" "$work/loud.wav"
 check "mode 1: the first file of a set is as if alone" same "$work/out/quiet.wav" "$work/quiet-alone-1.wav"
 
+# An empty file in the middle of a set changes nothing around it and comes
+# out empty.
+sox -n -r 44100 -c 2 -b 16 "$work/empty.wav" trim 0 0
+rm -rf "$work/out" "$work/out2" && mkdir "$work/out" "$work/out2"
+"$host" -q --mode 2 -o "$work/out" "$work/quiet.wav" "$work/loud.wav"
+check "mode 2 set with an empty file" runs 0 "empty.wav: 0 frames" --mode 2 -o "$work/out2" "$work/quiet.wav" "$work/empty.wav" "$work/loud.wav"
+check "an empty file carries the delay through" same "$work/out2/loud.wav" "$work/out/loud.wav"
+check "before an empty file" same "$work/out2/quiet.wav" "$work/out/quiet.wav"
+check "an empty output" test "$(frames "$work/out2/empty.wav")" = 0
+
 # The multiband engine's delay is taken out: sound starts where it starts in
 # the input, not 20 ms later, and the last frames are not lost.
 sox -D -n -r 44100 -c 2 -b 16 "$work/hush.wav" trim 0 1
