@@ -8,6 +8,7 @@
 // results over the output files, and two meters (before, after) measure.
 // A watcher thread takes the interrupting signals.
 #include <pthread.h>
+#include <strings.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -55,7 +56,8 @@ void print_usage(FILE* out) {
             "\n"
             "Options:\n"
             "  -o, --output-dir DIR  write each input's result to DIR/NAME.wav (or .flac)\n"
-            "  -f, --format FORMAT   wav or flac (default wav), 16-bit either way\n"
+            "  -f, --format FORMAT   wav or flac, 16-bit either way (default wav; for a\n"
+            "                        single OUTPUT named .flac, flac)\n"
             "  -s, --set KEY=VALUE   a setting for this run only (repeatable), e.g.\n"
             "                        enhance=2, amp_max=70, eq=50,60,40, eq_f=100,1000,8000,\n"
             "                        enh_limiter=...; keys: enhance stereo_width hpcutoff\n"
@@ -109,6 +111,7 @@ struct Options {
     std::string output, outputDir, plugin, reportPath, plotPath;
     std::vector<Override> overrides;
     OutputKind format = OutputKind::wav;
+    bool formatGiven = false;
     long block = defaultBlockFrames;
     bool quiet = false, loudness = false, dither = true;
     int removeDelay = -1;  // -1: the form's default (remove with -o, keep otherwise)
@@ -161,6 +164,7 @@ int parse_options(int argc, char** argv, Options& options) {
             }
         } else if (arg == "-f" || arg == "--format") {
             if ((v = value("--format")) == nullptr) return 2;
+            options.formatGiven = true;
             if (strcmp(v, "wav") == 0) {
                 options.format = OutputKind::wav;
             } else if (strcmp(v, "flac") == 0) {
@@ -219,6 +223,11 @@ int parse_options(int argc, char** argv, Options& options) {
         }
         options.inputs = {positional[0]};
         options.output = positional[1];
+        // A single output named .flac is written as FLAC unless --format says otherwise.
+        const std::string& out = options.output;
+        if (!options.formatGiven && out.size() > 5 &&
+            strcasecmp(out.c_str() + out.size() - 5, ".flac") == 0)
+            options.format = OutputKind::flac;
     }
     if (options.plugin.empty()) options.plugin = default_plugin_path();
     return 0;

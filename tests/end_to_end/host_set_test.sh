@@ -120,6 +120,11 @@ check "flac output" runs 0 "middle.flac" --format flac -o "$work/out" "$work/mid
 "$host" -q "$work/middle.wav" "$work/middle-out.wav"
 check "flac holds the same samples" same "$work/out/middle.flac" "$work/middle-out.wav"
 check "flac is FLAC" bash -c "head -c 4 '$work/out/middle.flac' | grep -q fLaC"
+"$host" -q "$work/middle.wav" "$work/named.FLAC"
+check "a single output named .flac is FLAC" bash -c "head -c 4 '$work/named.FLAC' | grep -q fLaC"
+check "with the same samples" same "$work/named.FLAC" "$work/middle-out.wav"
+"$host" -q --format wav "$work/middle.wav" "$work/forced.flac"
+check "--format wav wins over the name" bash -c "head -c 4 '$work/forced.flac' | grep -q RIFF"
 
 # ---- Settings for one run -------------------------------------------------
 "$host" -q "$work/middle.wav" "$work/default.wav"
