@@ -1,6 +1,6 @@
 # Front door for the README's commands. CMake does the building; this file
 # installs what is missing, builds every configuration and runs the tests.
-.PHONY: all deps build native windows fuzz-build test run bench fuzz clean install dist deb
+.PHONY: all deps build native windows fuzz-build test run bench bench-host fuzz clean install dist deb
 
 BUILD := $(CURDIR)/build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -47,6 +47,11 @@ run: native
 bench: native
 	@$(BUILD)/native/bin/redozer_bench --benchmark_counters_tabular=true
 	@LV2_PATH=$(BUILD)/native/lv2:/usr/lib/lv2 $(BUILD)/native/bin/redozer_lv2_bench
+
+# dsphost against sox, ffmpeg's mcompand and itself with the loudness report,
+# on a generated 10-minute recording; prints the times and their ratios.
+bench-host: native
+	@bash bench/bench_host.sh $(BUILD)/native/bin $(BUILD)/bench-host
 
 fuzz: fuzz-build
 	@$(BUILD)/fuzz/tests/fuzz/run-fuzzers.sh $(FUZZ_SECONDS)

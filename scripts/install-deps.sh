@@ -13,6 +13,7 @@ packages=(
   lv2-dev ladspa-sdk liblilv-dev lilv-utils sordi ffmpeg sox
   x42-plugins calf-plugins lsp-plugins-lv2
   nsis unzip dpkg-dev lintian man-db
+  libebur128-dev libcairo2-dev python3
 )
 
 missing=()

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# dsphost against plain tools on one generated recording, side by side in one
+# run: a 10-minute, 44100 Hz, stereo, 16-bit WAV, with a warm cache. Each
+# command runs once to warm up and then three times; the best time counts.
+# Usage: bench_host.sh BIN_DIR WORK_DIR
+#
+# The multiband reference is ffmpeg's mcompand with the four-band setting of
+# its manual (crossovers 100, 400, 1600 and 6400 Hz plus a top band, each
+# with its own attack/decay and soft-knee transfer curve), a typical multiband
+# compressor set-up comparable in work to the plug-in's four bands.
+set -eu
+bin=$1 work=$2
+mkdir -p "$work"
+export XDG_CONFIG_HOME="$work/profile"   # the plug-in's defaults, whatever the user has
+mkdir -p "$XDG_CONFIG_HOME"
+in="$work/in.wav"
+[ -s "$in" ] || "$bin/make_sample" "$in" 600
+mcompand='0.005,0.1 6 -47/-40,-34/-34,-17/-33 100 | 0.003,0.05 6 -47/-40,-34/-34,-17/-33 400 | 0.000625,0.0125 6 -47/-40,-34/-34,-15/-33 1600 | 0.0001,0.025 6 -47/-40,-34/-34,-31/-31,-0/-30 6400 | 0,0.025 6 -38/-31,-28/-28,-0/-25 22000'
+
+best() {  # best NAME COMMAND... : prints the best wall time of three runs in seconds
+  local name=$1; shift
+  "$@" >/dev/null 2>&1 || { echo "bench-host: $name failed" >&2; exit 1; }
+  local b="" i t0 t1 t
+  for i in 1 2 3; do
+    t0=$(date +%s.%N); "$@" >/dev/null 2>&1; t1=$(date +%s.%N)
+    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+    if [ -z "$b" ] || awk -v t="$t" -v b="$b" 'BEGIN { exit !(t < b) }'; then b=$t; fi
+  done
+  printf '%s' "$b"
+}
+
+sox_t=$(best "sox copy" sox "$in" "$work/sox.wav")
+m1_t=$(best "dsphost mode 1" "$bin/dsphost" -q --mode 1 "$in" "$work/m1.wav")
+ff_t=$(best "ffmpeg mcompand" ffmpeg -nostdin -y -v error -i "$in" -af "mcompand='$mcompand'" "$work/ff.wav")
+m2_t=$(best "dsphost mode 2" "$bin/dsphost" -q --mode 2 "$in" "$work/m2.wav")
+m1r_t=$(best "dsphost mode 1 with report" "$bin/dsphost" -q --mode 1 --report "$work/r1.json" "$in" "$work/m1r.wav")
+m2r_t=$(best "dsphost mode 2 with report" "$bin/dsphost" -q --mode 2 --report "$work/r2.json" "$in" "$work/m2r.wav")
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+printf '10-minute 44100 Hz stereo 16-bit WAV, best of 3, warm cache (%s cores)\n' "$(nproc)"
+printf '  %-34s %7.3f s\n' "sox in.wav out.wav" "$sox_t" "dsphost --mode 1" "$m1_t" \
+  "ffmpeg -af mcompand (4 bands + top)" "$ff_t" "dsphost --mode 2" "$m2_t" \
+  "dsphost --mode 1 --report" "$m1r_t" "dsphost --mode 2 --report" "$m2r_t"
+printf 'mode 1 / sox copy:          %s  (aim: at most 1.3)\n' "$(ratio "$m1_t" "$sox_t")"
+printf 'mode 2 / ffmpeg mcompand:   %s  (aim: at most 0.2)\n' "$(ratio "$m2_t" "$ff_t")"
+printf 'mode 1 report / no report:  %s  (aim: at most 1.1)\n' "$(ratio "$m1r_t" "$m1_t")"
+printf 'mode 2 report / no report:  %s  (aim: at most 1.1)\n' "$(ratio "$m2r_t" "$m2_t")"

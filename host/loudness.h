@@ -1,0 +1,55 @@
+// Loudness of 16-bit audio after BS.1770 / EBU R128 through libebur128:
+// integrated loudness, loudness range, true peak, and the short-term
+// loudness and sample-peak envelope over time for the picture. Sample peak
+// and full-scale count are counted exactly on the 16-bit samples.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <ebur128.h>
+
+struct PlotPoint {
+    double seconds;  // from the start of the run
+    double value;    // LUFS or dBFS
+};
+
+// The figures of one file, one side (before or after). A figure that cannot
+// be measured (silence, or audio too short) is NaN.
+struct LoudnessFigures {
+    double integratedLufs = 0;
+    double rangeLu = 0;
+    double samplePeakDbfs = 0;
+    double truePeakDbtp = 0;
+    long long fullScaleSamples = 0;
+};
+
+// Counts that dsphost always keeps: the sample peak and the samples at or
+// beyond the classic chain's clamp, |s| >= 32766.
+struct PeakCount {
+    int peak = 0;
+    long long fullScale = 0;
+    void add(const int16_t* samples, long long count);
+};
+
+struct LoudnessMeter {
+    ebur128_state* state = nullptr;
+    int rate = 0;
+    int channels = 0;
+    long long frames = 0;       // frames measured so far
+    double startSeconds = 0;    // where this file begins in the run
+    long long stepFrames = 0;   // one plot point per step
+    int stepPeak = 0;
+    PeakCount peaks;
+    std::vector<PlotPoint> shortTerm;  // short-term loudness, every step
+    std::vector<PlotPoint> peakEnvelope;  // sample peak of each step, dBFS
+};
+
+// False when libebur128 cannot set up a meter (no memory).
+bool meter_start(LoudnessMeter& meter, int rate, int channels, double startSeconds);
+void meter_add(LoudnessMeter& meter, const int16_t* samples, long long frames);
+// Reads the figures and releases the libebur128 state.
+LoudnessFigures meter_finish(LoudnessMeter& meter);
+
+// Peak in dBFS of a 16-bit sample value (NaN for 0).
+double peak_dbfs(int peak);

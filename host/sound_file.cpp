@@ -1,0 +1,141 @@
+#include "host/sound_file.h"
+
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cmath>
+#include <vector>
+
+struct SoundInput {
+    SNDFILE* file;
+    int channels;
+    bool converted;
+    uint32_t noise;  // dither generator state: the same noise on every run
+    std::vector<double> wide;
+};
+
+struct SoundOutput {
+    SNDFILE* file;
+};
+
+namespace {
+
+// Subtypes whose samples do not fit 16 bits exactly; 0 bits means float.
+bool wide_subtype(int subtype, int& bits) {
+    switch (subtype) {
+        case SF_FORMAT_PCM_24: case SF_FORMAT_DWVW_24: case SF_FORMAT_ALAC_24: bits = 24; return true;
+        case SF_FORMAT_ALAC_20: bits = 20; return true;
+        case SF_FORMAT_PCM_32: case SF_FORMAT_ALAC_32: bits = 32; return true;
+        case SF_FORMAT_FLOAT: case SF_FORMAT_DOUBLE: case SF_FORMAT_VORBIS: case SF_FORMAT_OPUS:
+        case SF_FORMAT_MPEG_LAYER_I: case SF_FORMAT_MPEG_LAYER_II: case SF_FORMAT_MPEG_LAYER_III:
+            bits = 0; return true;
+        case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: case SF_FORMAT_DPCM_8: bits = 8; return false;
+        default: bits = 16; return false;
+    }
+}
+
+// Uniform in [0, 1) from a 32-bit xorshift generator.
+double uniform(uint32_t& state) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return (state >> 8) * (1.0 / 16777216.0);
+}
+
+}  // namespace
+
+bool is_stream(const std::string& path) {
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+}
+
+SoundInput* sound_open_input(const std::string& path, SoundFormat& format, std::string& error) {
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        error = "it is a folder";
+        return nullptr;
+    }
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        error = sf_strerror(nullptr);
+        return nullptr;
+    }
+    format.rate = info.samplerate;
+    format.channels = info.channels;
+    format.frames = info.seekable ? static_cast<long long>(info.frames) : -1;
+    int bits = 16;
+    format.converted = wide_subtype(info.format & SF_FORMAT_SUBMASK, bits);
+    format.sourceBits = bits;
+    SF_FORMAT_INFO major{};
+    major.format = info.format & SF_FORMAT_TYPEMASK;
+    std::string name = sf_command(nullptr, SFC_GET_FORMAT_INFO, &major, sizeof major) == 0 && major.extension
+                           ? major.extension : "audio";
+    for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    format.description = name + (bits == 0 ? " float" : " " + std::to_string(bits) + "-bit");
+    return new SoundInput{file, info.channels, format.converted, 0x9E3779B9u, {}};
+}
+
+long long sound_read(SoundInput* input, int16_t* samples, long long frames, bool dither) {
+    long long done = 0;
+    while (done < frames) {
+        const long long want = frames - done;
+        int16_t* out = samples + done * input->channels;
+        sf_count_t got;
+        if (!input->converted) {
+            got = sf_readf_short(input->file, out, want);
+        } else {
+            const size_t n = static_cast<size_t>(want) * static_cast<size_t>(input->channels);
+            if (input->wide.size() < n) input->wide.resize(n);
+            got = sf_readf_double(input->file, input->wide.data(), want);
+            const long long count = got * input->channels;
+            for (long long i = 0; i < count; ++i) {
+                double v = input->wide[static_cast<size_t>(i)] * 32768.0;
+                // Triangular noise of one step each way.
+                if (dither) v += uniform(input->noise) - uniform(input->noise);
+                v = std::floor(v + 0.5);
+                if (!(v >= -32768.0)) v = v != v ? 0.0 : -32768.0;
+                if (v > 32767.0) v = 32767.0;
+                out[i] = static_cast<int16_t>(v);
+            }
+        }
+        if (got <= 0) {
+            if (sf_error(input->file) != SF_ERR_NO_ERROR) return -1;
+            break;
+        }
+        done += got;
+    }
+    return done;
+}
+
+void sound_close_input(SoundInput* input) {
+    sf_close(input->file);
+    delete input;
+}
+
+SoundOutput* sound_open_output(const std::string& path, OutputKind kind, int rate, int channels,
+                               std::string& error) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = (kind == OutputKind::flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) {
+        error = sf_strerror(nullptr);
+        return nullptr;
+    }
+    return new SoundOutput{file};
+}
+
+bool sound_write(SoundOutput* output, const int16_t* samples, long long frames) {
+    return sf_writef_short(output->file, samples, frames) == frames;
+}
+
+bool sound_close_output(SoundOutput* output) {
+    // A write that failed midway leaves the error on the handle.
+    bool ok = sf_error(output->file) == SF_ERR_NO_ERROR;
+    ok = sf_close(output->file) == 0 && ok;
+    delete output;
+    return ok;
+}
