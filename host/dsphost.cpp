@@ -82,7 +82,7 @@ void print_usage(FILE* out) {
             "  -d, --delay keep|remove  keep or take out the multiband engine's delay\n"
             "                        (see below)\n"
             "  -p, --plugin PATH     the plug-in library (default: the dsp_redozer library\n"
-            "                        beside dsphost)\n"
+            "                        beside dsphost, else ../lib/dsp_redozer/)\n"
             "  -b, --block FRAMES    frames per ModifySamples call (default %d)\n"
             "  -q, --quiet           no progress bar, summary or table\n"
             "  -h, --help            show this text\n"
