@@ -1,0 +1,30 @@
+// The multiband stage routines as they were before their speed-ups (see
+// reference_stages.cpp); same contracts as the routines of dsp/.
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/engine_types.h"
+
+namespace reference {
+
+float limiterAttackCoefficient(int rate, float attackMs);
+float limiterReleaseCoefficient(unsigned releaseMs, int rate);
+int limiterLookahead(float attackMs, int rate, int maxFrames);
+int limiterHoldSamples(unsigned holdMs, int rate);
+void limiterEnvelope(const float* signal, float* envelope, int n, int length, int channels,
+                     int rate, float attackMs, unsigned releaseMs, int lookahead, int hold,
+                     LimiterState& state);
+void applyLimiterCurve(float* signal, const float* envelope, int n, int channels,
+                       float thresholdDb, float kneeDb, float ratio, float makeupDb);
+void softClip(float* samples, int n, int mode);
+
+void splitBand(float* low, float* high, CrossoverBank& bank, int k, int sampleCount,
+               int channels);
+
+float computeBandGain(float* p, int n, int channels, float gain, float up, float down,
+                      float maxGain, float threshold, float* readout, int lookahead);
+int16_t multibandOutputSample(float y);
+void agc_step(float* x, double& gain);
+
+}  // namespace reference
