@@ -5,6 +5,7 @@
 #include "dsp/crossover.h"
 
 #include <cmath>
+#include <cstring>
 
 void designCrossovers(CrossoverBank& bank, const uint16_t crossoverHz[4], int sampleRate) {
     const double pi = 3.14159265358979323846;
@@ -42,14 +43,21 @@ struct SectionRun {
     double b0, b1, b2, a1, a2;
     float s1, s2;
 
+    SectionRun() : b0(0), b1(0), b2(0), a1(0), a2(0), s1(0), s2(0) {}
     explicit SectionRun(const CrossoverSection& s)
         : b0(s.b0), b1(s.b1), b2(s.b2), a1(s.a1), a2(s.a2), s1(s.s1), s2(s.s2) {}
 
-    void step(float* low, float* high, int i) {
-        const float x = low[i];
+    // Filters x; returns the low-pass output y, the remainder is x - y.
+    float filter(float x) {
         const float y = static_cast<float>(b0 * x + s1);
         s1 = static_cast<float>(b1 * x + s2 - a1 * y);
         s2 = static_cast<float>(b2 * x - a2 * y);
+        return y;
+    }
+
+    void step(float* low, float* high, int i) {
+        const float x = low[i];
+        const float y = filter(x);
         high[i] = static_cast<float>(static_cast<double>(x) - y);
         low[i] = y;
     }
@@ -82,5 +90,80 @@ void splitBand(float* low, float* high, CrossoverBank& bank, int k, int sampleCo
         SectionRun run(bank.sections[2 * k + c]);
         for (int i = c; i < sampleCount; i += channels) run.step(low, high, i);
         run.store(bank.sections[2 * k + c]);
+    }
+}
+
+// The cascade of crossovers 0..Count-1 sample by sample: each section sees the
+// same samples in the same order as in separate passes of splitBand (the input
+// of crossover j + 1 at sample i is the remainder of crossover j at sample i),
+// so every value is the same; the sections' chains of dependent steps now run
+// side by side instead of one pass after another.
+template <int Count>
+static void split_cascade(const float* input, float* const band[4], CrossoverBank& bank,
+                          int sampleCount, int channels) {
+    if (channels == 2) {
+        SectionRun left[Count > 0 ? Count : 1] = {SectionRun(bank.sections[0])};
+        SectionRun right[Count > 0 ? Count : 1] = {SectionRun(bank.sections[1])};
+        for (int j = 1; j < Count; ++j) {
+            left[j] = SectionRun(bank.sections[2 * j]);
+            right[j] = SectionRun(bank.sections[2 * j + 1]);
+        }
+        int i = 0;
+        for (; i + 1 < sampleCount; i += 2) {
+            float l = input[i], r = input[i + 1];
+            for (int j = 0; j < Count; ++j) {
+                const float yl = left[j].filter(l);
+                const float yr = right[j].filter(r);
+                band[j][i] = yl;
+                band[j][i + 1] = yr;
+                l = static_cast<float>(static_cast<double>(l) - yl);
+                r = static_cast<float>(static_cast<double>(r) - yr);
+            }
+            band[Count][i] = l;
+            band[Count][i + 1] = r;
+        }
+        if (i < sampleCount) {
+            float l = input[i];
+            for (int j = 0; j < Count; ++j) {
+                const float yl = left[j].filter(l);
+                band[j][i] = yl;
+                l = static_cast<float>(static_cast<double>(l) - yl);
+            }
+            band[Count][i] = l;
+        }
+        for (int j = 0; j < Count; ++j) {
+            left[j].store(bank.sections[2 * j]);
+            right[j].store(bank.sections[2 * j + 1]);
+        }
+        return;
+    }
+    SectionRun run[Count > 0 ? Count : 1] = {SectionRun(bank.sections[0])};
+    for (int j = 1; j < Count; ++j) run[j] = SectionRun(bank.sections[2 * j]);
+    for (int i = 0; i < sampleCount; ++i) {
+        float x = input[i];
+        for (int j = 0; j < Count; ++j) {
+            const float y = run[j].filter(x);
+            band[j][i] = y;
+            x = static_cast<float>(static_cast<double>(x) - y);
+        }
+        band[Count][i] = x;
+    }
+    for (int j = 0; j < Count; ++j) run[j].store(bank.sections[2 * j]);
+}
+
+void splitBands(const float* input, float* const band[4], CrossoverBank& bank, int crossovers,
+                int sampleCount, int channels) {
+    const size_t bytes = sampleCount > 0 ? static_cast<size_t>(sampleCount) * sizeof(float) : 0;
+    if (channels != 1 && channels != 2) {
+        memcpy(band[0], input, bytes);
+        for (int j = 0; j < crossovers && j < 3; ++j)
+            splitBand(band[j], band[j + 1], bank, j, sampleCount, channels);
+        return;
+    }
+    switch (crossovers) {
+        case 1: split_cascade<1>(input, band, bank, sampleCount, channels); break;
+        case 2: split_cascade<2>(input, band, bank, sampleCount, channels); break;
+        case 3: split_cascade<3>(input, band, bank, sampleCount, channels); break;
+        default: memcpy(band[0], input, bytes); break;
     }
 }

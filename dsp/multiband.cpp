@@ -162,12 +162,10 @@ static void run_bands(float* const band[4], const float* input, int n, int chann
     const size_t blockBytes = static_cast<size_t>(n) * sizeof(float);
     const size_t historyBytes = static_cast<size_t>(span) * sizeof(float);
 
-    memcpy(band[0], input, blockBytes);
+    // Crossovers 1..j split while all of them are set; one fused pass.
     int active = 1;
-    for (int j = 0; j < 3 && params.crossoverHz[j] != 0; ++j) {
-        splitBand(band[j], band[j + 1], state.crossovers, j, n, channels);
-        ++active;
-    }
+    while (active < 4 && params.crossoverHz[active - 1] != 0) ++active;
+    splitBands(input, band, state.crossovers, active - 1, n, channels);
 
     // Below 15000 Hz the delay is shorter than the lookahead: look only as far
     // as the buffer reaches.
