@@ -29,6 +29,18 @@ int multibandDelayFrames(int rate, int channels);
 // -32767..32767; not-a-number gives 0.
 int16_t multibandOutputSample(float y);
 
+// Block forms of the conversions and the per-sample steps of the processor,
+// the same bit for bit as their scalar statements:
+// out[i] = multibandOutputSample(y[i]) for i < n;
+void multibandOutputSamples(const float* y, int16_t* out, int n);
+// input[i] = samples[i] == 0 ? 1e-8f : float(samples[i] / 32767.0);
+void multibandInputSamples(const int16_t* samples, float* input, int n);
+// samples[i] = float(samples[i] * level);
+void scaleSamples(float* samples, int n, double level);
+// Each frame (l, r) of the interleaved stereo samples (n / 2 whole frames)
+// becomes (float(l - percent * r / 100.0), float(r - percent * l / 100.0)).
+void spreadStereo(float* samples, int n, int percent);
+
 // UI thread: publishes a trace buffer for the engine to fill.
 void attachTraceBuffer(TraceBuffer* buffer);
 // UI thread: withdraws the trace buffer; on return no write of the audio thread

@@ -359,3 +359,32 @@ void agc_step(float* x, double& gain) {
 }
 
 }  // namespace reference
+
+namespace reference {
+
+// ---- dsp/multiband.cpp (loops of processMultiband) ----
+void inputSamples(const int16_t* samples, float* input, int n) {
+    for (int i = 0; i < n; ++i) {
+        const int s = samples[i];
+        input[i] = s == 0 ? 1e-8f : static_cast<float>(s / 32767.0);
+    }
+}
+
+void scaleSamples(float* out, int n, double level) {
+    for (int i = 0; i < n; ++i) out[i] = static_cast<float>(out[i] * level);
+}
+
+void spreadStereo(float* out, int n, int percent) {
+    for (int i = 0; i < n; i += 2) {
+        const float l = out[i];
+        const float r = out[i + 1];
+        out[i] = static_cast<float>(l - percent * static_cast<double>(r) / 100.0);
+        out[i + 1] = static_cast<float>(r - percent * static_cast<double>(l) / 100.0);
+    }
+}
+
+void outputSamples(const float* out, int16_t* samples, int n) {
+    for (int i = 0; i < n; ++i) samples[i] = multibandOutputSample(out[i]);
+}
+
+}  // namespace reference

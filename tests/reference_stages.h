@@ -27,4 +27,10 @@ float computeBandGain(float* p, int n, int channels, float gain, float up, float
 int16_t multibandOutputSample(float y);
 void agc_step(float* x, double& gain);
 
+// The per-sample loops of the processor (spreadStereo: n even).
+void inputSamples(const int16_t* samples, float* input, int n);
+void scaleSamples(float* out, int n, double level);
+void spreadStereo(float* out, int n, int percent);
+void outputSamples(const float* out, int16_t* samples, int n);
+
 }  // namespace reference

@@ -473,6 +473,62 @@ TEST(StageExactness, OutputConversionMatchesTheReference) {
         if (reference::multibandOutputSample(v) != multibandOutputSample(v)) ++differences;
     EXPECT_EQ(differences, 0u);
     EXPECT_GT(values.size(), 5000000u);
+    // The block form over the same values.
+    std::vector<int16_t> block(values.size());
+    multibandOutputSamples(values.data(), block.data(), static_cast<int>(values.size()));
+    differences = 0;
+    for (size_t i = 0; i < values.size(); ++i)
+        if (reference::multibandOutputSample(values[i]) != block[i]) ++differences;
+    EXPECT_EQ(differences, 0u);
+}
+
+// The block loops of the processor: every start offset (alignment) and
+// length up to 40, then long blocks.
+TEST(StageExactness, BlockConversionsMatchTheReference) {
+    SignalMaker m(707);
+    std::vector<int16_t> every(65536 + 64);
+    for (size_t i = 0; i < every.size(); ++i) every[i] = static_cast<int16_t>(i * 7919u);
+    for (int offset = 0; offset < 4; ++offset)
+        for (int n : block_lengths()) {
+            Floats ref(static_cast<size_t>(n) + 1, 5.0f), now = ref;
+            reference::inputSamples(every.data() + offset, ref.data(), n);
+            multibandInputSamples(every.data() + offset, now.data(), n);
+            ASSERT_TRUE(same_bits(ref, now)) << "input " << offset << " " << n;
+        }
+    {
+        std::vector<int16_t> all(65536);
+        for (int i = 0; i < 65536; ++i) all[static_cast<size_t>(i)] = static_cast<int16_t>(i - 32768);
+        Floats ref(65536), now(65536);
+        reference::inputSamples(all.data(), ref.data(), 65536);
+        multibandInputSamples(all.data(), now.data(), 65536);
+        ASSERT_TRUE(same_bits(ref, now)) << "every 16-bit value";
+    }
+
+    for (int trial = 0; trial < 40; ++trial)
+        for (int offset = 0; offset < 4; ++offset)
+            for (int n : block_lengths()) {
+                const Floats y = m.signal(static_cast<size_t>(n) + 4, false);
+                std::vector<int16_t> ref(static_cast<size_t>(n) + 1, 99), now = ref;
+                reference::outputSamples(y.data() + offset, ref.data(), n);
+                multibandOutputSamples(y.data() + offset, now.data(), n);
+                ASSERT_EQ(ref, now) << "output " << offset << " " << n;
+
+                const double levels[] = {0.025 * m.integer(-99, 999) + 0.5, 1.0, 0.85, 0.0,
+                                         -0.5, 1e30, std::numeric_limits<double>::infinity()};
+                const double level = levels[trial % 7];
+                Floats a(y.begin() + offset, y.end()), b = a;
+                reference::scaleSamples(a.data(), n, level);
+                scaleSamples(b.data(), n, level);
+                ASSERT_TRUE(same_bits(a, b)) << "level " << level << " " << n;
+
+                const int percent = trial % 5 == 0 ? 2 * m.integer(-99, 999) - 40
+                                                   : 2 * m.integer(0, 100) - 40;
+                const int even = n / 2 * 2;
+                Floats c(y.begin() + offset, y.end()), d = c;
+                reference::spreadStereo(c.data(), even, percent);
+                spreadStereo(d.data(), even, percent);
+                ASSERT_TRUE(same_bits(c, d)) << "stereo " << percent << " " << even;
+            }
 }
 
 }  // namespace
