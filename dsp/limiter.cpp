@@ -236,8 +236,9 @@ void applyLimiterCurve(float* signal, const float* envelope, int n, int channels
 // loop's double operations in the same order, and the comparisons choose
 // between the same values (a comparison with NaN is false in both), so the
 // floats are the same bit for bit.
-static __m128d soft_clip_lanes(__m128d x, int mode) {
-    if (mode == 1) {
+template <int Mode>
+static inline __m128d soft_clip_lanes(__m128d x) {
+    if constexpr (Mode == 1) {
         const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
         const __m128d inside = _mm_cmple_pd(_mm_and_pd(x, absMask), _mm_set1_pd(1.4142135623));
         const __m128d curve =
@@ -259,18 +260,26 @@ static __m128d soft_clip_lanes(__m128d x, int mode) {
     return _mm_sub_pd(_mm_mul_pd(_mm_set1_pd(1.5), x),
                       _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(half, x), x), x));
 }
+
+// Whole groups of four samples; returns the number done.
+template <int Mode>
+static int soft_clip_blocks(float* samples, int n) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m128 f = _mm_loadu_ps(samples + i);
+        const __m128d lo = soft_clip_lanes<Mode>(_mm_cvtps_pd(f));
+        const __m128d hi = soft_clip_lanes<Mode>(_mm_cvtps_pd(_mm_movehl_ps(f, f)));
+        _mm_storeu_ps(samples + i, _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)));
+    }
+    return i;
+}
 #endif
 
 void softClip(float* samples, int n, int mode) {
     if (mode != 1 && mode != 2) return;
     int start = 0;
 #if defined(__SSE2__)
-    for (; start + 4 <= n; start += 4) {
-        const __m128 f = _mm_loadu_ps(samples + start);
-        const __m128d lo = soft_clip_lanes(_mm_cvtps_pd(f), mode);
-        const __m128d hi = soft_clip_lanes(_mm_cvtps_pd(_mm_movehl_ps(f, f)), mode);
-        _mm_storeu_ps(samples + start, _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)));
-    }
+    start = mode == 1 ? soft_clip_blocks<1>(samples, n) : soft_clip_blocks<2>(samples, n);
 #endif
     if (mode == 1) {
         for (int i = start; i < n; ++i) {
