@@ -206,27 +206,42 @@ void applyLimiterCurve(float* signal, const float* envelope, int n, int channels
     const double quiet = std::pow(10.0, bound / 20.0) * (1.0 - 1e-5);
     const bool neverReduces = slope == 0.0f;
 
+    // Two passes over chunks of frames: the gains in dB, then their
+    // application. Each frame's steps and their order are unchanged (frame f
+    // reads its envelope before its samples are written, also when signal and
+    // envelope share the buffer); the shorter loop bodies let the processor
+    // overlap the frames' long chains of dependent steps.
     const int frames = n / channels;
-    for (int f = 0; f < frames; ++f) {
-        const int p = f * channels;
-        float e = envelope[p];
-        if (channels == 2 && envelope[p + 1] > e) e = envelope[p + 1];
-        float g = 0.0f;
-        if (!neverReduces && !(e < quiet)) {
-            const float level = level_db(e);
-            if (K > 0.0 && lo < level && level < hi)
-                g = static_cast<float>((static_cast<double>(lo) - level) *
-                                       (0.5 * (static_cast<double>(level) - lo) / K * slope));
-            else {
-                g = static_cast<float>((T - level) * slope);
-                if (g > 0.0f) g = 0.0f;
+    constexpr int chunk = 64;
+    float gains[chunk];
+    for (int first = 0; first < frames; first += chunk) {
+        const int count = frames - first < chunk ? frames - first : chunk;
+        for (int k = 0; k < count; ++k) {
+            const int p = (first + k) * channels;
+            float e = envelope[p];
+            if (channels == 2 && envelope[p + 1] > e) e = envelope[p + 1];
+            float g = 0.0f;
+            if (!neverReduces && !(e < quiet)) {
+                const float level = level_db(e);
+                if (K > 0.0 && lo < level && level < hi)
+                    g = static_cast<float>((static_cast<double>(lo) - level) *
+                                           (0.5 * (static_cast<double>(level) - lo) / K * slope));
+                else {
+                    g = static_cast<float>((T - level) * slope);
+                    if (g > 0.0f) g = 0.0f;
+                }
             }
+            gains[k] = g;
         }
-        if (g == 0.0f) {
-            for (int c = 0; c < channels; ++c)
-                signal[p + c] = static_cast<float>(static_cast<double>(makeup) * signal[p + c]);
-        } else {
-            apply_gain(signal + p, channels, makeup, g);
+        for (int k = 0; k < count; ++k) {
+            const int p = (first + k) * channels;
+            const float g = gains[k];
+            if (g == 0.0f) {
+                for (int c = 0; c < channels; ++c)
+                    signal[p + c] = static_cast<float>(static_cast<double>(makeup) * signal[p + c]);
+            } else {
+                apply_gain(signal + p, channels, makeup, g);
+            }
         }
     }
 }
