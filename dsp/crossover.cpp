@@ -7,6 +7,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 void designCrossovers(CrossoverBank& bank, const uint16_t crossoverHz[4], int sampleRate) {
     const double pi = 3.14159265358979323846;
     if (sampleRate == 0) sampleRate = 44100;  // as the parse reads a rate of 0
@@ -97,58 +101,119 @@ void splitBand(float* low, float* high, CrossoverBank& bank, int k, int sampleCo
 // same samples in the same order as in separate passes of splitBand (the input
 // of crossover j + 1 at sample i is the remainder of crossover j at sample i),
 // so every value is the same; the sections' chains of dependent steps now run
-// side by side instead of one pass after another.
+// side by side instead of one pass after another. The sections are named
+// locals (r0, r1, r2), so that they stay in registers.
+
+// One sample (mono) through a section: y to `low`, returns the remainder.
+static inline float cascade_step(SectionRun& run, float x, float* low) {
+    const float y = run.filter(x);
+    *low = y;
+    return static_cast<float>(static_cast<double>(x) - y);
+}
+
+template <int Count>
+static void split_cascade_mono(const float* input, float* const band[4], CrossoverBank& bank,
+                               int sampleCount) {
+    SectionRun r0(bank.sections[0]), r1(bank.sections[2]), r2(bank.sections[4]);
+    for (int i = 0; i < sampleCount; ++i) {
+        float x = cascade_step(r0, input[i], band[0] + i);
+        if constexpr (Count >= 2) x = cascade_step(r1, x, band[1] + i);
+        if constexpr (Count >= 3) x = cascade_step(r2, x, band[2] + i);
+        band[Count][i] = x;
+    }
+    r0.store(bank.sections[0]);
+    if constexpr (Count >= 2) r1.store(bank.sections[2]);
+    if constexpr (Count >= 3) r2.store(bank.sections[4]);
+}
+
+#if defined(__SSE2__)
+// A crossover's two channel sections in the two lanes of SSE2 registers, left
+// in the low lane: lane by lane the double operations of SectionRun::filter in
+// its order, rounded to float where it rounds (s1, s2 and y hold float values
+// as doubles).
+struct SectionPair {
+    __m128d b0, b1, b2, a1, a2, s1, s2;
+
+    SectionPair(const CrossoverSection& l, const CrossoverSection& r)
+        : b0(_mm_set_pd(r.b0, l.b0)),
+          b1(_mm_set_pd(r.b1, l.b1)),
+          b2(_mm_set_pd(r.b2, l.b2)),
+          a1(_mm_set_pd(r.a1, l.a1)),
+          a2(_mm_set_pd(r.a2, l.a2)),
+          s1(_mm_set_pd(r.s1, l.s1)),
+          s2(_mm_set_pd(r.s2, l.s2)) {}
+
+    static __m128d to_float(__m128d v) { return _mm_cvtps_pd(_mm_cvtpd_ps(v)); }
+
+    // Filters the frame x; stores y (two floats) at `low`; returns the
+    // remainder float(x - y).
+    __m128d step(__m128d x, float* low) {
+        const __m128d y = to_float(_mm_add_pd(_mm_mul_pd(b0, x), s1));
+        s1 = to_float(_mm_sub_pd(_mm_add_pd(_mm_mul_pd(b1, x), s2), _mm_mul_pd(a1, y)));
+        s2 = to_float(_mm_sub_pd(_mm_mul_pd(b2, x), _mm_mul_pd(a2, y)));
+        _mm_store_sd(reinterpret_cast<double*>(low), _mm_castps_pd(_mm_cvtpd_ps(y)));
+        return to_float(_mm_sub_pd(x, y));
+    }
+
+    // The scalar runs of the two channels with the states reached so far.
+    void unpack(const CrossoverSection& l, const CrossoverSection& r, SectionRun& left,
+                SectionRun& right) const {
+        left = SectionRun(l);
+        right = SectionRun(r);
+        left.s1 = static_cast<float>(_mm_cvtsd_f64(s1));
+        left.s2 = static_cast<float>(_mm_cvtsd_f64(s2));
+        right.s1 = static_cast<float>(_mm_cvtsd_f64(_mm_unpackhi_pd(s1, s1)));
+        right.s2 = static_cast<float>(_mm_cvtsd_f64(_mm_unpackhi_pd(s2, s2)));
+    }
+};
+
+static inline __m128d load_frame(const float* p) {
+    return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p))));
+}
+
+template <int Count>
+static void split_cascade_stereo(const float* input, float* const band[4], CrossoverBank& bank,
+                                 int sampleCount) {
+    const CrossoverSection* s = bank.sections;
+    SectionPair r0(s[0], s[1]), r1(s[2], s[3]), r2(s[4], s[5]);
+    int i = 0;
+    for (; i + 1 < sampleCount; i += 2) {
+        __m128d x = r0.step(load_frame(input + i), band[0] + i);
+        if constexpr (Count >= 2) x = r1.step(x, band[1] + i);
+        if constexpr (Count >= 3) x = r2.step(x, band[2] + i);
+        _mm_store_sd(reinterpret_cast<double*>(band[Count] + i), _mm_castps_pd(_mm_cvtpd_ps(x)));
+    }
+    // An odd last sample belongs to the left channel.
+    const SectionPair* pairs[3] = {&r0, &r1, &r2};
+    float x = i < sampleCount ? input[i] : 0.0f;
+    for (int j = 0; j < Count; ++j) {
+        SectionRun left, right;
+        pairs[j]->unpack(s[2 * j], s[2 * j + 1], left, right);
+        if (i < sampleCount) x = cascade_step(left, x, band[j] + i);
+        left.store(bank.sections[2 * j]);
+        right.store(bank.sections[2 * j + 1]);
+    }
+    if (i < sampleCount) band[Count][i] = x;
+}
+#endif
+
 template <int Count>
 static void split_cascade(const float* input, float* const band[4], CrossoverBank& bank,
                           int sampleCount, int channels) {
+#if defined(__SSE2__)
     if (channels == 2) {
-        SectionRun left[Count > 0 ? Count : 1] = {SectionRun(bank.sections[0])};
-        SectionRun right[Count > 0 ? Count : 1] = {SectionRun(bank.sections[1])};
-        for (int j = 1; j < Count; ++j) {
-            left[j] = SectionRun(bank.sections[2 * j]);
-            right[j] = SectionRun(bank.sections[2 * j + 1]);
-        }
-        int i = 0;
-        for (; i + 1 < sampleCount; i += 2) {
-            float l = input[i], r = input[i + 1];
-            for (int j = 0; j < Count; ++j) {
-                const float yl = left[j].filter(l);
-                const float yr = right[j].filter(r);
-                band[j][i] = yl;
-                band[j][i + 1] = yr;
-                l = static_cast<float>(static_cast<double>(l) - yl);
-                r = static_cast<float>(static_cast<double>(r) - yr);
-            }
-            band[Count][i] = l;
-            band[Count][i + 1] = r;
-        }
-        if (i < sampleCount) {
-            float l = input[i];
-            for (int j = 0; j < Count; ++j) {
-                const float yl = left[j].filter(l);
-                band[j][i] = yl;
-                l = static_cast<float>(static_cast<double>(l) - yl);
-            }
-            band[Count][i] = l;
-        }
-        for (int j = 0; j < Count; ++j) {
-            left[j].store(bank.sections[2 * j]);
-            right[j].store(bank.sections[2 * j + 1]);
-        }
+        split_cascade_stereo<Count>(input, band, bank, sampleCount);
         return;
     }
-    SectionRun run[Count > 0 ? Count : 1] = {SectionRun(bank.sections[0])};
-    for (int j = 1; j < Count; ++j) run[j] = SectionRun(bank.sections[2 * j]);
-    for (int i = 0; i < sampleCount; ++i) {
-        float x = input[i];
-        for (int j = 0; j < Count; ++j) {
-            const float y = run[j].filter(x);
-            band[j][i] = y;
-            x = static_cast<float>(static_cast<double>(x) - y);
-        }
-        band[Count][i] = x;
+#else
+    if (channels == 2) {  // separate passes
+        if (sampleCount > 0)
+            memcpy(band[0], input, static_cast<size_t>(sampleCount) * sizeof(float));
+        for (int j = 0; j < Count; ++j) splitBand(band[j], band[j + 1], bank, j, sampleCount, 2);
+        return;
     }
-    for (int j = 0; j < Count; ++j) run[j].store(bank.sections[2 * j]);
+#endif
+    split_cascade_mono<Count>(input, band, bank, sampleCount);
 }
 
 void splitBands(const float* input, float* const band[4], CrossoverBank& bank, int crossovers,
