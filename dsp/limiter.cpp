@@ -108,18 +108,20 @@ void limiterEnvelope(const float* signal, float* envelope, int n, int length, in
         if (p > length - 1) p = length - 1;
         start[c] = p - ((p - c) % channels + channels) % channels;
     }
-    ReleaseRun release[2];
-    for (int c = 0; c < channels; ++c)
-        release[c] = ReleaseRun{envelope, r, releaseMs, rate, static_cast<uint16_t>(hold),
-                                state.envelope[c], state.hold[c]};
+    // The runs are named locals (not an array), so that their values stay in
+    // registers through the dependent steps.
+    ReleaseRun releaseLeft{envelope, r, releaseMs, rate, static_cast<uint16_t>(hold),
+                           state.envelope[0], state.hold[0]};
 
     if (channels == 1) {
         AttackRun attack{signal, envelope, a};
         for (long long p = start[0]; p >= 0; --p) attack.step(p);
-        for (int p = 0; p < n; ++p) release[0].step(p);
-        release[0].store(state, 0);
+        for (int p = 0; p < n; ++p) releaseLeft.step(p);
+        releaseLeft.store(state, 0);
         return;
     }
+    ReleaseRun releaseRight{envelope, r, releaseMs, rate, static_cast<uint16_t>(hold),
+                            state.envelope[1], state.hold[1]};
 
     // Stereo: the channels are independent, so their passes run side by
     // side, each in its own order, once both have reached the same frame.
@@ -136,12 +138,12 @@ void limiterEnvelope(const float* signal, float* envelope, int n, int length, in
 
     int p = 0;
     for (; p + 1 < n; p += 2) {
-        release[0].step(p);
-        release[1].step(p + 1);
+        releaseLeft.step(p);
+        releaseRight.step(p + 1);
     }
-    if (p < n) release[0].step(p);
-    release[0].store(state, 0);
-    release[1].store(state, 1);
+    if (p < n) releaseLeft.step(p);
+    releaseLeft.store(state, 0);
+    releaseRight.store(state, 1);
 }
 
 // The curve's two transcendental steps, 20 log10(e) rounded to float and
