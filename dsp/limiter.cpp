@@ -162,11 +162,11 @@ static float level_db(float e) {
     return static_cast<float>(20.0 * std::log10(static_cast<double>(e)));
 }
 
-static void apply_gain(float* frame, int channels, float makeup, float g) {
+// fast = makeup * exp(g / 20 * ln 10), as computed here before.
+static void apply_gain(float* frame, int channels, float makeup, float g, double fast) {
     const double ln10 = 2.3025850929940456840;
     const double x = g / 20.0;
     const double argument = x * ln10;
-    const double fast = makeup * std::exp(argument);
     const double relative = (std::fabs(argument) + 16.0) * 0x1p-48;
     float out[2] = {0.0f, 0.0f};
     bool settled = true;
@@ -208,23 +208,32 @@ void applyLimiterCurve(float* signal, const float* envelope, int n, int channels
     const double quiet = std::pow(10.0, bound / 20.0) * (1.0 - 1e-5);
     const bool neverReduces = slope == 0.0f;
 
-    // Two passes over chunks of frames: the gains in dB, then their
-    // application. Each frame's steps and their order are unchanged (frame f
-    // reads its envelope before its samples are written, also when signal and
-    // envelope share the buffer); the shorter loop bodies let the processor
-    // overlap the frames' long chains of dependent steps.
+    // Passes over chunks of frames: the levels in dB, the gains in dB, the
+    // linear factors, then their application. Each frame's steps and their
+    // order are unchanged (a frame's envelope is read before its samples are
+    // written, also when signal and envelope share the buffer); the short loop
+    // bodies let the processor overlap the frames' long chains through log
+    // and exp.
     const int frames = n / channels;
     constexpr int chunk = 64;
+    float levels[chunk];
+    bool reduces[chunk];
     float gains[chunk];
+    double factors[chunk];
+    const double ln10 = 2.3025850929940456840;
     for (int first = 0; first < frames; first += chunk) {
         const int count = frames - first < chunk ? frames - first : chunk;
         for (int k = 0; k < count; ++k) {
             const int p = (first + k) * channels;
             float e = envelope[p];
             if (channels == 2 && envelope[p + 1] > e) e = envelope[p + 1];
+            reduces[k] = !neverReduces && !(e < quiet);
+            levels[k] = reduces[k] ? level_db(e) : 0.0f;
+        }
+        for (int k = 0; k < count; ++k) {
             float g = 0.0f;
-            if (!neverReduces && !(e < quiet)) {
-                const float level = level_db(e);
+            if (reduces[k]) {
+                const float level = levels[k];
                 if (K > 0.0 && lo < level && level < hi)
                     g = static_cast<float>((static_cast<double>(lo) - level) *
                                            (0.5 * (static_cast<double>(level) - lo) / K * slope));
@@ -235,6 +244,8 @@ void applyLimiterCurve(float* signal, const float* envelope, int n, int channels
             }
             gains[k] = g;
         }
+        for (int k = 0; k < count; ++k)
+            factors[k] = gains[k] == 0.0f ? 0.0 : makeup * std::exp(gains[k] / 20.0 * ln10);
         for (int k = 0; k < count; ++k) {
             const int p = (first + k) * channels;
             const float g = gains[k];
@@ -242,7 +253,7 @@ void applyLimiterCurve(float* signal, const float* envelope, int n, int channels
                 for (int c = 0; c < channels; ++c)
                     signal[p + c] = static_cast<float>(static_cast<double>(makeup) * signal[p + c]);
             } else {
-                apply_gain(signal + p, channels, makeup, g);
+                apply_gain(signal + p, channels, makeup, g, factors[k]);
             }
         }
     }
