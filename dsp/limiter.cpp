@@ -91,16 +91,9 @@ struct ReleaseRun {
     }
 };
 
-void limiterEnvelope(const float* signal, float* envelope, int n, int length, int channels,
-                     int rate, float attackMs, unsigned releaseMs, int lookahead, int hold,
-                     LimiterState& state) {
-    if (n <= 0 || length < n || channels < 1 || channels > 2) return;
-    const float a = limiterAttackCoefficient(rate, attackMs);
-    const float r = limiterReleaseCoefficient(releaseMs, rate);
-    if (lookahead < 0) lookahead = 0;
-    if (hold < 0) hold = 0;
-    if (hold > 65535) hold = 65535;
-
+// The backward attack pass of limiterEnvelope over both channels.
+static void attack_pass(const float* signal, float* envelope, int n, int length, int channels,
+                        float a, int lookahead) {
     // Last position of channel c not beyond n + L + c and inside S.
     long long start[2] = {0, 0};
     for (int c = 0; c < channels; ++c) {
@@ -108,21 +101,11 @@ void limiterEnvelope(const float* signal, float* envelope, int n, int length, in
         if (p > length - 1) p = length - 1;
         start[c] = p - ((p - c) % channels + channels) % channels;
     }
-    // The runs are named locals (not an array), so that their values stay in
-    // registers through the dependent steps.
-    ReleaseRun releaseLeft{envelope, r, releaseMs, rate, static_cast<uint16_t>(hold),
-                           state.envelope[0], state.hold[0]};
-
     if (channels == 1) {
         AttackRun attack{signal, envelope, a};
         for (long long p = start[0]; p >= 0; --p) attack.step(p);
-        for (int p = 0; p < n; ++p) releaseLeft.step(p);
-        releaseLeft.store(state, 0);
         return;
     }
-    ReleaseRun releaseRight{envelope, r, releaseMs, rate, static_cast<uint16_t>(hold),
-                            state.envelope[1], state.hold[1]};
-
     // Stereo: the channels are independent, so their passes run side by
     // side, each in its own order, once both have reached the same frame.
     AttackRun left{signal, envelope, a}, right{signal, envelope, a};
@@ -135,7 +118,37 @@ void limiterEnvelope(const float* signal, float* envelope, int n, int length, in
     }
     for (; p0 >= 0; p0 -= 2) left.step(p0);
     for (; p1 >= 1; p1 -= 2) right.step(p1);
+}
 
+// The coefficients and limits of limiterEnvelope, checked as it checks them.
+struct EnvelopeSetup {
+    float a, r;
+    int lookahead, hold;
+    EnvelopeSetup(int rate, float attackMs, unsigned releaseMs, int lookaheadFrames, int holdSamples)
+        : a(limiterAttackCoefficient(rate, attackMs)),
+          r(limiterReleaseCoefficient(releaseMs, rate)),
+          lookahead(lookaheadFrames < 0 ? 0 : lookaheadFrames),
+          hold(holdSamples < 0 ? 0 : (holdSamples > 65535 ? 65535 : holdSamples)) {}
+};
+
+void limiterEnvelope(const float* signal, float* envelope, int n, int length, int channels,
+                     int rate, float attackMs, unsigned releaseMs, int lookahead, int hold,
+                     LimiterState& state) {
+    if (n <= 0 || length < n || channels < 1 || channels > 2) return;
+    const EnvelopeSetup setup(rate, attackMs, releaseMs, lookahead, hold);
+    attack_pass(signal, envelope, n, length, channels, setup.a, setup.lookahead);
+
+    // The runs are named locals (not an array), so that their values stay in
+    // registers through the dependent steps.
+    ReleaseRun releaseLeft{envelope, setup.r, releaseMs, rate, static_cast<uint16_t>(setup.hold),
+                           state.envelope[0], state.hold[0]};
+    if (channels == 1) {
+        for (int p = 0; p < n; ++p) releaseLeft.step(p);
+        releaseLeft.store(state, 0);
+        return;
+    }
+    ReleaseRun releaseRight{envelope, setup.r, releaseMs, rate, static_cast<uint16_t>(setup.hold),
+                            state.envelope[1], state.hold[1]};
     int p = 0;
     for (; p + 1 < n; p += 2) {
         releaseLeft.step(p);
@@ -185,51 +198,51 @@ static void apply_gain(float* frame, int channels, float makeup, float g, double
         frame[c] = static_cast<float>(gain * frame[c]);
 }
 
-void applyLimiterCurve(float* signal, const float* envelope, int n, int channels,
-                       float thresholdDb, float kneeDb, float ratio, float makeupDb) {
-    if (n <= 0 || channels < 1) return;
-    const double T = thresholdDb;
-    const double K = kneeDb;
-    const float lo = static_cast<float>(T - K / 2.0);
-    const float hi = static_cast<float>(T + K / 2.0);
-    const float makeup = static_cast<float>(std::pow(10.0, makeupDb / 20.0));
-    // A ratio of 1.0 or less (or not a number) reduces nothing.
-    float slope = 0.0f;
-    if (ratio > 20.0f)
-        slope = 1.0f;
-    else if (ratio > 1.0f)
-        slope = static_cast<float>(1.0 - 1.0 / ratio);
+// The curve's values for a block and its passes over a chunk of frames.
+struct CurveSetup {
+    static constexpr int chunk = 64;
+    double T, K;
+    float lo, hi, makeup, slope;
+    double quiet;
+    bool neverReduces;
 
-    // Every level at or below min(lo, T) gets no reduction (the knee opens
-    // above lo, the straight part reduces only above T). Envelopes a little
-    // below that level skip the logarithm: the margin is far wider than the
-    // rounding of the level, so the result is the same bit for bit.
-    const double bound = lo < thresholdDb ? lo : thresholdDb;
-    const double quiet = std::pow(10.0, bound / 20.0) * (1.0 - 1e-5);
-    const bool neverReduces = slope == 0.0f;
+    CurveSetup(float thresholdDb, float kneeDb, float ratio, float makeupDb)
+        : T(thresholdDb),
+          K(kneeDb),
+          lo(static_cast<float>(T - K / 2.0)),
+          hi(static_cast<float>(T + K / 2.0)),
+          makeup(static_cast<float>(std::pow(10.0, makeupDb / 20.0))),
+          slope(0.0f) {
+        // A ratio of 1.0 or less (or not a number) reduces nothing.
+        if (ratio > 20.0f)
+            slope = 1.0f;
+        else if (ratio > 1.0f)
+            slope = static_cast<float>(1.0 - 1.0 / ratio);
+        // Every level at or below min(lo, T) gets no reduction (the knee
+        // opens above lo, the straight part reduces only above T). Envelopes a
+        // little below that level skip the logarithm: the margin is far wider
+        // than the rounding of the level, so the result is the same bit for bit.
+        const double bound = lo < thresholdDb ? lo : thresholdDb;
+        quiet = std::pow(10.0, bound / 20.0) * (1.0 - 1e-5);
+        neverReduces = slope == 0.0f;
+    }
 
-    // Passes over chunks of frames: the levels in dB, the gains in dB, the
-    // linear factors, then their application. Each frame's steps and their
-    // order are unchanged (a frame's envelope is read before its samples are
-    // written, also when signal and envelope share the buffer); the short loop
-    // bodies let the processor overlap the frames' long chains through log
-    // and exp.
-    const int frames = n / channels;
-    constexpr int chunk = 64;
-    float levels[chunk];
-    bool reduces[chunk];
-    float gains[chunk];
-    double factors[chunk];
-    const double ln10 = 2.3025850929940456840;
-    for (int first = 0; first < frames; first += chunk) {
-        const int count = frames - first < chunk ? frames - first : chunk;
-        for (int k = 0; k < count; ++k) {
-            const int p = (first + k) * channels;
-            float e = envelope[p];
-            if (channels == 2 && envelope[p + 1] > e) e = envelope[p + 1];
-            reduces[k] = !neverReduces && !(e < quiet);
-            levels[k] = reduces[k] ? level_db(e) : 0.0f;
-        }
+    // The level of the frame at p (the larger envelope in stereo), if it can
+    // be reduced at all.
+    void level(const float* envelope, int p, int channels, bool& reduces, float& levelDb) const {
+        float e = envelope[p];
+        if (channels == 2 && envelope[p + 1] > e) e = envelope[p + 1];
+        reduces = !neverReduces && !(e < quiet);
+        levelDb = reduces ? level_db(e) : 0.0f;
+    }
+
+    // The gains, factors and their application for `count` frames from
+    // frame `first`, given their levels.
+    void apply(float* signal, int first, int count, int channels, const bool* reduces,
+               const float* levels) const {
+        float gains[chunk];
+        double factors[chunk];
+        const double ln10 = 2.3025850929940456840;
         for (int k = 0; k < count; ++k) {
             float g = 0.0f;
             if (reduces[k]) {
@@ -257,6 +270,73 @@ void applyLimiterCurve(float* signal, const float* envelope, int n, int channels
             }
         }
     }
+};
+
+// Passes over chunks of frames: the levels in dB, the gains in dB, the linear
+// factors, then their application. Each frame's steps and their order are
+// unchanged (a frame's envelope is read before its samples are written, also
+// when signal and envelope share the buffer); the short loop bodies let the
+// processor overlap the frames' long chains through log and exp.
+void applyLimiterCurve(float* signal, const float* envelope, int n, int channels,
+                       float thresholdDb, float kneeDb, float ratio, float makeupDb) {
+    if (n <= 0 || channels < 1) return;
+    const CurveSetup curve(thresholdDb, kneeDb, ratio, makeupDb);
+    const int frames = n / channels;
+    bool reduces[CurveSetup::chunk];
+    float levels[CurveSetup::chunk];
+    for (int first = 0; first < frames; first += CurveSetup::chunk) {
+        const int count = frames - first < CurveSetup::chunk ? frames - first : CurveSetup::chunk;
+        for (int k = 0; k < count; ++k)
+            curve.level(envelope, (first + k) * channels, channels, reduces[k], levels[k]);
+        curve.apply(signal, first, count, channels, reduces, levels);
+    }
+}
+
+void limitBlock(float* signal, float* envelope, int n, int length, int channels, int rate,
+                float attackMs, unsigned releaseMs, int lookahead, int hold, LimiterState& state,
+                float thresholdDb, float kneeDb, float ratio, float makeupDb) {
+    if (n <= 0 || length < n || channels < 1 || channels > 2 || signal == envelope) {
+        limiterEnvelope(signal, envelope, n, length, channels, rate, attackMs, releaseMs,
+                        lookahead, hold, state);
+        applyLimiterCurve(signal, envelope, n, channels, thresholdDb, kneeDb, ratio, makeupDb);
+        return;
+    }
+    const EnvelopeSetup setup(rate, attackMs, releaseMs, lookahead, hold);
+    attack_pass(signal, envelope, n, length, channels, setup.a, setup.lookahead);
+
+    // The release steps of a frame, then at once the level of that frame:
+    // the level work (log) is independent of the release chain, so the two
+    // overlap. The release pass writes only the envelope, the curve only the
+    // signal (separate buffers), and every envelope value is final before the
+    // level reads it: the same values as the two calls in sequence.
+    const CurveSetup curve(thresholdDb, kneeDb, ratio, makeupDb);
+    ReleaseRun left{envelope, setup.r, releaseMs, rate, static_cast<uint16_t>(setup.hold),
+                    state.envelope[0], state.hold[0]};
+    ReleaseRun right{envelope, setup.r, releaseMs, rate, static_cast<uint16_t>(setup.hold),
+                     state.envelope[1], state.hold[1]};
+    const int frames = n / channels;
+    bool reduces[CurveSetup::chunk];
+    float levels[CurveSetup::chunk];
+    for (int first = 0; first < frames; first += CurveSetup::chunk) {
+        const int count = frames - first < CurveSetup::chunk ? frames - first : CurveSetup::chunk;
+        if (channels == 2) {
+            for (int k = 0; k < count; ++k) {
+                const int p = (first + k) * 2;
+                left.step(p);
+                right.step(p + 1);
+                curve.level(envelope, p, 2, reduces[k], levels[k]);
+            }
+        } else {
+            for (int k = 0; k < count; ++k) {
+                left.step(first + k);
+                curve.level(envelope, first + k, 1, reduces[k], levels[k]);
+            }
+        }
+        curve.apply(signal, first, count, channels, reduces, levels);
+    }
+    if (channels == 2 && n % 2 != 0) left.step(n - 1);  // a lone left sample: no frame
+    left.store(state, 0);
+    if (channels == 2) right.store(state, 1);
 }
 
 #if defined(__SSE2__)

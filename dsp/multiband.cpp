@@ -347,11 +347,12 @@ void processMultiband(int16_t* samples, int frames, int channels) {
         const float attack = static_cast<float>(lp.attackMs);
         const int lookahead = limiterLookahead(attack, rate, delay);
         const int hold = limiterHoldSamples(lp.holdMs, rate);
-        limiterEnvelope(S, E, n, span, channels, rate, attack, lp.releaseMs, lookahead, hold,
-                        settings.limiterState);
-        applyLimiterCurve(S, E, n, channels, static_cast<float>(lp.thresholdDb),
-                          static_cast<float>(lp.kneeDb), static_cast<float>(lp.ratio),
-                          static_cast<float>(lp.ceilingDb - lp.thresholdDb));
+        // Envelope and curve in one call (the same as limiterEnvelope, then
+        // applyLimiterCurve).
+        limitBlock(S, E, n, span, channels, rate, attack, lp.releaseMs, lookahead, hold,
+                   settings.limiterState, static_cast<float>(lp.thresholdDb),
+                   static_cast<float>(lp.kneeDb), static_cast<float>(lp.ratio),
+                   static_cast<float>(lp.ceilingDb - lp.thresholdDb));
         if (trace != nullptr)
             for (int i = 0; i < traceLength && (i + delay) * channels < n; ++i) {
                 const int p = (i + delay) * channels;
