@@ -175,27 +175,27 @@ static float level_db(float e) {
     return static_cast<float>(20.0 * std::log10(static_cast<double>(e)));
 }
 
-// fast = makeup * exp(g / 20 * ln 10), as computed here before.
-static void apply_gain(float* frame, int channels, float makeup, float g, double fast) {
-    const double ln10 = 2.3025850929940456840;
-    const double x = g / 20.0;
-    const double argument = x * ln10;
-    const double relative = (std::fabs(argument) + 16.0) * 0x1p-48;
+// fast = makeup * exp(argument), argument = g / 20 * ln 10, relative = the
+// bound below; all as computed here before, now handed in from the factor pass.
+template <int Channels>
+static void apply_gain(float* frame, int channels, float makeup, float g, double fast,
+                       double relative) {
+    const int count = Channels > 0 ? Channels : (channels < 2 ? channels : 2);
     float out[2] = {0.0f, 0.0f};
     bool settled = true;
-    for (int c = 0; c < channels && c < 2; ++c) {
+    for (int c = 0; c < count; ++c) {
         const double v = fast * frame[c];
         const double spread = std::fabs(v) * relative;
         out[c] = static_cast<float>(v - spread);
         settled = settled && out[c] == static_cast<float>(v + spread);
     }
     if (settled) {
-        for (int c = 0; c < channels && c < 2; ++c) frame[c] = out[c];
+        for (int c = 0; c < count; ++c) frame[c] = out[c];
         return;
     }
+    const double x = g / 20.0;
     const double gain = makeup * std::pow(10.0, x);
-    for (int c = 0; c < channels && c < 2; ++c)
-        frame[c] = static_cast<float>(gain * frame[c]);
+    for (int c = 0; c < count; ++c) frame[c] = static_cast<float>(gain * frame[c]);
 }
 
 // The curve's values for a block and its passes over a chunk of frames.
@@ -242,6 +242,7 @@ struct CurveSetup {
                const float* levels) const {
         float gains[chunk];
         double factors[chunk];
+        double relatives[chunk];
         const double ln10 = 2.3025850929940456840;
         for (int k = 0; k < count; ++k) {
             float g = 0.0f;
@@ -257,16 +258,33 @@ struct CurveSetup {
             }
             gains[k] = g;
         }
-        for (int k = 0; k < count; ++k)
-            factors[k] = gains[k] == 0.0f ? 0.0 : makeup * std::exp(gains[k] / 20.0 * ln10);
         for (int k = 0; k < count; ++k) {
-            const int p = (first + k) * channels;
+            if (gains[k] == 0.0f) continue;
+            const double x = gains[k] / 20.0;
+            const double argument = x * ln10;
+            factors[k] = makeup * std::exp(argument);
+            relatives[k] = (std::fabs(argument) + 16.0) * 0x1p-48;
+        }
+        if (channels == 2)
+            scale_frames<2>(signal, first, count, 2, gains, factors, relatives);
+        else if (channels == 1)
+            scale_frames<1>(signal, first, count, 1, gains, factors, relatives);
+        else
+            scale_frames<0>(signal, first, count, channels, gains, factors, relatives);
+    }
+
+    template <int Channels>
+    void scale_frames(float* signal, int first, int count, int channels, const float* gains,
+                      const double* factors, const double* relatives) const {
+        const int width = Channels > 0 ? Channels : channels;
+        for (int k = 0; k < count; ++k) {
+            const int p = (first + k) * width;
             const float g = gains[k];
             if (g == 0.0f) {
-                for (int c = 0; c < channels; ++c)
+                for (int c = 0; c < width; ++c)
                     signal[p + c] = static_cast<float>(static_cast<double>(makeup) * signal[p + c]);
             } else {
-                apply_gain(signal + p, channels, makeup, g, factors[k]);
+                apply_gain<Channels>(signal + p, width, makeup, g, factors[k], relatives[k]);
             }
         }
     }
