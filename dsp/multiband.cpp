@@ -51,14 +51,53 @@ static float band_gain(float* p, int n, float g, float up, float down, float max
     return g;
 }
 
+#if defined(__SSE2__)
+// band_gain<2> with the frame's two products and peaks taken in SSE2 lanes:
+// the float products p * g are the same (one rounding each), both are stored
+// before the peaks ahead are loaded (as in band_gain, which matters when the
+// lookahead is 0), and maxss(right, left) is "right > left ? right : left",
+// the scalar's choice also for NaNs. The gain steps are the scalar code.
+template <bool Sum>
+static float band_gain_stereo(float* p, int n, float g, float up, float down, float maxGain,
+                              float threshold, double* sum, int lookahead) {
+    const int ahead = lookahead * 2;
+    const double limit = threshold;
+    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    for (int i = 0; i < n; i += 2) {
+        const __m128 frame = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p + i)));
+        _mm_store_sd(reinterpret_cast<double*>(p + i),
+                     _mm_castps_pd(_mm_mul_ps(frame, _mm_set1_ps(g))));
+        const __m128 peaks = _mm_and_ps(
+            _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p + i + ahead))), absMask);
+        const float m = _mm_cvtss_f32(_mm_max_ss(_mm_shuffle_ps(peaks, peaks, 1), peaks));
+        if (limit < static_cast<double>(g) * m)
+            g = g - down;
+        else if (g < maxGain)
+            g = g + up;
+        if constexpr (Sum) *sum += g;
+    }
+    return g;
+}
+#endif
+
 float computeBandGain(float* p, int n, int channels, float gain, float up, float down,
                       float maxGain, float threshold, float* readout, int lookahead) {
     if (lookahead < 0) lookahead = 0;
     double sum = 0.0;
     double* total = readout != nullptr ? &sum : nullptr;
-    float g = channels == 2
-                  ? band_gain<2>(p, n, gain, up, down, maxGain, threshold, total, lookahead)
-                  : band_gain<1>(p, n, gain, up, down, maxGain, threshold, total, lookahead);
+    float g;
+#if defined(__SSE2__)
+    // Whole frames only (n even), as the engine passes them.
+    if (channels == 2 && n % 2 == 0)
+        g = total != nullptr
+                ? band_gain_stereo<true>(p, n, gain, up, down, maxGain, threshold, total, lookahead)
+                : band_gain_stereo<false>(p, n, gain, up, down, maxGain, threshold, nullptr,
+                                          lookahead);
+    else
+#endif
+        g = channels == 2
+                ? band_gain<2>(p, n, gain, up, down, maxGain, threshold, total, lookahead)
+                : band_gain<1>(p, n, gain, up, down, maxGain, threshold, total, lookahead);
     if (g > maxGain) g = maxGain;
     const int frames = channels > 0 ? n / channels : 0;
     if (readout != nullptr && frames > 0) *readout = static_cast<float>(sum / frames);
