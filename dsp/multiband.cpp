@@ -296,17 +296,18 @@ static void run_bands(float* const band[4], const float* input, int n, int chann
     const size_t blockBytes = static_cast<size_t>(n) * sizeof(float);
     const size_t historyBytes = static_cast<size_t>(span) * sizeof(float);
 
-    // Crossovers 1..j split while all of them are set; one fused pass.
+    // Crossovers 1..j split while all of them are set; one fused pass that
+    // writes each band straight behind the room for its delay history.
     int active = 1;
     while (active < 4 && params.crossoverHz[active - 1] != 0) ++active;
-    splitBands(input, band, state.crossovers, active - 1, n, channels);
+    float* const delayed[4] = {band[0] + span, band[1] + span, band[2] + span, band[3] + span};
+    splitBands(input, delayed, state.crossovers, active - 1, n, channels);
 
     // Below 15000 Hz the delay is shorter than the lookahead: look only as far
     // as the buffer reaches.
     const int lookahead = delay < bandLookaheadFrames ? delay : bandLookaheadFrames;
     for (int j = 0; j < active; ++j) {
         float* p = band[j];
-        memmove(p + span, p, blockBytes);
         memcpy(p, state.bandHistories[j], historyBytes);
         memcpy(state.bandHistories[j], p + n, historyBytes);
         const BandParams& b = params.bands[j];
