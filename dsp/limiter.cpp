@@ -181,6 +181,26 @@ template <int Channels>
 static void apply_gain(float* frame, int channels, float makeup, float g, double fast,
                        double relative) {
     const int count = Channels > 0 ? Channels : (channels < 2 ? channels : 2);
+#if defined(__SSE2__)
+    if constexpr (Channels == 2) {
+        // Both samples in the lanes: the same products, bounds and roundings,
+        // and cmpeqps compares the two roundings as == does (false for NaN).
+        const __m128d x =
+            _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(frame))));
+        const __m128d v = _mm_mul_pd(_mm_set1_pd(fast), x);
+        const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
+        const __m128d spread = _mm_mul_pd(_mm_and_pd(v, absMask), _mm_set1_pd(relative));
+        const __m128 low = _mm_cvtpd_ps(_mm_sub_pd(v, spread));
+        const __m128 high = _mm_cvtpd_ps(_mm_add_pd(v, spread));
+        if ((_mm_movemask_ps(_mm_cmpeq_ps(low, high)) & 3) == 3) {
+            _mm_store_sd(reinterpret_cast<double*>(frame), _mm_castps_pd(low));
+            return;
+        }
+        const double gain = makeup * std::pow(10.0, g / 20.0);
+        for (int c = 0; c < 2; ++c) frame[c] = static_cast<float>(gain * frame[c]);
+        return;
+    }
+#endif
     float out[2] = {0.0f, 0.0f};
     bool settled = true;
     for (int c = 0; c < count; ++c) {

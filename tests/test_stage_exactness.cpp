@@ -438,6 +438,44 @@ TEST(StageExactness, LimiterCurveMatchesTheReferenceAcrossLevels) {
     }
 }
 
+// Products that land within the fast path's error bound of a rounding
+// midpoint take the slow path (pow). A gain of 1 - 2^-24 puts x = 2^m (1 +
+// k 2^-23) times the gain 2^(m-47) k below the midpoint under x: a level
+// 2^-23 above 0 dB over a threshold just below it gives that gain (straight
+// part, slope 1, no makeup).
+TEST(StageExactness, LimiterCurveMatchesTheReferenceOnRoundingMidpoints) {
+    const float e = 1.0f + 0x1p-23f;
+    const float level = static_cast<float>(20.0 * std::log10(static_cast<double>(e)));
+    const double wanted = 20.0 * std::log10(1.0 - 0x1p-24);
+    const float threshold = static_cast<float>(level + wanted);
+    const float g = static_cast<float>(static_cast<double>(threshold) - level);
+    const double gain = std::pow(10.0, g / 20.0);
+    for (int channels = 1; channels <= 2; ++channels) {
+        Floats signal;
+        for (int m = -30; m <= 30; ++m)
+            for (int k = 1; k <= 3; ++k) {
+                const float x = std::ldexp(1.0f + static_cast<float>(k) * 0x1p-23f, m);
+                signal.push_back(x);
+                signal.push_back(-x);
+            }
+        const int count = static_cast<int>(signal.size());
+        const Floats envelope(signal.size(), e);
+        int nearMidpoint = 0;
+        for (float x : signal) {
+            const double v = gain * std::fabs(x);
+            const double below = std::nextafter(std::fabs(x), 0.0f);
+            if (std::fabs(v - (std::fabs(x) + below) / 2.0) < v * 0x1p-45) ++nearMidpoint;
+        }
+        EXPECT_GT(nearMidpoint, count / 2);  // the slow path is really taken
+        Floats ref = signal, now = signal;
+        reference::applyLimiterCurve(ref.data(), envelope.data(), count, channels, threshold,
+                                     0.0f, 30.0f, 0.0f);
+        applyLimiterCurve(now.data(), envelope.data(), count, channels, threshold, 0.0f, 30.0f,
+                          0.0f);
+        ASSERT_TRUE(same_bits(ref, now)) << channels;
+    }
+}
+
 // ---- Soft clip and output conversion -------------------------------------------
 
 TEST(StageExactness, SoftClipMatchesTheReference) {
