@@ -13,6 +13,7 @@
 #endif
 
 #include "dsp/crossover.h"
+#include "dsp/crossover_sections.h"
 #include "dsp/limiter.h"
 #include "settings/plugin_settings.h"
 
@@ -29,56 +30,56 @@ int multibandDelayFrames(int rate, int channels) {
     return frames;
 }
 
+// One frame of a band's gain computer: scales the frame at p + i with g, then
+// moves g down by `down` while threshold (limit) < g * (peak `ahead` samples
+// further), else up by `up` below maxGain. In stereo with SSE2 the frame's two
+// products and peaks are taken in lanes: the float products p * g are the same
+// (one rounding each), both are stored before the peaks ahead are loaded (as
+// in the scalar code, which matters when the lookahead is 0), and
+// maxss(right, left) is "right > left ? right : left", the scalar's choice
+// also for NaNs. The gain steps are the same code in both.
 template <int Channels>
-static float band_gain(float* p, int n, float g, float up, float down, float maxGain,
-                       float threshold, double* sum, int lookahead) {
-    const int ahead = lookahead * Channels;
-    const double limit = threshold;
-    for (int i = 0; i < n; i += Channels) {
-        p[i] = p[i] * g;
-        float m = std::fabs(p[i + ahead]);
-        if constexpr (Channels == 2) {
-            p[i + 1] = p[i + 1] * g;
-            const float right = std::fabs(p[i + 1 + ahead]);
-            if (right > m) m = right;
-        }
-        if (limit < static_cast<double>(g) * m)
-            g = g - down;
-        else if (g < maxGain)
-            g = g + up;
-        if (sum != nullptr) *sum += g;
-    }
-    return g;
-}
-
+static inline float band_gain_frame(float* p, int i, int ahead, float g, float up, float down,
+                                    float maxGain, double limit) {
+    float m;
 #if defined(__SSE2__)
-// band_gain<2> with the frame's two products and peaks taken in SSE2 lanes:
-// the float products p * g are the same (one rounding each), both are stored
-// before the peaks ahead are loaded (as in band_gain, which matters when the
-// lookahead is 0), and maxss(right, left) is "right > left ? right : left",
-// the scalar's choice also for NaNs. The gain steps are the scalar code.
-template <bool Sum>
-static float band_gain_stereo(float* p, int n, float g, float up, float down, float maxGain,
-                              float threshold, double* sum, int lookahead) {
-    const int ahead = lookahead * 2;
-    const double limit = threshold;
-    const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-    for (int i = 0; i < n; i += 2) {
+    if constexpr (Channels == 2) {
+        const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
         const __m128 frame = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p + i)));
         _mm_store_sd(reinterpret_cast<double*>(p + i),
                      _mm_castps_pd(_mm_mul_ps(frame, _mm_set1_ps(g))));
         const __m128 peaks = _mm_and_ps(
             _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p + i + ahead))), absMask);
-        const float m = _mm_cvtss_f32(_mm_max_ss(_mm_shuffle_ps(peaks, peaks, 1), peaks));
-        if (limit < static_cast<double>(g) * m)
-            g = g - down;
-        else if (g < maxGain)
-            g = g + up;
+        m = _mm_cvtss_f32(_mm_max_ss(_mm_shuffle_ps(peaks, peaks, 1), peaks));
+    } else
+#endif
+    {
+        p[i] = p[i] * g;
+        m = std::fabs(p[i + ahead]);
+        if constexpr (Channels == 2) {
+            p[i + 1] = p[i + 1] * g;
+            const float right = std::fabs(p[i + 1 + ahead]);
+            if (right > m) m = right;
+        }
+    }
+    if (limit < static_cast<double>(g) * m)
+        g = g - down;
+    else if (g < maxGain)
+        g = g + up;
+    return g;
+}
+
+template <int Channels, bool Sum>
+static float band_gain(float* p, int n, float g, float up, float down, float maxGain,
+                       float threshold, double* sum, int lookahead) {
+    const int ahead = lookahead * Channels;
+    const double limit = threshold;
+    for (int i = 0; i < n; i += Channels) {
+        g = band_gain_frame<Channels>(p, i, ahead, g, up, down, maxGain, limit);
         if constexpr (Sum) *sum += g;
     }
     return g;
 }
-#endif
 
 float computeBandGain(float* p, int n, int channels, float gain, float up, float down,
                       float maxGain, float threshold, float* readout, int lookahead) {
@@ -86,22 +87,169 @@ float computeBandGain(float* p, int n, int channels, float gain, float up, float
     double sum = 0.0;
     double* total = readout != nullptr ? &sum : nullptr;
     float g;
-#if defined(__SSE2__)
-    // Whole frames only (n even), as the engine passes them.
-    if (channels == 2 && n % 2 == 0)
+    if (channels == 2)
         g = total != nullptr
-                ? band_gain_stereo<true>(p, n, gain, up, down, maxGain, threshold, total, lookahead)
-                : band_gain_stereo<false>(p, n, gain, up, down, maxGain, threshold, nullptr,
-                                          lookahead);
+                ? band_gain<2, true>(p, n, gain, up, down, maxGain, threshold, total, lookahead)
+                : band_gain<2, false>(p, n, gain, up, down, maxGain, threshold, nullptr, lookahead);
     else
-#endif
-        g = channels == 2
-                ? band_gain<2>(p, n, gain, up, down, maxGain, threshold, total, lookahead)
-                : band_gain<1>(p, n, gain, up, down, maxGain, threshold, total, lookahead);
+        g = total != nullptr
+                ? band_gain<1, true>(p, n, gain, up, down, maxGain, threshold, total, lookahead)
+                : band_gain<1, false>(p, n, gain, up, down, maxGain, threshold, nullptr, lookahead);
     if (g > maxGain) g = maxGain;
     const int frames = channels > 0 ? n / channels : 0;
     if (readout != nullptr && frames > 0) *readout = static_cast<float>(sum / frames);
     return g;
+}
+
+// The crossover cascade and the bands' gain computers frame by frame: at
+// frame i the cascade writes the bands' samples at span + i, then each band's
+// gain computer takes frame i. Every value a gain computer reads is final by
+// then (its peak lies at most span samples ahead, lookahead <= delay), and a
+// frame it scales is never read by the cascade, so each band sees the same
+// values in the same order as in splitBands followed by computeBandGain; the
+// gain computers' work overlaps the cascade's chains of dependent steps.
+template <int Count, int Channels, bool Sum>
+static void split_and_scale(const float* input, float* const band[4], CrossoverBank& bank,
+                            int n, int span, int ahead, const float* up, const float* down,
+                            const float* maxGain, const double* limit, float* gain,
+                            double* sum) {
+    float g0 = gain[0], g1 = gain[1], g2 = gain[2], g3 = gain[3];
+    double sum0 = 0.0, sum1 = 0.0, sum2 = 0.0, sum3 = 0.0;
+    const CrossoverSection* s = bank.sections;
+#if defined(__SSE2__)
+    SectionPair r0(s[0], s[1]), r1(s[2], s[3]), r2(s[4], s[5]);
+#endif
+    SectionRun m0(s[0]), m1(s[2]), m2(s[4]);
+    for (int i = 0; i < n; i += Channels) {
+        const int at = span + i;
+        if constexpr (Count == 0) {
+            for (int c = 0; c < Channels; ++c) band[0][at + c] = input[i + c];
+        } else if constexpr (Channels == 2) {
+#if defined(__SSE2__)
+            __m128d x = r0.step(load_frame(input + i), band[0] + at);
+            if constexpr (Count >= 2) x = r1.step(x, band[1] + at);
+            if constexpr (Count >= 3) x = r2.step(x, band[2] + at);
+            _mm_store_sd(reinterpret_cast<double*>(band[Count] + at),
+                         _mm_castps_pd(_mm_cvtpd_ps(x)));
+#endif
+        } else {
+            float x = cascade_step(m0, input[i], band[0] + at);
+            if constexpr (Count >= 2) x = cascade_step(m1, x, band[1] + at);
+            if constexpr (Count >= 3) x = cascade_step(m2, x, band[2] + at);
+            band[Count][at] = x;
+        }
+        g0 = band_gain_frame<Channels>(band[0], i, ahead, g0, up[0], down[0], maxGain[0], limit[0]);
+        if constexpr (Sum) sum0 += g0;
+        if constexpr (Count >= 1) {
+            g1 = band_gain_frame<Channels>(band[1], i, ahead, g1, up[1], down[1], maxGain[1],
+                                           limit[1]);
+            if constexpr (Sum) sum1 += g1;
+        }
+        if constexpr (Count >= 2) {
+            g2 = band_gain_frame<Channels>(band[2], i, ahead, g2, up[2], down[2], maxGain[2],
+                                           limit[2]);
+            if constexpr (Sum) sum2 += g2;
+        }
+        if constexpr (Count >= 3) {
+            g3 = band_gain_frame<Channels>(band[3], i, ahead, g3, up[3], down[3], maxGain[3],
+                                           limit[3]);
+            if constexpr (Sum) sum3 += g3;
+        }
+    }
+    for (int j = 0; j < Count; ++j) {
+        if constexpr (Channels == 2) {
+#if defined(__SSE2__)
+            const SectionPair* pairs[3] = {&r0, &r1, &r2};
+            SectionRun left, right;
+            pairs[j]->unpack(s[2 * j], s[2 * j + 1], left, right);
+            left.store(bank.sections[2 * j]);
+            right.store(bank.sections[2 * j + 1]);
+#endif
+        } else {
+            SectionRun* runs[3] = {&m0, &m1, &m2};
+            runs[j]->store(bank.sections[2 * j]);
+        }
+    }
+    gain[0] = g0;
+    gain[1] = g1;
+    gain[2] = g2;
+    gain[3] = g3;
+    if constexpr (Sum) {
+        sum[0] = sum0;
+        sum[1] = sum1;
+        sum[2] = sum2;
+        sum[3] = sum3;
+    }
+}
+
+template <int Channels, bool Sum>
+static void split_and_scale_count(const float* input, float* const band[4], CrossoverBank& bank,
+                                  int crossovers, int n, int span, int ahead, const float* up,
+                                  const float* down, const float* maxGain, const double* limit,
+                                  float* gain, double* sum) {
+    switch (crossovers) {
+        case 0:
+            split_and_scale<0, Channels, Sum>(input, band, bank, n, span, ahead, up, down,
+                                              maxGain, limit, gain, sum);
+            break;
+        case 1:
+            split_and_scale<1, Channels, Sum>(input, band, bank, n, span, ahead, up, down,
+                                              maxGain, limit, gain, sum);
+            break;
+        default:
+            split_and_scale<2, Channels, Sum>(input, band, bank, n, span, ahead, up, down,
+                                              maxGain, limit, gain, sum);
+            break;
+    }
+}
+
+void splitAndScaleBands(const float* input, float* const band[4], CrossoverBank& bank,
+                        int crossovers, int n, int channels, int span, int lookahead,
+                        const float up[4], const float down[4], const float maxGain[4],
+                        const float threshold[4], float gain[4], float* readout) {
+    if (lookahead < 0) lookahead = 0;
+    if (crossovers < 0) crossovers = 0;
+    if (crossovers > 3) crossovers = 3;
+    // With three crossovers (four bands) the fused loop holds more values
+    // than there are registers and runs slower than the separate passes.
+    bool fused = (channels == 1 || channels == 2) && n > 0 && n % channels == 0 &&
+                 lookahead * channels <= span && crossovers <= 2;
+#if !defined(__SSE2__)
+    fused = fused && channels == 1;
+#endif
+    if (!fused) {
+        float* const delayed[4] = {band[0] + span, band[1] + span, band[2] + span, band[3] + span};
+        splitBands(input, delayed, bank, crossovers, n, channels);
+        for (int j = 0; j <= crossovers; ++j)
+            gain[j] = computeBandGain(band[j], n, channels, gain[j], up[j], down[j], maxGain[j],
+                                      threshold[j], readout != nullptr ? readout + j : nullptr,
+                                      lookahead);
+        return;
+    }
+    const double limit[4] = {threshold[0], threshold[1], threshold[2], threshold[3]};
+    double sum[4] = {0.0, 0.0, 0.0, 0.0};
+    const int ahead = lookahead * channels;
+    if (channels == 2) {
+        if (readout != nullptr)
+            split_and_scale_count<2, true>(input, band, bank, crossovers, n, span, ahead, up, down,
+                                           maxGain, limit, gain, sum);
+        else
+            split_and_scale_count<2, false>(input, band, bank, crossovers, n, span, ahead, up,
+                                            down, maxGain, limit, gain, sum);
+    } else {
+        if (readout != nullptr)
+            split_and_scale_count<1, true>(input, band, bank, crossovers, n, span, ahead, up, down,
+                                           maxGain, limit, gain, sum);
+        else
+            split_and_scale_count<1, false>(input, band, bank, crossovers, n, span, ahead, up,
+                                            down, maxGain, limit, gain, sum);
+    }
+    // As computeBandGain ends.
+    const int frames = n / channels;
+    for (int j = 0; j <= crossovers; ++j) {
+        if (gain[j] > maxGain[j]) gain[j] = maxGain[j];
+        if (readout != nullptr) readout[j] = static_cast<float>(sum[j] / frames);
+    }
 }
 
 // The trace buffer hand-over: the audio thread announces a trace write before
@@ -296,28 +444,31 @@ static void run_bands(float* const band[4], const float* input, int n, int chann
     const size_t blockBytes = static_cast<size_t>(n) * sizeof(float);
     const size_t historyBytes = static_cast<size_t>(span) * sizeof(float);
 
-    // Crossovers 1..j split while all of them are set; one fused pass that
-    // writes each band straight behind the room for its delay history.
+    // Crossovers 1..j split while all of them are set. Each band's history
+    // goes in front of its block; then one pass splits the block behind it and
+    // runs the bands' gain computers.
     int active = 1;
     while (active < 4 && params.crossoverHz[active - 1] != 0) ++active;
-    float* const delayed[4] = {band[0] + span, band[1] + span, band[2] + span, band[3] + span};
-    splitBands(input, delayed, state.crossovers, active - 1, n, channels);
-
     // Below 15000 Hz the delay is shorter than the lookahead: look only as far
     // as the buffer reaches.
     const int lookahead = delay < bandLookaheadFrames ? delay : bandLookaheadFrames;
-    for (int j = 0; j < active; ++j) {
-        float* p = band[j];
-        memcpy(p, state.bandHistories[j], historyBytes);
-        memcpy(state.bandHistories[j], p + n, historyBytes);
+    float up[4], down[4], maxGain[4], threshold[4], gain[4], readout[4];
+    for (int j = 0; j < 4; ++j) {
         const BandParams& b = params.bands[j];
-        float readout = 0.0f;
-        const float gain = computeBandGain(
-            p, n, channels, static_cast<float>(state.bandGains[j]), static_cast<float>(b.upStep),
-            static_cast<float>(b.downStep), static_cast<float>(b.maxGain),
-            static_cast<float>(b.threshold), readouts ? &readout : nullptr, lookahead);
-        store_relaxed(state.bandGains[j], static_cast<double>(gain));
-        if (readouts) store_relaxed(state.bandGainReadouts[j], readout);
+        up[j] = static_cast<float>(b.upStep);
+        down[j] = static_cast<float>(b.downStep);
+        maxGain[j] = static_cast<float>(b.maxGain);
+        threshold[j] = static_cast<float>(b.threshold);
+        gain[j] = static_cast<float>(state.bandGains[j]);
+        readout[j] = 0.0f;
+    }
+    for (int j = 0; j < active; ++j) memcpy(band[j], state.bandHistories[j], historyBytes);
+    splitAndScaleBands(input, band, state.crossovers, active - 1, n, channels, span, lookahead, up,
+                       down, maxGain, threshold, gain, readouts ? readout : nullptr);
+    for (int j = 0; j < active; ++j) {
+        memcpy(state.bandHistories[j], band[j] + n, historyBytes);
+        store_relaxed(state.bandGains[j], static_cast<double>(gain[j]));
+        if (readouts) store_relaxed(state.bandGainReadouts[j], readout[j]);
     }
 
     if (solo >= 1 && solo <= 4) {

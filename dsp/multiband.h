@@ -21,6 +21,18 @@ float computeBandGain(float* p, int n, int channels, float gain, float up, float
                       float maxGain, float threshold, float* readout,
                       int lookahead = bandLookaheadFrames);
 
+// The band split and the bands' gain computers in one pass, with the same
+// results bit for bit as
+//   splitBands(input, {band[j] + span}, bank, crossovers, n, channels);
+//   for j = 0..crossovers: gain[j] = computeBandGain(band[j], n, channels,
+//       gain[j], up[j], down[j], maxGain[j], threshold[j], readout ? readout + j
+//       : nullptr, lookahead);
+// band[j][0..span) must already hold band j's delay history.
+void splitAndScaleBands(const float* input, float* const band[4], CrossoverBank& bank,
+                        int crossovers, int n, int channels, int span, int lookahead,
+                        const float up[4], const float down[4], const float maxGain[4],
+                        const float threshold[4], float gain[4], float* readout);
+
 // The delay D in frames for a rate: rate / 100, limited so that D * channels
 // fits the 2000-sample histories.
 int multibandDelayFrames(int rate, int channels);
