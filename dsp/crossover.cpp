@@ -134,7 +134,7 @@ void splitBands(const float* input, float* const band[4], CrossoverBank& bank, i
                 int sampleCount, int channels) {
     const size_t bytes = sampleCount > 0 ? static_cast<size_t>(sampleCount) * sizeof(float) : 0;
     if (channels != 1 && channels != 2) {
-        memcpy(band[0], input, bytes);
+        if (bytes > 0) memcpy(band[0], input, bytes);
         for (int j = 0; j < crossovers && j < 3; ++j)
             splitBand(band[j], band[j + 1], bank, j, sampleCount, channels);
         return;
@@ -143,6 +143,8 @@ void splitBands(const float* input, float* const band[4], CrossoverBank& bank, i
         case 1: split_cascade<1>(input, band, bank, sampleCount, channels); break;
         case 2: split_cascade<2>(input, band, bank, sampleCount, channels); break;
         case 3: split_cascade<3>(input, band, bank, sampleCount, channels); break;
-        default: memcpy(band[0], input, bytes); break;
+        default:
+            if (bytes > 0) memcpy(band[0], input, bytes);
+            break;
     }
 }
