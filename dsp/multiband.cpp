@@ -369,6 +369,15 @@ void multibandInputSamples(const int16_t* samples, float* input, int n) {
     }
 }
 
+void addSamples(float* sum, const float* add, int n) {
+    int i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= n; i += 4)
+        _mm_storeu_ps(sum + i, _mm_add_ps(_mm_loadu_ps(sum + i), _mm_loadu_ps(add + i)));
+#endif
+    for (; i < n; ++i) sum[i] = sum[i] + add[i];
+}
+
 void scaleSamples(float* samples, int n, double level) {
     int i = 0;
 #if defined(__SSE2__)
@@ -479,11 +488,7 @@ static void run_bands(float* const band[4], const float* input, int n, int chann
             memcpy(band[0], band[solo - 1], blockBytes);
         return;
     }
-    float* sum = band[0];
-    for (int j = 1; j < active; ++j) {
-        const float* add = band[j];
-        for (int i = 0; i < n; ++i) sum[i] = sum[i] + add[i];
-    }
+    for (int j = 1; j < active; ++j) addSamples(band[0], band[j], n);
 }
 
 void processMultiband(int16_t* samples, int frames, int channels) {

@@ -47,6 +47,8 @@ int16_t multibandOutputSample(float y);
 void multibandOutputSamples(const float* y, int16_t* out, int n);
 // input[i] = samples[i] == 0 ? 1e-8f : float(samples[i] / 32767.0);
 void multibandInputSamples(const int16_t* samples, float* input, int n);
+// sum[i] = sum[i] + add[i] (float addition);
+void addSamples(float* sum, const float* add, int n);
 // samples[i] = float(samples[i] * level);
 void scaleSamples(float* samples, int n, double level);
 // Each frame (l, r) of the interleaved stereo samples (n / 2 whole frames)

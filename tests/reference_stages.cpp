@@ -383,6 +383,10 @@ void spreadStereo(float* out, int n, int percent) {
     }
 }
 
+void addSamples(float* sum, const float* add, int n) {
+    for (int i = 0; i < n; ++i) sum[i] = sum[i] + add[i];
+}
+
 void outputSamples(const float* out, int16_t* samples, int n) {
     for (int i = 0; i < n; ++i) samples[i] = multibandOutputSample(out[i]);
 }

@@ -32,5 +32,6 @@ void inputSamples(const int16_t* samples, float* input, int n);
 void scaleSamples(float* out, int n, double level);
 void spreadStereo(float* out, int n, int percent);
 void outputSamples(const float* out, int16_t* samples, int n);
+void addSamples(float* sum, const float* add, int n);
 
 }  // namespace reference

@@ -656,6 +656,12 @@ TEST(StageExactness, BlockConversionsMatchTheReference) {
                 scaleSamples(b.data(), n, level);
                 ASSERT_TRUE(same_bits(a, b)) << "level " << level << " " << n;
 
+                const Floats other = m.signal(static_cast<size_t>(n) + 4, false);
+                Floats e(y.begin() + offset, y.end()), f = e;
+                reference::addSamples(e.data(), other.data() + offset, n);
+                addSamples(f.data(), other.data() + offset, n);
+                ASSERT_TRUE(same_bits(e, f)) << "sum " << n;
+
                 const int percent = trial % 5 == 0 ? 2 * m.integer(-99, 999) - 40
                                                    : 2 * m.integer(0, 100) - 40;
                 const int even = n / 2 * 2;
