@@ -95,7 +95,7 @@ static void split_cascade_stereo(const float* input, float* const band[4], Cross
         __m128d x = r0.step(load_frame(input + i), band[0] + i);
         if constexpr (Count >= 2) x = r1.step(x, band[1] + i);
         if constexpr (Count >= 3) x = r2.step(x, band[2] + i);
-        _mm_store_sd(reinterpret_cast<double*>(band[Count] + i), _mm_castps_pd(_mm_cvtpd_ps(x)));
+        store_float_pair(band[Count] + i, _mm_cvtpd_ps(x));
     }
     // An odd last sample belongs to the left channel.
     const SectionPair* pairs[3] = {&r0, &r1, &r2};

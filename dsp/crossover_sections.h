@@ -10,6 +10,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "dsp/sse_pairs.h"
+
 // One section's step; y, s1 and s2 are rounded to float where stored.
 struct SectionRun {
     double b0, b1, b2, a1, a2;
@@ -75,7 +77,7 @@ struct SectionPair {
         const __m128d y = to_float(_mm_add_pd(_mm_mul_pd(b0, x), s1));
         s1 = to_float(_mm_sub_pd(_mm_add_pd(_mm_mul_pd(b1, x), s2), _mm_mul_pd(a1, y)));
         s2 = to_float(_mm_sub_pd(_mm_mul_pd(b2, x), _mm_mul_pd(a2, y)));
-        _mm_store_sd(reinterpret_cast<double*>(low), _mm_castps_pd(_mm_cvtpd_ps(y)));
+        store_float_pair(low, _mm_cvtpd_ps(y));
         return to_float(_mm_sub_pd(x, y));
     }
 
@@ -92,6 +94,6 @@ struct SectionPair {
 };
 
 inline __m128d load_frame(const float* p) {
-    return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p))));
+    return _mm_cvtps_pd(load_float_pair(p));
 }
 #endif

@@ -9,6 +9,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "dsp/sse_pairs.h"
+
 float limiterAttackCoefficient(int rate, float attackMs) {
     const double samples = rate * static_cast<double>(attackMs) / 1000.0;
     if (!(samples > 0.0)) return 0.0f;
@@ -124,7 +126,8 @@ static void attack_pass(const float* signal, float* envelope, int n, int length,
 struct EnvelopeSetup {
     float a, r;
     int lookahead, hold;
-    EnvelopeSetup(int rate, float attackMs, unsigned releaseMs, int lookaheadFrames, int holdSamples)
+    EnvelopeSetup(int rate, float attackMs, unsigned releaseMs, int lookaheadFrames,
+                  int holdSamples)
         : a(limiterAttackCoefficient(rate, attackMs)),
           r(limiterReleaseCoefficient(releaseMs, rate)),
           lookahead(lookaheadFrames < 0 ? 0 : lookaheadFrames),
@@ -175,8 +178,9 @@ static float level_db(float e) {
     return static_cast<float>(20.0 * std::log10(static_cast<double>(e)));
 }
 
-// fast = makeup * exp(argument), argument = g / 20 * ln 10, relative = the
-// bound below; all as computed here before, now handed in from the factor pass.
+// Scales a frame by makeup * 10^(g/20): fast = makeup * exp(argument) with
+// argument = g / 20 * ln 10 and relative = (|argument| + 16) 2^-48, the bound
+// of its relative error, both from the factor pass (CurveSetup::apply).
 template <int Channels>
 static void apply_gain(float* frame, int channels, float makeup, float g, double fast,
                        double relative) {
@@ -185,15 +189,14 @@ static void apply_gain(float* frame, int channels, float makeup, float g, double
     if constexpr (Channels == 2) {
         // Both samples in the lanes: the same products, bounds and roundings,
         // and cmpeqps compares the two roundings as == does (false for NaN).
-        const __m128d x =
-            _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(frame))));
+        const __m128d x = _mm_cvtps_pd(load_float_pair(frame));
         const __m128d v = _mm_mul_pd(_mm_set1_pd(fast), x);
         const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
         const __m128d spread = _mm_mul_pd(_mm_and_pd(v, absMask), _mm_set1_pd(relative));
         const __m128 low = _mm_cvtpd_ps(_mm_sub_pd(v, spread));
         const __m128 high = _mm_cvtpd_ps(_mm_add_pd(v, spread));
         if ((_mm_movemask_ps(_mm_cmpeq_ps(low, high)) & 3) == 3) {
-            _mm_store_sd(reinterpret_cast<double*>(frame), _mm_castps_pd(low));
+            store_float_pair(frame, low);
             return;
         }
         const double gain = makeup * std::pow(10.0, g / 20.0);

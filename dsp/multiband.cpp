@@ -12,6 +12,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "dsp/sse_pairs.h"
+
 #include "dsp/crossover.h"
 #include "dsp/crossover_sections.h"
 #include "dsp/limiter.h"
@@ -45,11 +47,9 @@ static inline float band_gain_frame(float* p, int i, int ahead, float g, float u
 #if defined(__SSE2__)
     if constexpr (Channels == 2) {
         const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-        const __m128 frame = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p + i)));
-        _mm_store_sd(reinterpret_cast<double*>(p + i),
-                     _mm_castps_pd(_mm_mul_ps(frame, _mm_set1_ps(g))));
-        const __m128 peaks = _mm_and_ps(
-            _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p + i + ahead))), absMask);
+        const __m128 frame = load_float_pair(p + i);
+        store_float_pair(p + i, _mm_mul_ps(frame, _mm_set1_ps(g)));
+        const __m128 peaks = _mm_and_ps(load_float_pair(p + i + ahead), absMask);
         m = _mm_cvtss_f32(_mm_max_ss(_mm_shuffle_ps(peaks, peaks, 1), peaks));
     } else
 #endif
@@ -129,8 +129,7 @@ static void split_and_scale(const float* input, float* const band[4], CrossoverB
             __m128d x = r0.step(load_frame(input + i), band[0] + at);
             if constexpr (Count >= 2) x = r1.step(x, band[1] + at);
             if constexpr (Count >= 3) x = r2.step(x, band[2] + at);
-            _mm_store_sd(reinterpret_cast<double*>(band[Count] + at),
-                         _mm_castps_pd(_mm_cvtpd_ps(x)));
+            store_float_pair(band[Count] + at, _mm_cvtpd_ps(x));
 #endif
         } else {
             float x = cascade_step(m0, input[i], band[0] + at);
@@ -399,10 +398,10 @@ void spreadStereo(float* samples, int n, int percent) {
     const __m128d p = _mm_set1_pd(static_cast<double>(percent));
     const __m128d hundred = _mm_set1_pd(100.0);
     for (; i + 2 <= n; i += 2) {
-        const __m128d lr = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(samples + i))));
+        const __m128d lr = _mm_cvtps_pd(load_float_pair(samples + i));
         const __m128d rl = _mm_shuffle_pd(lr, lr, 1);
         const __m128d out = _mm_sub_pd(lr, _mm_div_pd(_mm_mul_pd(p, rl), hundred));
-        _mm_store_sd(reinterpret_cast<double*>(samples + i), _mm_castps_pd(_mm_cvtpd_ps(out)));
+        store_float_pair(samples + i, _mm_cvtpd_ps(out));
     }
 #else
     for (; i + 2 <= n; i += 2) {

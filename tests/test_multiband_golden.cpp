@@ -28,7 +28,9 @@ struct Xorshift {
         s ^= s << 5;
         return s;
     }
-    int range(int lo, int hi) { return lo + static_cast<int>(next() % static_cast<uint32_t>(hi - lo + 1)); }
+    int range(int lo, int hi) {
+        return lo + static_cast<int>(next() % static_cast<uint32_t>(hi - lo + 1));
+    }
 };
 
 int16_t clamp16(long v) {
@@ -68,7 +70,9 @@ std::vector<int16_t> varied_audio(int rate, int channels, int seconds) {
                 case 1: v = 0; break;
                 case 2: v = (t / (rate / 200)) % 2 ? 40000 : -40000; break;
                 case 3: v = rng.range(-60, 60); break;
-                case 4: v = (within / 4000) % 2 ? rng.range(-32768, 32767) : rng.range(-3000, 3000); break;
+                case 4:
+                    v = (within / 4000) % 2 ? rng.range(-32768, 32767) : rng.range(-3000, 3000);
+                    break;
                 default: v = within % 997 == 0 ? (c ? -32768 : 32767) : 0; break;
             }
             out[static_cast<size_t>(f) * channels + c] = clamp16(v);
@@ -122,7 +126,8 @@ uint64_t run_checksum(int preset, int rate, int channels) {
         processBlock(block.data(), static_cast<int>(count), channels);
         h = fnv(h, block.data(), block.size() * sizeof(int16_t));
         if (k % 2 == 1)
-            h = fnv(h, settings.multiband.bandGainReadouts, sizeof settings.multiband.bandGainReadouts);
+            h = fnv(h, settings.multiband.bandGainReadouts,
+                    sizeof settings.multiband.bandGainReadouts);
         at += count;
     }
     h = fnv(h, settings.multiband.bandGains, sizeof settings.multiband.bandGains);

@@ -394,7 +394,8 @@ LimiterCase random_limiter_case(SignalMaker& m, int n, int channels) {
         default: break;
     }
     for (int ch = 0; ch < 2; ++ch) {
-        c.state.envelope[ch] = m.integer(0, 3) == 0 ? m.edge() : static_cast<float>(m.uniform(0, 1.5));
+        c.state.envelope[ch] =
+            m.integer(0, 3) == 0 ? m.edge() : static_cast<float>(m.uniform(0, 1.5));
         c.state.hold[ch] = static_cast<uint16_t>(m.integer(0, 1) ? 0 : m.integer(0, 65535));
     }
     return c;
@@ -632,7 +633,8 @@ TEST(StageExactness, BlockConversionsMatchTheReference) {
         }
     {
         std::vector<int16_t> all(65536);
-        for (int i = 0; i < 65536; ++i) all[static_cast<size_t>(i)] = static_cast<int16_t>(i - 32768);
+        for (int i = 0; i < 65536; ++i)
+            all[static_cast<size_t>(i)] = static_cast<int16_t>(i - 32768);
         Floats ref(65536), now(65536);
         reference::inputSamples(all.data(), ref.data(), 65536);
         multibandInputSamples(all.data(), now.data(), 65536);
