@@ -345,19 +345,6 @@ int16_t multibandOutputSample(float y) {
     return 0;
 }
 
-// One channel's input AGC step: the sample is scaled with the gain before
-// the gain moves on.
-void agc_step(float* x, double& gain) {
-    const float y = static_cast<float>(*x * gain);
-    *x = y;
-    if (y >= 0.8)
-        gain -= 0.004;
-    else
-        gain += 0.000004;
-    if (gain < 1.0) gain = 1.0;
-    if (gain > 4.0) gain = 4.0;
-}
-
 }  // namespace reference
 
 namespace reference {

@@ -25,7 +25,6 @@ void splitBand(float* low, float* high, CrossoverBank& bank, int k, int sampleCo
 float computeBandGain(float* p, int n, int channels, float gain, float up, float down,
                       float maxGain, float threshold, float* readout, int lookahead);
 int16_t multibandOutputSample(float y);
-void agc_step(float* x, double& gain);
 
 // The per-sample loops of the processor (spreadStereo: n even).
 void inputSamples(const int16_t* samples, float* input, int n);
