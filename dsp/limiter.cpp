@@ -5,6 +5,12 @@
 #include <cmath>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "dsp/sse_pairs.h"
+
 float limiterAttackCoefficient(int rate, float attackMs) {
     const double samples = rate * static_cast<double>(attackMs) / 1000.0;
     if (!(samples > 0.0)) return 0.0f;
@@ -87,16 +93,9 @@ struct ReleaseRun {
     }
 };
 
-void limiterEnvelope(const float* signal, float* envelope, int n, int length, int channels,
-                     int rate, float attackMs, unsigned releaseMs, int lookahead, int hold,
-                     LimiterState& state) {
-    if (n <= 0 || length < n || channels < 1 || channels > 2) return;
-    const float a = limiterAttackCoefficient(rate, attackMs);
-    const float r = limiterReleaseCoefficient(releaseMs, rate);
-    if (lookahead < 0) lookahead = 0;
-    if (hold < 0) hold = 0;
-    if (hold > 65535) hold = 65535;
-
+// The backward attack pass of limiterEnvelope over both channels.
+static void attack_pass(const float* signal, float* envelope, int n, int length, int channels,
+                        float a, int lookahead) {
     // Last position of channel c not beyond n + L + c and inside S.
     long long start[2] = {0, 0};
     for (int c = 0; c < channels; ++c) {
@@ -104,19 +103,11 @@ void limiterEnvelope(const float* signal, float* envelope, int n, int length, in
         if (p > length - 1) p = length - 1;
         start[c] = p - ((p - c) % channels + channels) % channels;
     }
-    ReleaseRun release[2];
-    for (int c = 0; c < channels; ++c)
-        release[c] = ReleaseRun{envelope, r, releaseMs, rate, static_cast<uint16_t>(hold),
-                                state.envelope[c], state.hold[c]};
-
     if (channels == 1) {
         AttackRun attack{signal, envelope, a};
         for (long long p = start[0]; p >= 0; --p) attack.step(p);
-        for (int p = 0; p < n; ++p) release[0].step(p);
-        release[0].store(state, 0);
         return;
     }
-
     // Stereo: the channels are independent, so their passes run side by
     // side, each in its own order, once both have reached the same frame.
     AttackRun left{signal, envelope, a}, right{signal, envelope, a};
@@ -129,15 +120,46 @@ void limiterEnvelope(const float* signal, float* envelope, int n, int length, in
     }
     for (; p0 >= 0; p0 -= 2) left.step(p0);
     for (; p1 >= 1; p1 -= 2) right.step(p1);
+}
 
+// The coefficients and limits of limiterEnvelope, checked as it checks them.
+struct EnvelopeSetup {
+    float a, r;
+    int lookahead, hold;
+    EnvelopeSetup(int rate, float attackMs, unsigned releaseMs, int lookaheadFrames,
+                  int holdSamples)
+        : a(limiterAttackCoefficient(rate, attackMs)),
+          r(limiterReleaseCoefficient(releaseMs, rate)),
+          lookahead(lookaheadFrames < 0 ? 0 : lookaheadFrames),
+          hold(holdSamples < 0 ? 0 : (holdSamples > 65535 ? 65535 : holdSamples)) {}
+};
+
+void limiterEnvelope(const float* signal, float* envelope, int n, int length, int channels,
+                     int rate, float attackMs, unsigned releaseMs, int lookahead, int hold,
+                     LimiterState& state) {
+    if (n <= 0 || length < n || channels < 1 || channels > 2) return;
+    const EnvelopeSetup setup(rate, attackMs, releaseMs, lookahead, hold);
+    attack_pass(signal, envelope, n, length, channels, setup.a, setup.lookahead);
+
+    // The runs are named locals (not an array), so that their values stay in
+    // registers through the dependent steps.
+    ReleaseRun releaseLeft{envelope, setup.r, releaseMs, rate, static_cast<uint16_t>(setup.hold),
+                           state.envelope[0], state.hold[0]};
+    if (channels == 1) {
+        for (int p = 0; p < n; ++p) releaseLeft.step(p);
+        releaseLeft.store(state, 0);
+        return;
+    }
+    ReleaseRun releaseRight{envelope, setup.r, releaseMs, rate, static_cast<uint16_t>(setup.hold),
+                            state.envelope[1], state.hold[1]};
     int p = 0;
     for (; p + 1 < n; p += 2) {
-        release[0].step(p);
-        release[1].step(p + 1);
+        releaseLeft.step(p);
+        releaseRight.step(p + 1);
     }
-    if (p < n) release[0].step(p);
-    release[0].store(state, 0);
-    release[1].store(state, 1);
+    if (p < n) releaseLeft.step(p);
+    releaseLeft.store(state, 0);
+    releaseRight.store(state, 1);
 }
 
 // The curve's two transcendental steps, 20 log10(e) rounded to float and
@@ -156,88 +178,268 @@ static float level_db(float e) {
     return static_cast<float>(20.0 * std::log10(static_cast<double>(e)));
 }
 
-static void apply_gain(float* frame, int channels, float makeup, float g) {
-    const double ln10 = 2.3025850929940456840;
-    const double x = g / 20.0;
-    const double argument = x * ln10;
-    const double fast = makeup * std::exp(argument);
-    const double relative = (std::fabs(argument) + 16.0) * 0x1p-48;
+// Scales a frame by makeup * 10^(g/20): fast = makeup * exp(argument) with
+// argument = g / 20 * ln 10 and relative = (|argument| + 16) 2^-48, the bound
+// of its relative error, both from the factor pass (CurveSetup::apply).
+template <int Channels>
+static void apply_gain(float* frame, int channels, float makeup, float g, double fast,
+                       double relative) {
+    const int count = Channels > 0 ? Channels : (channels < 2 ? channels : 2);
+#if defined(__SSE2__)
+    if constexpr (Channels == 2) {
+        // Both samples in the lanes: the same products, bounds and roundings,
+        // and cmpeqps compares the two roundings as == does (false for NaN).
+        const __m128d x = _mm_cvtps_pd(load_float_pair(frame));
+        const __m128d v = _mm_mul_pd(_mm_set1_pd(fast), x);
+        const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
+        const __m128d spread = _mm_mul_pd(_mm_and_pd(v, absMask), _mm_set1_pd(relative));
+        const __m128 low = _mm_cvtpd_ps(_mm_sub_pd(v, spread));
+        const __m128 high = _mm_cvtpd_ps(_mm_add_pd(v, spread));
+        if ((_mm_movemask_ps(_mm_cmpeq_ps(low, high)) & 3) == 3) {
+            store_float_pair(frame, low);
+            return;
+        }
+        const double gain = makeup * std::pow(10.0, g / 20.0);
+        for (int c = 0; c < 2; ++c) frame[c] = static_cast<float>(gain * frame[c]);
+        return;
+    }
+#endif
     float out[2] = {0.0f, 0.0f};
     bool settled = true;
-    for (int c = 0; c < channels && c < 2; ++c) {
+    for (int c = 0; c < count; ++c) {
         const double v = fast * frame[c];
         const double spread = std::fabs(v) * relative;
         out[c] = static_cast<float>(v - spread);
         settled = settled && out[c] == static_cast<float>(v + spread);
     }
     if (settled) {
-        for (int c = 0; c < channels && c < 2; ++c) frame[c] = out[c];
+        for (int c = 0; c < count; ++c) frame[c] = out[c];
         return;
     }
+    const double x = g / 20.0;
     const double gain = makeup * std::pow(10.0, x);
-    for (int c = 0; c < channels && c < 2; ++c)
-        frame[c] = static_cast<float>(gain * frame[c]);
+    for (int c = 0; c < count; ++c) frame[c] = static_cast<float>(gain * frame[c]);
 }
 
+// The curve's values for a block and its passes over a chunk of frames.
+struct CurveSetup {
+    static constexpr int chunk = 64;
+    double T, K;
+    float lo, hi, makeup, slope;
+    double quiet;
+    bool neverReduces;
+
+    CurveSetup(float thresholdDb, float kneeDb, float ratio, float makeupDb)
+        : T(thresholdDb),
+          K(kneeDb),
+          lo(static_cast<float>(T - K / 2.0)),
+          hi(static_cast<float>(T + K / 2.0)),
+          makeup(static_cast<float>(std::pow(10.0, makeupDb / 20.0))),
+          slope(0.0f) {
+        // A ratio of 1.0 or less (or not a number) reduces nothing.
+        if (ratio > 20.0f)
+            slope = 1.0f;
+        else if (ratio > 1.0f)
+            slope = static_cast<float>(1.0 - 1.0 / ratio);
+        // Every level at or below min(lo, T) gets no reduction (the knee
+        // opens above lo, the straight part reduces only above T). Envelopes a
+        // little below that level skip the logarithm: the margin is far wider
+        // than the rounding of the level, so the result is the same bit for bit.
+        const double bound = lo < thresholdDb ? lo : thresholdDb;
+        quiet = std::pow(10.0, bound / 20.0) * (1.0 - 1e-5);
+        neverReduces = slope == 0.0f;
+    }
+
+    // The level of the frame at p (the larger envelope in stereo), if it can
+    // be reduced at all.
+    void level(const float* envelope, int p, int channels, bool& reduces, float& levelDb) const {
+        float e = envelope[p];
+        if (channels == 2 && envelope[p + 1] > e) e = envelope[p + 1];
+        reduces = !neverReduces && !(e < quiet);
+        levelDb = reduces ? level_db(e) : 0.0f;
+    }
+
+    // The gains, factors and their application for `count` frames from
+    // frame `first`, given their levels.
+    void apply(float* signal, int first, int count, int channels, const bool* reduces,
+               const float* levels) const {
+        float gains[chunk];
+        double factors[chunk];
+        double relatives[chunk];
+        const double ln10 = 2.3025850929940456840;
+        for (int k = 0; k < count; ++k) {
+            float g = 0.0f;
+            if (reduces[k]) {
+                const float level = levels[k];
+                if (K > 0.0 && lo < level && level < hi)
+                    g = static_cast<float>((static_cast<double>(lo) - level) *
+                                           (0.5 * (static_cast<double>(level) - lo) / K * slope));
+                else {
+                    g = static_cast<float>((T - level) * slope);
+                    if (g > 0.0f) g = 0.0f;
+                }
+            }
+            gains[k] = g;
+        }
+        for (int k = 0; k < count; ++k) {
+            if (gains[k] == 0.0f) continue;
+            const double x = gains[k] / 20.0;
+            const double argument = x * ln10;
+            factors[k] = makeup * std::exp(argument);
+            relatives[k] = (std::fabs(argument) + 16.0) * 0x1p-48;
+        }
+        if (channels == 2)
+            scale_frames<2>(signal, first, count, 2, gains, factors, relatives);
+        else if (channels == 1)
+            scale_frames<1>(signal, first, count, 1, gains, factors, relatives);
+        else
+            scale_frames<0>(signal, first, count, channels, gains, factors, relatives);
+    }
+
+    template <int Channels>
+    void scale_frames(float* signal, int first, int count, int channels, const float* gains,
+                      const double* factors, const double* relatives) const {
+        const int width = Channels > 0 ? Channels : channels;
+        for (int k = 0; k < count; ++k) {
+            const int p = (first + k) * width;
+            const float g = gains[k];
+            if (g == 0.0f) {
+                for (int c = 0; c < width; ++c)
+                    signal[p + c] = static_cast<float>(static_cast<double>(makeup) * signal[p + c]);
+            } else {
+                apply_gain<Channels>(signal + p, width, makeup, g, factors[k], relatives[k]);
+            }
+        }
+    }
+};
+
+// Passes over chunks of frames: the levels in dB, the gains in dB, the linear
+// factors, then their application. Each frame's steps and their order are
+// unchanged (a frame's envelope is read before its samples are written, also
+// when signal and envelope share the buffer); the short loop bodies let the
+// processor overlap the frames' long chains through log and exp.
 void applyLimiterCurve(float* signal, const float* envelope, int n, int channels,
                        float thresholdDb, float kneeDb, float ratio, float makeupDb) {
     if (n <= 0 || channels < 1) return;
-    const double T = thresholdDb;
-    const double K = kneeDb;
-    const float lo = static_cast<float>(T - K / 2.0);
-    const float hi = static_cast<float>(T + K / 2.0);
-    const float makeup = static_cast<float>(std::pow(10.0, makeupDb / 20.0));
-    // A ratio of 1.0 or less (or not a number) reduces nothing.
-    float slope = 0.0f;
-    if (ratio > 20.0f)
-        slope = 1.0f;
-    else if (ratio > 1.0f)
-        slope = static_cast<float>(1.0 - 1.0 / ratio);
-
-    // Every level at or below min(lo, T) gets no reduction (the knee opens
-    // above lo, the straight part reduces only above T). Envelopes a little
-    // below that level skip the logarithm: the margin is far wider than the
-    // rounding of the level, so the result is the same bit for bit.
-    const double bound = lo < thresholdDb ? lo : thresholdDb;
-    const double quiet = std::pow(10.0, bound / 20.0) * (1.0 - 1e-5);
-    const bool neverReduces = slope == 0.0f;
-
+    const CurveSetup curve(thresholdDb, kneeDb, ratio, makeupDb);
     const int frames = n / channels;
-    for (int f = 0; f < frames; ++f) {
-        const int p = f * channels;
-        float e = envelope[p];
-        if (channels == 2 && envelope[p + 1] > e) e = envelope[p + 1];
-        float g = 0.0f;
-        if (!neverReduces && !(e < quiet)) {
-            const float level = level_db(e);
-            if (K > 0.0 && lo < level && level < hi)
-                g = static_cast<float>((static_cast<double>(lo) - level) *
-                                       (0.5 * (static_cast<double>(level) - lo) / K * slope));
-            else {
-                g = static_cast<float>((T - level) * slope);
-                if (g > 0.0f) g = 0.0f;
-            }
-        }
-        if (g == 0.0f) {
-            for (int c = 0; c < channels; ++c)
-                signal[p + c] = static_cast<float>(static_cast<double>(makeup) * signal[p + c]);
-        } else {
-            apply_gain(signal + p, channels, makeup, g);
-        }
+    bool reduces[CurveSetup::chunk];
+    float levels[CurveSetup::chunk];
+    for (int first = 0; first < frames; first += CurveSetup::chunk) {
+        const int count = frames - first < CurveSetup::chunk ? frames - first : CurveSetup::chunk;
+        for (int k = 0; k < count; ++k)
+            curve.level(envelope, (first + k) * channels, channels, reduces[k], levels[k]);
+        curve.apply(signal, first, count, channels, reduces, levels);
     }
 }
 
+void limitBlock(float* signal, float* envelope, int n, int length, int channels, int rate,
+                float attackMs, unsigned releaseMs, int lookahead, int hold, LimiterState& state,
+                float thresholdDb, float kneeDb, float ratio, float makeupDb) {
+    if (n <= 0 || length < n || channels < 1 || channels > 2 || signal == envelope) {
+        limiterEnvelope(signal, envelope, n, length, channels, rate, attackMs, releaseMs,
+                        lookahead, hold, state);
+        applyLimiterCurve(signal, envelope, n, channels, thresholdDb, kneeDb, ratio, makeupDb);
+        return;
+    }
+    const EnvelopeSetup setup(rate, attackMs, releaseMs, lookahead, hold);
+    attack_pass(signal, envelope, n, length, channels, setup.a, setup.lookahead);
+
+    // The release steps of a frame, then at once the level of that frame:
+    // the level work (log) is independent of the release chain, so the two
+    // overlap. The release pass writes only the envelope, the curve only the
+    // signal (separate buffers), and every envelope value is final before the
+    // level reads it: the same values as the two calls in sequence.
+    const CurveSetup curve(thresholdDb, kneeDb, ratio, makeupDb);
+    ReleaseRun left{envelope, setup.r, releaseMs, rate, static_cast<uint16_t>(setup.hold),
+                    state.envelope[0], state.hold[0]};
+    ReleaseRun right{envelope, setup.r, releaseMs, rate, static_cast<uint16_t>(setup.hold),
+                     state.envelope[1], state.hold[1]};
+    const int frames = n / channels;
+    bool reduces[CurveSetup::chunk];
+    float levels[CurveSetup::chunk];
+    for (int first = 0; first < frames; first += CurveSetup::chunk) {
+        const int count = frames - first < CurveSetup::chunk ? frames - first : CurveSetup::chunk;
+        if (channels == 2) {
+            for (int k = 0; k < count; ++k) {
+                const int p = (first + k) * 2;
+                left.step(p);
+                right.step(p + 1);
+                curve.level(envelope, p, 2, reduces[k], levels[k]);
+            }
+        } else {
+            for (int k = 0; k < count; ++k) {
+                left.step(first + k);
+                curve.level(envelope, first + k, 1, reduces[k], levels[k]);
+            }
+        }
+        curve.apply(signal, first, count, channels, reduces, levels);
+    }
+    if (channels == 2 && n % 2 != 0) left.step(n - 1);  // a lone left sample: no frame
+    left.store(state, 0);
+    if (channels == 2) right.store(state, 1);
+}
+
+#if defined(__SSE2__)
+// Four samples of soft clip 1 or 2 with SSE2: every lane performs the scalar
+// loop's double operations in the same order, and the comparisons choose
+// between the same values (a comparison with NaN is false in both), so the
+// floats are the same bit for bit.
+template <int Mode>
+static inline __m128d soft_clip_lanes(__m128d x) {
+    if constexpr (Mode == 1) {
+        const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
+        const __m128d inside = _mm_cmple_pd(_mm_and_pd(x, absMask), _mm_set1_pd(1.4142135623));
+        const __m128d curve =
+            _mm_sub_pd(x, _mm_div_pd(_mm_mul_pd(_mm_mul_pd(x, x), x), _mm_set1_pd(6.0)));
+        const __m128d positive = _mm_cmpgt_pd(x, _mm_setzero_pd());
+        const __m128d top = _mm_set1_pd(static_cast<double>(0.9428090453f));
+        const __m128d bottom = _mm_set1_pd(static_cast<double>(-0.9428090453f));
+        const __m128d clipped =
+            _mm_or_pd(_mm_and_pd(positive, top), _mm_andnot_pd(positive, bottom));
+        return _mm_or_pd(_mm_and_pd(inside, curve), _mm_andnot_pd(inside, clipped));
+    }
+    const __m128d one = _mm_set1_pd(1.0);
+    const __m128d minusOne = _mm_set1_pd(-1.0);
+    const __m128d below = _mm_cmplt_pd(x, minusOne);
+    x = _mm_or_pd(_mm_and_pd(below, minusOne), _mm_andnot_pd(below, x));
+    const __m128d above = _mm_cmpgt_pd(x, one);
+    x = _mm_or_pd(_mm_and_pd(above, one), _mm_andnot_pd(above, x));
+    const __m128d half = _mm_set1_pd(0.5);
+    return _mm_sub_pd(_mm_mul_pd(_mm_set1_pd(1.5), x),
+                      _mm_mul_pd(_mm_mul_pd(_mm_mul_pd(half, x), x), x));
+}
+
+// Whole groups of four samples; returns the number done.
+template <int Mode>
+static int soft_clip_blocks(float* samples, int n) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m128 f = _mm_loadu_ps(samples + i);
+        const __m128d lo = soft_clip_lanes<Mode>(_mm_cvtps_pd(f));
+        const __m128d hi = soft_clip_lanes<Mode>(_mm_cvtps_pd(_mm_movehl_ps(f, f)));
+        _mm_storeu_ps(samples + i, _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)));
+    }
+    return i;
+}
+#endif
+
 void softClip(float* samples, int n, int mode) {
+    if (mode != 1 && mode != 2) return;
+    int start = 0;
+#if defined(__SSE2__)
+    start = mode == 1 ? soft_clip_blocks<1>(samples, n) : soft_clip_blocks<2>(samples, n);
+#endif
     if (mode == 1) {
-        for (int i = 0; i < n; ++i) {
+        for (int i = start; i < n; ++i) {
             const double x = samples[i];
             if (std::fabs(x) <= 1.4142135623)
                 samples[i] = static_cast<float>(x - x * x * x / 6.0);
             else
                 samples[i] = x > 0.0 ? 0.9428090453f : -0.9428090453f;
         }
-    } else if (mode == 2) {
-        for (int i = 0; i < n; ++i) {
+    } else {
+        for (int i = start; i < n; ++i) {
             double x = samples[i];
             if (x < -1.0) x = -1.0;
             if (x > 1.0) x = 1.0;

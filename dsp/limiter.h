@@ -32,6 +32,13 @@ void limiterEnvelope(const float* signal, float* envelope, int n, int length, in
 void applyLimiterCurve(float* signal, const float* envelope, int n, int channels,
                        float thresholdDb, float kneeDb, float ratio, float makeupDb);
 
+// limiterEnvelope followed by applyLimiterCurve(signal, envelope, n, channels,
+// ...) with the same results bit for bit (signal, envelope, state), the
+// release pass and the curve's level pass interleaved.
+void limitBlock(float* signal, float* envelope, int n, int length, int channels, int rate,
+                float attackMs, unsigned releaseMs, int lookahead, int hold, LimiterState& state,
+                float thresholdDb, float kneeDb, float ratio, float makeupDb);
+
 // mode 1: x - x^3/6 up to sqrt(2), then +-0.9428090453; mode 2: clamp to
 // [-1, 1], then 1.5x - 0.5x^3; any other mode leaves the samples alone.
 void softClip(float* samples, int n, int mode);

@@ -23,12 +23,38 @@ float computeBandGain(float* p, int n, int channels, float gain, float up, float
                       float maxGain, float threshold, float* readout,
                       int lookahead = bandLookaheadFrames);
 
+// The band split and the bands' gain computers in one pass, with the same
+// results bit for bit as
+//   splitBands(input, {band[j] + span}, bank, crossovers, n, channels);
+//   for j = 0..crossovers: gain[j] = computeBandGain(band[j], n, channels,
+//       gain[j], up[j], down[j], maxGain[j], threshold[j], readout ? readout + j
+//       : nullptr, lookahead);
+// band[j][0..span) must already hold band j's delay history.
+void splitAndScaleBands(const float* input, float* const band[4], CrossoverBank& bank,
+                        int crossovers, int n, int channels, int span, int lookahead,
+                        const float up[4], const float down[4], const float maxGain[4],
+                        const float threshold[4], float gain[4], float* readout);
+
 // multibandDelayFrames(rate, channels), the delay D in frames, is declared in
 // dsp/engine.h.
 
 // The final conversion: 32767 * y truncated toward zero, kept within
 // -32767..32767; not-a-number gives 0.
 int16_t multibandOutputSample(float y);
+
+// Block forms of the conversions and the per-sample steps of the processor,
+// the same bit for bit as their scalar statements:
+// out[i] = multibandOutputSample(y[i]) for i < n;
+void multibandOutputSamples(const float* y, int16_t* out, int n);
+// input[i] = samples[i] == 0 ? 1e-8f : float(samples[i] / 32767.0);
+void multibandInputSamples(const int16_t* samples, float* input, int n);
+// sum[i] = sum[i] + add[i] (float addition);
+void addSamples(float* sum, const float* add, int n);
+// samples[i] = float(samples[i] * level);
+void scaleSamples(float* samples, int n, double level);
+// Each frame (l, r) of the interleaved stereo samples (n / 2 whole frames)
+// becomes (float(l - percent * r / 100.0), float(r - percent * l / 100.0)).
+void spreadStereo(float* samples, int n, int percent);
 
 // UI thread: publishes a trace buffer for the instance to fill.
 void attachTraceBuffer(Engine& e, TraceBuffer* buffer);
