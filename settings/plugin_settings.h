@@ -78,6 +78,10 @@ int settings_initialise();
 // Sets every scalar user setting to its default (engine mode, enhancer, equalizer, tab).
 void settings_set_defaults();
 
+// The user settings as they stand before the settings file is read: the
+// defaults, only the built-in presets, the default multiband strings.
+void settings_set_start_values();
+
 // Returns the block to its state at load: releases the user preset texts and
 // zeroes everything. For tests, which need a fresh process-wide state.
 void settings_reset_to_load_state();

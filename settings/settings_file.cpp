@@ -189,6 +189,18 @@ static void read_line(char* line) {
     }
 }
 
+void settings_read_lines(FILE* file) {
+    char line[ini_path_size];
+    while (fgets(line, sizeof line, file) != nullptr) read_line(line);
+}
+
+void settings_read_file(const char* path) {
+    FILE* file = fopen(path, "r");
+    if (file == nullptr) return;
+    settings_read_lines(file);
+    fclose(file);
+}
+
 void settings_load() {
     settings.local_tag_present = local_tag_file(0);
     settings.use_profile_ini = 0;
@@ -200,11 +212,7 @@ void settings_load() {
         return;
     }
 
-    FILE* file = fopen(path, "r");
-    if (file == nullptr) return;
-    char line[ini_path_size];
-    while (fgets(line, sizeof line, file) != nullptr) read_line(line);
-    fclose(file);
+    settings_read_file(path);
 }
 
 // ---- Writing ----------------------------------------------------------------

@@ -60,6 +60,18 @@ void settings_set_defaults() {
     store_relaxed(settings.tab_sel, uint8_t{0});
 }
 
+void settings_set_start_values() {
+    settings_set_defaults();
+
+    release_user_presets();
+    for (int i = 0; i < presetSlotCount; ++i) settings.eq_preset_slots[i] = nullptr;
+    for (int i = 0; i < builtinEqPresetCount; ++i) settings.eq_preset_slots[i] = builtin_eq_presets[i];
+
+    store_string(settings.strings.enh_multi1, sizeof settings.strings.enh_multi1, default_enh_multi1);
+    store_string(settings.strings.enh_multi2, sizeof settings.strings.enh_multi2, default_enh_multi2);
+    store_string(settings.strings.enh_limiter, sizeof settings.strings.enh_limiter, default_enh_limiter);
+}
+
 int settings_initialise() {
     if (load_relaxed(settings.init_state) > 0) return 0;
 
@@ -75,16 +87,7 @@ int settings_initialise() {
     settings.level_fall_step = 100;
     settings.amp_rise_step = 100;
 
-    settings_set_defaults();
-
-    release_user_presets();
-    for (int i = 0; i < presetSlotCount; ++i) settings.eq_preset_slots[i] = nullptr;
-    for (int i = 0; i < builtinEqPresetCount; ++i) settings.eq_preset_slots[i] = builtin_eq_presets[i];
-
-    store_string(settings.strings.enh_multi1, sizeof settings.strings.enh_multi1, default_enh_multi1);
-    store_string(settings.strings.enh_multi2, sizeof settings.strings.enh_multi2, default_enh_multi2);
-    store_string(settings.strings.enh_limiter, sizeof settings.strings.enh_limiter, default_enh_limiter);
-
+    settings_set_start_values();
     settings_load();
 
     store_relaxed(settings.init_state, 1);
