@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +12,7 @@
 
 #include "dsp/multiband_strings.h"
 #include "settings/plugin_settings.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -20,18 +20,16 @@ constexpr const char* library_file_name = "dsp_redozer.so";
 constexpr const char* settings_file_name = "dsp_redozer.ini";
 constexpr const char* profile_folder_name = "dsp_redozer";
 constexpr const char* tag_file_name = "zb_local.ini";
-constexpr size_t line_buffer_size = 1000;  // the plug-in reads lines into 1000 characters
 
 struct ByteKey {
     const char* key;
-    int low, high;     // what the pages can set
-    int defaultValue;
+    int low, high;  // what the pages can set
 };
 
 const ByteKey byte_keys[] = {
-    {"enhance", 0, 2, 1},       {"stereo_width", 0, 100, 20}, {"hpcutoff", 0, 100, 0},
-    {"amp_max", 0, 100, 56},    {"amp_up", 0, 120, 70},       {"amp_dwn", 0, 100, 76},
-    {"threshold", 0, 100, 79},  {"tab_sel", 0, 3, 0},         {"eq_enable", 0, 1, 0},
+    {"enhance", 0, 2},   {"stereo_width", 0, 100}, {"hpcutoff", 0, 100},
+    {"amp_max", 0, 100}, {"amp_up", 0, 120},       {"amp_dwn", 0, 100},
+    {"threshold", 0, 100}, {"tab_sel", 0, 3},      {"eq_enable", 0, 1},
 };
 
 struct StringKey {
@@ -57,22 +55,6 @@ bool whole_number(const std::string& text, long& value) {
         if (c < '0' || c > '9') return false;
     value = strtol(text.c_str(), nullptr, 10);
     return true;
-}
-
-// Leading-digits decimal value as the plug-in's reader takes it (blanks, a
-// sign, digits), saturating instead of overflowing.
-int decimal_value(const char* text) {
-    while (isspace(static_cast<unsigned char>(*text))) ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-') negative = *text++ == '-';
-    long long value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        value = value * 10 + (*text - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) value = INT_MAX;
-    return static_cast<int>(value);
 }
 
 // Three comma-separated whole numbers.
@@ -105,62 +87,82 @@ std::string preset_key(const std::string& text) {
     return lower(name);
 }
 
-// The lines of a settings text as the plug-in's reader splits them: through
-// each line feed, or 999 characters when a line is longer.
-std::vector<std::string> reader_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        size_t length = end == std::string::npos ? text.size() - at : end - at + 1;
-        if (length > line_buffer_size - 1) length = line_buffer_size - 1;
-        lines.push_back(text.substr(at, length));
-        at += length;
-    }
-    return lines;
+// Reads text into dsphost's own settings block (the core library's, not the
+// loaded plug-in's) by the plug-in's own rules: the values the plug-in starts
+// with, then the text's lines as its reader takes them.
+void read_into_block(const std::string& text) {
+    settings_reset_to_load_state();
+    settings_set_start_values();
+    // An empty text has no lines (and fmemopen may refuse an empty buffer).
+    if (text.empty()) return;
+    FILE* file = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    if (file == nullptr) return;
+    settings_read_lines(file);
+    fclose(file);
 }
 
-// Splits a reader line into key and value (its last character, the line
-// end, removed); false for a line without "=". rawLength counts that end.
-bool split_line(const std::string& line, std::string& key, std::string& value, size_t& rawLength) {
-    size_t equals = line.find('=');
-    if (equals == std::string::npos) return false;
-    key = line.substr(0, equals);
-    value = line.substr(equals + 1);
-    rawLength = value.size();
-    if (!value.empty()) value.pop_back();
-    // The reader's copy ends at the first terminator.
-    size_t nul = value.find('\0');
-    if (nul != std::string::npos) value.resize(nul);
-    return true;
+// The block's values, as key/value pairs in the file's order of keys.
+std::vector<std::pair<std::string, std::string>> block_values() {
+    char gains[64], frequencies[64];
+    snprintf(gains, sizeof gains, "%.3d,%.3d,%.3d", settings.eq_bands[0].gain, settings.eq_bands[1].gain,
+             settings.eq_bands[2].gain);
+    snprintf(frequencies, sizeof frequencies, "%.5d,%.5d,%.5d", settings.eq_bands[0].frequency,
+             settings.eq_bands[1].frequency, settings.eq_bands[2].frequency);
+    return {{"enhance", std::to_string(settings.enhance)},
+            {"stereo_width", std::to_string(settings.stereo_width)},
+            {"hpcutoff", std::to_string(settings.hpcutoff)},
+            {"amp_max", std::to_string(settings.amp_max)},
+            {"amp_up", std::to_string(settings.amp_up)},
+            {"amp_dwn", std::to_string(settings.amp_dwn)},
+            {"threshold", std::to_string(settings.threshold)},
+            {"tab_sel", std::to_string(settings.tab_sel)},
+            {"eq_enable", std::to_string(settings.eq_enable)},
+            {"eq", gains},
+            {"eq_f", frequencies},
+            {"enh_multi1", settings.strings.enh_multi1},
+            {"enh_multi2", settings.strings.enh_multi2},
+            {"enh_limiter", settings.strings.enh_limiter}};
 }
 
-// The user's EqPresetRecords that the plug-in would load from the text.
+// The user's EqPresetRecords that the plug-in loads from the text, in slot
+// order. A record without a name cannot be chosen by name and is left out.
 std::vector<std::string> user_eq_records(const std::string& text) {
+    read_into_block(text);
     std::vector<std::string> records;
-    for (const std::string& line : reader_lines(text)) {
-        std::string key, value;
-        size_t raw = 0;
-        if (!split_line(line, key, value, raw) || key != "enh_eq_set") continue;
-        if (value.size() > 56 && records.size() < presetSlotCount - builtinEqPresetCount)
-            records.push_back(value);
+    for (int slot = builtinEqPresetCount; slot < presetSlotCount; ++slot) {
+        const char* record = settings.eq_preset_slots[slot];
+        if (record == nullptr) break;
+        if (strlen(record) > static_cast<size_t>(eqPresetNameOffset)) records.push_back(record);
     }
     return records;
 }
 
+// The lines that set what applying the record on its page sets: the record
+// is applied to dsphost's own block and the fields are read back.
 void eq_record_lines(const std::string& record, std::vector<SettingLine>& lines) {
-    auto field = [&](size_t offset) { return decimal_value(record.c_str() + offset); };
-    char text[64];
-    const char* byteKeys[6] = {"stereo_width", "hpcutoff", "amp_max", "amp_up", "amp_dwn", "threshold"};
-    for (int i = 0; i < 6; ++i) lines.push_back({byteKeys[i], std::to_string(field(static_cast<size_t>(4 * i)))});
-    const int mode = field(24);
-    snprintf(text, sizeof text, "%.3d,%.3d,%.3d", field(44) & 0xFFFF, field(48) & 0xFFFF, field(52) & 0xFFFF);
-    lines.push_back({"eq", text});
-    snprintf(text, sizeof text, "%.5d,%.5d,%.5d", field(26) & 0xFFFF, field(32) & 0xFFFF, field(38) & 0xFFFF);
-    lines.push_back({"eq_f", text});
-    // Applying any record leaves the multiband engine.
-    lines.push_back({"enhance", (mode & 1) ? "1" : "0"});
-    lines.push_back({"eq_enable", (mode & 2) ? "1" : "0"});
+    read_into_block("");
+    apply_eq_preset_record(record.c_str());
+    for (const auto& [key, value] : block_values()) {
+        // Applying any record leaves the multiband engine; the strings and
+        // the page stay as they are.
+        if (key == "tab_sel" || key.compare(0, 4, "enh_") == 0) continue;
+        if (key != "eq") {
+            lines.push_back({key, value});
+            continue;
+        }
+        // The reader takes the gains at every fourth character. A record's
+        // three-character field holds at most 999 or down to -99, which the
+        // block keeps as 65437..65535: written back as the negative number,
+        // each gain keeps its three characters.
+        char text[64];
+        int g[3];
+        for (int b = 0; b < 3; ++b) {
+            g[b] = settings.eq_bands[b].gain;
+            if (g[b] > 999) g[b] -= 65536;
+        }
+        snprintf(text, sizeof text, "%03d,%03d,%03d", g[0], g[1], g[2]);
+        lines.push_back({key, text});
+    }
 }
 
 void multiband_lines(const char* multi1, const char* multi2, const char* limiter,
@@ -332,41 +334,8 @@ bool read_text_file(const std::string& path, std::string& text, bool& exists) {
 }
 
 std::vector<std::pair<std::string, std::string>> effective_values(const std::string& text) {
-    int bytes[std::size(byte_keys)];
-    for (size_t i = 0; i < std::size(byte_keys); ++i) bytes[i] = byte_keys[i].defaultValue;
-    int gains[3] = {50, 50, 50}, frequencies[3] = {100, 1000, 10000};
-    std::string strings[3] = {default_enh_multi1, default_enh_multi2, default_enh_limiter};
-
-    for (const std::string& line : reader_lines(text)) {
-        std::string key, value;
-        size_t raw = 0;
-        if (!split_line(line, key, value, raw)) continue;
-        for (size_t i = 0; i < std::size(byte_keys); ++i) {
-            if (key != byte_keys[i].key) continue;
-            const int v = decimal_value(value.c_str());
-            // eq_enable is stored whole, the others in 8 bits.
-            bytes[i] = key == "eq_enable" ? v : static_cast<int>(static_cast<unsigned>(v) & 0xFFu);
-        }
-        if (key == "eq" || key == "eq_f") {
-            const size_t spacing = key == "eq" ? 4 : 6;
-            for (size_t b = 0; b < 3 && b * spacing < value.size(); ++b) {
-                const int v = static_cast<int>(static_cast<unsigned>(decimal_value(value.c_str() + b * spacing)) & 0xFFFFu);
-                (key == "eq" ? gains : frequencies)[b] = v;
-            }
-        }
-        for (size_t i = 0; i < 3; ++i)
-            if (key == string_keys[i].key && raw < string_keys[i].fieldSize) strings[i] = value;
-    }
-
-    std::vector<std::pair<std::string, std::string>> values;
-    for (size_t i = 0; i < std::size(byte_keys); ++i) values.push_back({byte_keys[i].key, std::to_string(bytes[i])});
-    char band[64];
-    snprintf(band, sizeof band, "%.3d,%.3d,%.3d", gains[0], gains[1], gains[2]);
-    values.push_back({"eq", band});
-    snprintf(band, sizeof band, "%.5d,%.5d,%.5d", frequencies[0], frequencies[1], frequencies[2]);
-    values.push_back({"eq_f", band});
-    for (size_t i = 0; i < 3; ++i) values.push_back({string_keys[i].key, strings[i]});
-    return values;
+    read_into_block(text);
+    return block_values();
 }
 
 long long engine_delay_frames(const std::vector<std::pair<std::string, std::string>>& values, int rate,

@@ -37,7 +37,10 @@ std::string effective_settings_path(const std::string& libraryPath);
 bool read_text_file(const std::string& path, std::string& text, bool& exists);
 
 // The values the plug-in ends up with after reading text, as key/value pairs
-// in the file's order of keys (defaults where the text has none).
+// in the file's order of keys (defaults where the text has none). Read by the
+// plug-in's own reader into dsphost's copy of the settings block (the core
+// library's, not the loaded plug-in's), which this and the preset functions
+// overwrite: call them from one thread.
 std::vector<std::pair<std::string, std::string>> effective_values(const std::string& text);
 
 // The extra delay, in frames, that the engine puts between input and output

@@ -77,28 +77,65 @@ protected:
     std::string folder;
 };
 
+// The values before any settings file, in effective_values' form.
+std::vector<std::pair<std::string, std::string>> start_values() {
+    return {{"enhance", "1"},        {"stereo_width", "20"},
+            {"hpcutoff", "0"},       {"amp_max", "56"},
+            {"amp_up", "70"},        {"amp_dwn", "76"},
+            {"threshold", "79"},     {"tab_sel", "0"},
+            {"eq_enable", "0"},      {"eq", "050,050,050"},
+            {"eq_f", "00100,01000,10000"},
+            {"enh_multi1", default_enh_multi1},
+            {"enh_multi2", default_enh_multi2},
+            {"enh_limiter", default_enh_limiter}};
+}
+
 TEST_F(RunSettings, ValuesAreThoseThePluginLoads) {
-    const std::string long_line = "amp_up=" + std::string(1200, '7') + "\n";
-    const std::vector<std::string> texts = {
-        "",
-        "[zobrin dsp]\nenhance=2\namp_max=30\n",
-        "enhance=2\nenhance=0\n",                          // later lines win
-        "enhance = 2\namp_up=300\nthreshold=-1\n",         // a key with blanks is no key; values wrap at 8 bits
-        "tab_sel=12",                                      // a last line without line end loses a character
-        "eq=40,50\neq_f=200\n",                            // short band lists leave the other bands
-        "eq=070,030,060\neq_f=00150,02000,09000\neq_enable=7\n",
-        "enh_multi1=ma--f00250f02200f05000------------l014s025\n"
-        "enh_limiter=--s---th240re040ce300kn055ra201at025ho000\n",
-        "enh_multi1=" + std::string(49, 'x') + "\n",       // too long for its field: ignored
-        "enh_multi1=" + std::string(48, 'y') + "\n",       // just fits
-        long_line,                                         // read as pieces of 999 characters,
-        "stereo_width=" + std::string(986, ' ') + "enhance=2\n",  // so a key may start inside a line
-        "amp_max=12\r\nstereo_width=5\r\n",                // a carriage return ends up in the value
-        "\n\n=5\nnoequals\nenhance=1x\n",
+    struct Case {
+        std::string text;
+        std::vector<std::pair<std::string, std::string>> changed;  // from the start values
     };
-    for (const std::string& text : texts) {
-        plugin_loads(text);
-        EXPECT_EQ(effective_values(text), plugin_values()) << "settings file:\n" << text;
+    const std::string multi1 = "ma--f00250f02200f05000------------l014s025";
+    const std::string limiter = "--s---th240re040ce300kn055ra201at025ho000";
+    const std::vector<Case> cases = {
+        {"", {}},
+        {"[zobrin dsp]\nenhance=2\namp_max=30\n", {{"enhance", "2"}, {"amp_max", "30"}}},
+        {"enhance=2\nenhance=0\n", {{"enhance", "0"}}},  // later lines win
+        // A key with blanks is no key; values wrap at 8 bits.
+        {"enhance = 2\namp_up=300\nthreshold=-1\n", {{"amp_up", "44"}, {"threshold", "255"}}},
+        {"tab_sel=12", {{"tab_sel", "1"}}},  // a last line without line end loses a character
+        // Short band lists: "40,50" has the second gain's last digit at the
+        // second position and nothing at the third.
+        {"eq=40,50\neq_f=200\n", {{"eq", "040,000,050"}, {"eq_f", "00200,01000,10000"}}},
+        {"eq=070,030,060\neq_f=00150,02000,09000\neq_enable=7\n",
+         {{"eq", "070,030,060"}, {"eq_f", "00150,02000,09000"}, {"eq_enable", "7"}}},
+        {"enh_multi1=" + multi1 + "\nenh_limiter=" + limiter + "\n",
+         {{"enh_multi1", multi1}, {"enh_limiter", limiter}}},
+        {"enh_multi1=" + std::string(49, 'x') + "\n", {}},  // too long for its field: ignored
+        {"enh_multi1=" + std::string(48, 'y') + "\n", {{"enh_multi1", std::string(48, 'y')}}},
+        // Read as pieces of 999 characters: the first piece's value loses its
+        // last digit and saturates, the rest has no "=".
+        {"amp_up=" + std::string(1200, '7') + "\n", {{"amp_up", "255"}}},
+        // So a key may start inside a line.
+        {"stereo_width=" + std::string(986, ' ') + "enhance=2\n", {{"stereo_width", "0"}, {"enhance", "2"}}},
+        {"amp_max=12\r\nstereo_width=5\r\n", {{"amp_max", "12"}, {"stereo_width", "5"}}},
+        {"\n\n=5\nnoequals\nenhance=1x\n", {}},
+        // A zero byte ends the value before the line end is dropped: "3" loses its 3.
+        {std::string("amp_max=3") + '\0' + "9\namp_dwn=8\n", {{"amp_max", "0"}, {"amp_dwn", "8"}}},
+    };
+    for (const Case& c : cases) {
+        auto expected = start_values();
+        for (const auto& [key, value] : c.changed) {
+            bool found = false;
+            for (auto& e : expected)
+                if (e.first == key) e.second = value, found = true;
+            ASSERT_TRUE(found) << key;
+        }
+        const auto values = effective_values(c.text);
+        EXPECT_EQ(values, expected) << "settings file:\n" << c.text;
+        // The plug-in's own start-up reads the same from its file.
+        plugin_loads(c.text);
+        EXPECT_EQ(plugin_values(), values) << "settings file:\n" << c.text;
     }
 }
 
@@ -143,6 +180,23 @@ TEST_F(RunSettings, EachPresetSetsWhatItsPageSets) {
         plugin_loads(run_settings_text(user, lines));
         EXPECT_EQ(plugin_values(), applied) << record;
     }
+    // The user's records, also with fields that do not hold what the page
+    // writes: negative and over-long numbers, a letter inside a field.
+    const char* user_records[] = {
+        "011,022,033,044,055,066,3,00200,02000,12000,-01,060,-99,Odd",
+        "999,-09,033,044,055,066,2,-0001,99999,12000,999,000,5x5,Odd two",
+    };
+    const std::string with_records = user + "enh_eq_set=" + user_records[0] + "\nenh_eq_set=" + user_records[1] + "\n";
+    for (const char* record : user_records) {
+        std::vector<SettingLine> lines;
+        std::string error;
+        ASSERT_TRUE(preset_lines(record + eqPresetNameOffset, with_records, lines, error)) << error;
+        plugin_loads(with_records);
+        apply_eq_preset_record(record);
+        const auto applied = plugin_values();
+        plugin_loads(run_settings_text(with_records, lines));
+        EXPECT_EQ(plugin_values(), applied) << record;
+    }
     for (const BuiltinMultibandPreset& p : builtin_multiband_presets) {
         std::vector<SettingLine> lines;
         std::string error;
@@ -166,7 +220,16 @@ TEST_F(RunSettings, PresetNames) {
     for (const char* name : {"AC", "Radio", "4 band intense", "", "[ ]", "Restore previous"}) {
         EXPECT_FALSE(preset_lines(name, "", lines, error)) << name;
     }
-    const std::string user = "enh_eq_set=011,022,033,044,055,066,1,00200,02000,12000,040,060,070,My Mix\n";
+    const std::string user = "enh_eq_set=011,022,033,044,055,066,1,00200,02000,12000,040,060,070,My Mix\n"
+                             "enh_eq_set=011,022,033,044,055,066,1,00200,02000,12000,040,060,070,\n"
+                             "enh_eq_set=011,022,033,044,055,066,1,00200,02000,12000,040,060\n"
+                             "enh_eq_set=011,022,033,044,055,066,1,00200,02000,12000,040,060,070,[ Last ]\n";
+    // Records without a name or with a short prefix are not offered.
+    const std::vector<std::string> names = preset_names(user);
+    ASSERT_GE(names.size(), 2u);
+    EXPECT_EQ(names[names.size() - 2], "My Mix");
+    EXPECT_EQ(names.back(), "Last");
+    EXPECT_EQ(names.size(), preset_names("").size() + 2);
     lines.clear();
     ASSERT_TRUE(preset_lines("my mix", user, lines, error)) << error;
     plugin_loads(run_settings_text("", lines));
