@@ -510,6 +510,43 @@ TEST(StageExactness, LimiterCurveMatchesTheReferenceAcrossLevels) {
     }
 }
 
+// The curve's gains over their whole reach: levels from -800 to +800 dB
+// (zeros, denormals and infinities among the envelopes) against thresholds
+// that put the gain anywhere from 0 down to beyond -6000 dB, where the
+// factor's exponent leaves the range of the two-frame evaluation (|argument|
+// > 700, taken one by one) and the factor underflows; makeups up and down.
+TEST(StageExactness, LimiterCurveMatchesTheReferenceOverTheWholeGainRange) {
+    SignalMaker m(616);
+    const float thresholds[] = {0.0f, -40.0f, -6000.0f, -6060.0f, 100.0f};
+    const float makeups[] = {0.0f, 12.0f, -30.0f};
+    for (float threshold : thresholds)
+        for (float makeup : makeups)
+            for (int channels = 1; channels <= 2; ++channels) {
+                const int count = 8192;
+                Floats envelope(count), signal(count);
+                int beyond = 0, within = 0;
+                for (int i = 0; i < count; ++i) {
+                    const double db = -800.0 + 1600.0 * i / count + m.uniform(0.0, 0.2);
+                    envelope[i] = static_cast<float>(std::pow(10.0, db / 20.0));
+                    signal[i] = static_cast<float>(m.uniform(-1.5, 1.5));
+                    const double argument = (threshold - db) / 20.0 * std::log(10.0);
+                    if (db > threshold && std::isfinite(envelope[i]) && envelope[i] > 0.0f) {
+                        ++(std::fabs(argument) > 700.0 ? beyond : within);
+                    }
+                }
+                if (threshold < -5000.0f) {
+                    EXPECT_GT(beyond, 100) << threshold;
+                }
+                EXPECT_GT(within, 100) << threshold;
+                Floats ref = signal, now = signal;
+                reference::applyLimiterCurve(ref.data(), envelope.data(), count, channels,
+                                             threshold, 3.0f, 30.0f, makeup);
+                applyLimiterCurve(now.data(), envelope.data(), count, channels, threshold, 3.0f,
+                                  30.0f, makeup);
+                ASSERT_TRUE(same_bits(ref, now)) << threshold << " " << makeup << " " << channels;
+            }
+}
+
 // Products that land within the fast path's error bound of a rounding
 // midpoint take the slow path (pow). A gain of 1 - 2^-24 puts x = 2^m (1 +
 // k 2^-23) times the gain 2^(m-47) k below the midpoint under x: a level
