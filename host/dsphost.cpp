@@ -708,19 +708,7 @@ std::string dbfs(int peak) {
     return text;
 }
 
-std::string one_decimal(double v) {
-    if (!std::isfinite(v)) return "-";
-    char text[32];
-    snprintf(text, sizeof text, "%.1f", v);
-    return text;
-}
 
-bool write_file(const std::string& path, const std::string& text) {
-    FILE* file = fopen(path.c_str(), "w");
-    if (file == nullptr) return false;
-    const bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
-    return fclose(file) == 0 && ok;
-}
 
 int run_all(const Options& options) {
     Run run;
@@ -929,7 +917,7 @@ int run_all(const Options& options) {
     if (!options.quiet) print_loudness_table(stdout, report);
 
     int status = 0;
-    if (!options.reportPath.empty() && !write_file(options.reportPath, report_json(report))) {
+    if (!options.reportPath.empty() && !write_text_file(options.reportPath, report_json(report))) {
         fprintf(stderr, "dsphost: cannot write the report %s\n", options.reportPath.c_str());
         status = 1;
     }
@@ -938,8 +926,8 @@ int run_all(const Options& options) {
         char subtitle[200];
         snprintf(subtitle, sizeof subtitle,
                  "%zu file%s, %.1f min; spread of integrated loudness: before %s LU, after %s LU", count,
-                 count == 1 ? "" : "s", start / 60.0, one_decimal(spreadBefore).c_str(),
-                 one_decimal(spreadAfter).c_str());
+                 count == 1 ? "" : "s", start / 60.0, format_figure(spreadBefore, "%.1f").c_str(),
+                 format_figure(spreadAfter, "%.1f").c_str());
         plot.subtitle = subtitle;
         std::string plotError;
         if (!draw_loudness_plot(options.plotPath, plot, plotError)) {

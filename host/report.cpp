@@ -6,12 +6,6 @@
 
 namespace {
 
-std::string number(double v, const char* format = "%.2f") {
-    if (!std::isfinite(v)) return "-";
-    char text[32];
-    snprintf(text, sizeof text, format, v);
-    return text;
-}
 
 std::string json_number(double v) {
     if (!std::isfinite(v)) return "null";
@@ -55,6 +49,13 @@ std::string base_name(const std::string& path) {
 
 }  // namespace
 
+std::string format_figure(double v, const char* format) {
+    if (!std::isfinite(v)) return "-";
+    char text[32];
+    snprintf(text, sizeof text, format, v);
+    return text;
+}
+
 double loudness_spread(const RunReport& report, bool after) {
     double low = INFINITY, high = -INFINITY;
     for (const FileReport& f : report.files) {
@@ -80,14 +81,14 @@ void print_loudness_table(FILE* out, const RunReport& report) {
         std::string name = base_name(f.input);
         if (name.size() > nameWidth) name = name.substr(0, nameWidth - 3) + "...";
         fprintf(out, "%-*s  %7s  %7s  %6s  %6s  %7s  %7s  %7s  %7s  %8lld  %8lld\n", w, name.c_str(),
-                number(f.before.integratedLufs).c_str(), number(f.after.integratedLufs).c_str(),
-                number(f.before.rangeLu).c_str(), number(f.after.rangeLu).c_str(),
-                number(f.before.samplePeakDbfs).c_str(), number(f.after.samplePeakDbfs).c_str(),
-                number(f.before.truePeakDbtp).c_str(), number(f.after.truePeakDbtp).c_str(),
+                format_figure(f.before.integratedLufs).c_str(), format_figure(f.after.integratedLufs).c_str(),
+                format_figure(f.before.rangeLu).c_str(), format_figure(f.after.rangeLu).c_str(),
+                format_figure(f.before.samplePeakDbfs).c_str(), format_figure(f.after.samplePeakDbfs).c_str(),
+                format_figure(f.before.truePeakDbtp).c_str(), format_figure(f.after.truePeakDbtp).c_str(),
                 f.before.fullScaleSamples, f.after.fullScaleSamples);
     }
     fprintf(out, "Spread of integrated loudness (max - min): before %s LU, after %s LU\n",
-            number(loudness_spread(report, false)).c_str(), number(loudness_spread(report, true)).c_str());
+            format_figure(loudness_spread(report, false)).c_str(), format_figure(loudness_spread(report, true)).c_str());
 }
 
 std::string report_json(const RunReport& report) {

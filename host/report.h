@@ -25,6 +25,9 @@ struct RunReport {
     std::vector<std::string> overrides;  // KEY=VALUE lines of this run, in order
 };
 
+// A figure as printf's format writes it; "-" when it is not finite.
+std::string format_figure(double v, const char* format = "%.2f");
+
 // max - min of the measurable integrated loudness values (NaN when none).
 double loudness_spread(const RunReport& report, bool after);
 

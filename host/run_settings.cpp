@@ -14,6 +14,29 @@
 #include "settings/plugin_settings.h"
 #include "settings/settings_file.h"
 
+// The block's values, as key/value pairs in the file's order of keys.
+std::vector<std::pair<std::string, std::string>> settings_block_values() {
+    char gains[64], frequencies[64];
+    snprintf(gains, sizeof gains, "%.3d,%.3d,%.3d", settings.eq_bands[0].gain, settings.eq_bands[1].gain,
+             settings.eq_bands[2].gain);
+    snprintf(frequencies, sizeof frequencies, "%.5d,%.5d,%.5d", settings.eq_bands[0].frequency,
+             settings.eq_bands[1].frequency, settings.eq_bands[2].frequency);
+    return {{"enhance", std::to_string(settings.enhance)},
+            {"stereo_width", std::to_string(settings.stereo_width)},
+            {"hpcutoff", std::to_string(settings.hpcutoff)},
+            {"amp_max", std::to_string(settings.amp_max)},
+            {"amp_up", std::to_string(settings.amp_up)},
+            {"amp_dwn", std::to_string(settings.amp_dwn)},
+            {"threshold", std::to_string(settings.threshold)},
+            {"tab_sel", std::to_string(settings.tab_sel)},
+            {"eq_enable", std::to_string(settings.eq_enable)},
+            {"eq", gains},
+            {"eq_f", frequencies},
+            {"enh_multi1", settings.strings.enh_multi1},
+            {"enh_multi2", settings.strings.enh_multi2},
+            {"enh_limiter", settings.strings.enh_limiter}};
+}
+
 namespace {
 
 constexpr const char* library_file_name = "dsp_redozer.so";
@@ -101,28 +124,6 @@ void read_into_block(const std::string& text) {
     fclose(file);
 }
 
-// The block's values, as key/value pairs in the file's order of keys.
-std::vector<std::pair<std::string, std::string>> block_values() {
-    char gains[64], frequencies[64];
-    snprintf(gains, sizeof gains, "%.3d,%.3d,%.3d", settings.eq_bands[0].gain, settings.eq_bands[1].gain,
-             settings.eq_bands[2].gain);
-    snprintf(frequencies, sizeof frequencies, "%.5d,%.5d,%.5d", settings.eq_bands[0].frequency,
-             settings.eq_bands[1].frequency, settings.eq_bands[2].frequency);
-    return {{"enhance", std::to_string(settings.enhance)},
-            {"stereo_width", std::to_string(settings.stereo_width)},
-            {"hpcutoff", std::to_string(settings.hpcutoff)},
-            {"amp_max", std::to_string(settings.amp_max)},
-            {"amp_up", std::to_string(settings.amp_up)},
-            {"amp_dwn", std::to_string(settings.amp_dwn)},
-            {"threshold", std::to_string(settings.threshold)},
-            {"tab_sel", std::to_string(settings.tab_sel)},
-            {"eq_enable", std::to_string(settings.eq_enable)},
-            {"eq", gains},
-            {"eq_f", frequencies},
-            {"enh_multi1", settings.strings.enh_multi1},
-            {"enh_multi2", settings.strings.enh_multi2},
-            {"enh_limiter", settings.strings.enh_limiter}};
-}
 
 // The user's EqPresetRecords that the plug-in loads from the text, in slot
 // order. A record without a name cannot be chosen by name and is left out.
@@ -142,7 +143,7 @@ std::vector<std::string> user_eq_records(const std::string& text) {
 void eq_record_lines(const std::string& record, std::vector<SettingLine>& lines) {
     read_into_block("");
     apply_eq_preset_record(record.c_str());
-    for (const auto& [key, value] : block_values()) {
+    for (const auto& [key, value] : settings_block_values()) {
         // Applying any record leaves the multiband engine; the strings and
         // the page stay as they are.
         if (key == "tab_sel" || key.compare(0, 4, "enh_") == 0) continue;
@@ -173,14 +174,15 @@ void multiband_lines(const char* multi1, const char* multi2, const char* limiter
     lines.push_back({"enhance", "2"});
 }
 
+
+}  // namespace
+
 bool write_text_file(const std::string& path, const std::string& text) {
     FILE* file = fopen(path.c_str(), "wb");
     if (file == nullptr) return false;
     bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
     return fclose(file) == 0 && ok;
 }
-
-}  // namespace
 
 bool parse_set_argument(const std::string& argument, SettingLine& line, std::string& error) {
     size_t equals = argument.find('=');
@@ -335,7 +337,7 @@ bool read_text_file(const std::string& path, std::string& text, bool& exists) {
 
 std::vector<std::pair<std::string, std::string>> effective_values(const std::string& text) {
     read_into_block(text);
-    return block_values();
+    return settings_block_values();
 }
 
 long long engine_delay_frames(const std::vector<std::pair<std::string, std::string>>& values, int rate,

@@ -33,6 +33,13 @@ std::vector<std::string> preset_names(const std::string& userFileText);
 // forces the library's folder; otherwise an existing profile sub-folder wins.
 std::string effective_settings_path(const std::string& libraryPath);
 
+// The values of dsphost's own copy of the settings block, as key/value pairs
+// in the file's order of keys.
+std::vector<std::pair<std::string, std::string>> settings_block_values();
+
+// Writes a whole file (binary); false on any failure.
+bool write_text_file(const std::string& path, const std::string& text);
+
 // Reads a whole file; false when it cannot be read (a missing file is empty).
 bool read_text_file(const std::string& path, std::string& text, bool& exists);
 

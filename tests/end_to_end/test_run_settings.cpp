@@ -54,25 +54,7 @@ protected:
     }
     // The plug-in's values in the form effective_values gives them.
     static std::vector<std::pair<std::string, std::string>> plugin_values() {
-        char eq[64], eqf[64];
-        snprintf(eq, sizeof eq, "%.3d,%.3d,%.3d", settings.eq_bands[0].gain, settings.eq_bands[1].gain,
-                 settings.eq_bands[2].gain);
-        snprintf(eqf, sizeof eqf, "%.5d,%.5d,%.5d", settings.eq_bands[0].frequency,
-                 settings.eq_bands[1].frequency, settings.eq_bands[2].frequency);
-        return {{"enhance", std::to_string(settings.enhance)},
-                {"stereo_width", std::to_string(settings.stereo_width)},
-                {"hpcutoff", std::to_string(settings.hpcutoff)},
-                {"amp_max", std::to_string(settings.amp_max)},
-                {"amp_up", std::to_string(settings.amp_up)},
-                {"amp_dwn", std::to_string(settings.amp_dwn)},
-                {"threshold", std::to_string(settings.threshold)},
-                {"tab_sel", std::to_string(settings.tab_sel)},
-                {"eq_enable", std::to_string(settings.eq_enable)},
-                {"eq", eq},
-                {"eq_f", eqf},
-                {"enh_multi1", settings.strings.enh_multi1},
-                {"enh_multi2", settings.strings.enh_multi2},
-                {"enh_limiter", settings.strings.enh_limiter}};
+        return settings_block_values();
     }
     std::string folder;
 };
