@@ -8,18 +8,8 @@ rm -rf "$work" && mkdir -p "$work/bin" "$work/profile"
 cp "$bin_dir/dsphost" "$bin_dir/dsp_redozer.so" "$work/bin/"
 export XDG_CONFIG_HOME="$work/profile"
 host="$work/bin/dsphost"
-passed=0 failed=0
+source "$(dirname "$0")/checks.sh"
 
-check() {  # check NAME COMMAND... : the command must succeed
-  local name=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
-runs() {  # runs EXPECTED_STATUS PATTERN ARGS... : exit status and a message on stdout/stderr
-  local status=$1 pattern=$2; shift 2
-  local out; out=$("$host" "$@" 2>&1); local got=$?
-  [ "$got" -eq "$status" ] || { echo "  exit $got, expected $status: $out"; return 1; }
-  grep -q -- "$pattern" <<<"$out" || { echo "  no '$pattern' in: $out"; return 1; }
-}
 absent() { [ ! -e "$1" ] || { echo "  $1 exists"; return 1; }; }
 no_partial() { ! ls "$work"/*.partial >/dev/null 2>&1 || { echo "  a .partial file was left"; return 1; }; }
 
@@ -100,5 +90,4 @@ check "output kept after a bad plug-in" test "$(cat "$work/kept.wav")" = keep
 check "still no partial file" no_partial
 check "nothing half-written" absent "$work/x.wav"
 
-echo "host command line: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "host command line"

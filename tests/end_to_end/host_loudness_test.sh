@@ -8,12 +8,8 @@ rm -rf "$work" && mkdir -p "$work/bin" "$work/profile" "$work/out"
 cp "$bin_dir/dsphost" "$bin_dir/dsp_redozer.so" "$bin_dir/make_sample" "$work/bin/"
 export XDG_CONFIG_HOME="$work/profile"
 host="$work/bin/dsphost"
-passed=0 failed=0
+source "$(dirname "$0")/checks.sh"
 
-check() {  # check NAME COMMAND... : the command must succeed
-  local name=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
 # json FILE EXPRESSION : evaluates a Python expression over the report r; fails unless true
 json() {
   python3 - "$1" "$2" <<'EOF'
@@ -158,5 +154,4 @@ check "the silent picture exists" test -s "$work/silence.png"
 check "an unwritable picture is refused first" bash -c \
   "! '$host' -q --plot '$work/no/such/folder/p.png' '$work/music.wav' '$work/never.wav' 2>/dev/null && [ ! -e '$work/never.wav' ]"
 
-echo "host loudness: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "host loudness"

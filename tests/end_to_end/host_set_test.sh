@@ -9,18 +9,8 @@ cp "$bin_dir/dsphost" "$bin_dir/dsp_redozer.so" "$work/bin/"
 export XDG_CONFIG_HOME="$work/profile"
 export TMPDIR="$work/tmp"   # where the private settings folders go
 host="$work/bin/dsphost"
-passed=0 failed=0
+source "$(dirname "$0")/checks.sh"
 
-check() {  # check NAME COMMAND... : the command must succeed
-  local name=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $name"; fi
-}
-runs() {  # runs EXPECTED_STATUS PATTERN ARGS... : exit status and a message on stdout/stderr
-  local status=$1 pattern=$2; shift 2
-  local out; out=$("$host" "$@" 2>&1); local got=$?
-  [ "$got" -eq "$status" ] || { echo "  exit $got, expected $status: $out"; return 1; }
-  grep -q -- "$pattern" <<<"$out" || { echo "  no '$pattern' in: $out"; return 1; }
-}
 same() { "$wav_tool" compare "$1" "$2"; }
 differ() { ! "$wav_tool" compare "$1" "$2" 2>/dev/null; }
 absent() { [ ! -e "$1" ] || { echo "  $1 exists"; return 1; }; }
@@ -300,5 +290,4 @@ check "nothing of the interrupted file" absent "$work/out/pipe.wav"
 check "the finished file of the set stays" test -s "$work/out/middle.wav"
 check "no private folder after Ctrl-C" empty_dir "$work/tmp"
 
-echo "host sets and settings: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish "host sets and settings"
