@@ -123,6 +123,13 @@ void setAudioThreadActive(bool active);
 void processBlock(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
                   int channels, int rate);
 
+// One float block in place, at full resolution: interleaved samples in the
+// 16-bit scale (full scale 32768.0f; a 16-bit sample s is the float s). Same
+// acceptance rules as processBlock; values beyond full scale are headroom and
+// are not clamped.
+void processBlockFloat(Engine& e, const EngineControls& controls, float* samples, int frames,
+                       int channels, int rate);
+
 // The multiband engine's delay D in frames for a rate (its latency): rate / 100,
 // limited so that D * channels fits the 2000-sample band histories; 0 for a
 // rate or channel count that is not positive.
