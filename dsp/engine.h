@@ -53,6 +53,7 @@ struct EngineWork {
     float* input;          // capacity + 1 floats
     float* bands[4];       // capacity + bandHistoryLength + 1 floats each
     int32_t* equalizer;    // capacity + 1 samples
+    int16_t* shadow;       // capacity + 1 samples: the float path's 16-bit copy
 };
 
 struct Engine {
@@ -69,8 +70,9 @@ struct Engine {
     int32_t hpPrevOutput[2];
     int16_t analysisBuffer[analysisBufferLength];
 
-    // Equalizer.
+    // Equalizer: the 16-bit path's memory and the full-resolution path's.
     EqBandState eqState[3];
+    EqBandFloatState eqFloatState[3];
 
     // Multiband engine. multibandParams is the result of the latest parse made
     // outside the audio thread (what the pages show); engineMultiband is what
@@ -129,6 +131,11 @@ void processBlock(Engine& e, const EngineControls& controls, int16_t* samples, i
 // are not clamped.
 void processBlockFloat(Engine& e, const EngineControls& controls, float* samples, int frames,
                        int channels, int rate);
+
+// The float path takes a sample that is not a number as 0 and limits samples
+// to +-floatSampleBound (2^24, 512 times full scale) on the way in, so that no
+// filter memory can be poisoned.
+constexpr float floatSampleBound = 16777216.0f;
 
 // The multiband engine's delay D in frames for a rate (its latency): rate / 100,
 // limited so that D * channels fits the 2000-sample band histories; 0 for a
