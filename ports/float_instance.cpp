@@ -27,13 +27,16 @@ struct FloatInstance {
     const float* controlPort[controlCount] = {};
     float* readoutPort[readoutCount] = {};
 
-    // FIFO: the engine block being gathered (16-bit, interleaved) and the
-    // last processed block being played out. `position` counts frames of both.
-    // The two swap roles after every engine block.
-    int16_t blocks[2][blockFrames * 2] = {};
-    int16_t* gathered = blocks[0];
-    int16_t* playing = blocks[1];
+    // FIFO: the engine block being gathered and the last processed block
+    // being played out, interleaved floats in the engine's 16-bit scale (the
+    // host's x times 32768, exact). `position` counts frames of both. The two
+    // swap roles after every engine block. `fixed` holds a block reduced to
+    // 16 bits while full_resolution is off.
+    float blocks[2][blockFrames * 2] = {};
+    float* gathered = blocks[0];
+    float* playing = blocks[1];
     int position = 0;
+    int16_t fixed[blockFrames * 2] = {};
 
     // What the engine was last given, and the port values those codes came from.
     bool started = false;
@@ -197,6 +200,7 @@ static void applyControls(FloatInstance& in) {
             flags |= 1;
             break;
         case Effect::Solo: in.engine.multiband.soloBand = static_cast<uint16_t>(now[k]); break;
+        case Effect::Resolution: break;  // read by engineBlock
         case Effect::EngineSwitch:
             // Into the multiband engine, or from it to off: its page's
             // "Enable", which parses with flags 2. Into the classic enhancer,
@@ -233,13 +237,52 @@ static void updateReadouts(FloatInstance& in) {
     }
 }
 
-static void engineBlock(FloatInstance& in) {
-    if (in.processes) {
-        applyControls(in);
-        processBlock(in.engine, in.engineControls, in.gathered, blockFrames, in.channels, in.rate);
-        updateReadouts(in);
+// A block of the FIFO (16-bit scale) to 16-bit samples as floatToSample
+// converts the host's values, and back.
+static void reduceBlock(const float* block, int16_t* fixed, int count) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128 low = _mm_set1_ps(-32768.0f);
+    const __m128 high = _mm_set1_ps(32767.0f);
+    for (; i + 8 <= count; i += 8) {
+        __m128 a = _mm_loadu_ps(block + i), b = _mm_loadu_ps(block + i + 4);
+        a = _mm_min_ps(_mm_max_ps(_mm_and_ps(a, _mm_cmpeq_ps(a, a)), low), high);
+        b = _mm_min_ps(_mm_max_ps(_mm_and_ps(b, _mm_cmpeq_ps(b, b)), low), high);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(fixed + i),
+                         _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
     }
-    int16_t* processed = in.gathered;
+#endif
+    for (; i < count; ++i) fixed[i] = floatToSample(block[i] / 32768.0f);
+}
+
+static void widenBlock(const int16_t* fixed, float* block, int count) {
+    for (int i = 0; i < count; ++i) block[i] = fixed[i];
+}
+
+// The value of full_resolution now (the engine's controls are not read while
+// the engine does not process).
+static bool fullResolution(const FloatInstance& in) {
+    if (in.processes && in.started) return in.codes[cFullResolution] != 0;
+    const float* port = in.controlPort[cFullResolution];
+    return port != nullptr ? codeOfValue(controls[cFullResolution], *port) != 0
+                           : controls[cFullResolution].defaultCode != 0;
+}
+
+static void engineBlock(FloatInstance& in) {
+    if (in.processes) applyControls(in);
+    const int count = blockFrames * in.channels;
+    if (!fullResolution(in)) {
+        // As the player: the engine's 16-bit path between two conversions.
+        reduceBlock(in.gathered, in.fixed, count);
+        if (in.processes)
+            processBlock(in.engine, in.engineControls, in.fixed, blockFrames, in.channels, in.rate);
+        widenBlock(in.fixed, in.gathered, count);
+    } else if (in.processes) {
+        processBlockFloat(in.engine, in.engineControls, in.gathered, blockFrames, in.channels,
+                          in.rate);
+    }
+    if (in.processes) updateReadouts(in);
+    float* processed = in.gathered;
     in.gathered = in.playing;
     in.playing = processed;
 }
@@ -262,71 +305,54 @@ int instanceLatency(const FloatInstance* in) {
     return latency;
 }
 
-// n frames of planar input (a missing buffer is silence) into interleaved
-// 16-bit samples, as floatToSample converts each.
+// n frames of planar input (a missing buffer is silence) into the FIFO's
+// interleaved floats, each times 32768 (exact: a power of two).
 template <int Channels>
-static void gatherInput(int16_t* out, const float* const* src, uint32_t offset, uint32_t n) {
+static void gatherInput(float* out, const float* const* src, uint32_t offset, uint32_t n) {
     uint32_t i = 0;
 #if defined(__SSE2__)
-    // Four frames at a time: not-a-number to 0, clamp, round to nearest
-    // (the default rounding mode, as lrint), pack.
     if (src[0] != nullptr && src[Channels - 1] != nullptr) {
         const __m128 scale = _mm_set1_ps(32768.0f);
-        const __m128 low = _mm_set1_ps(-32768.0f);
-        const __m128 high = _mm_set1_ps(32767.0f);
-        auto convert = [&](const float* p) {
-            __m128 v = _mm_mul_ps(_mm_loadu_ps(p), scale);
-            v = _mm_and_ps(v, _mm_cmpeq_ps(v, v));
-            return _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(v, low), high));
-        };
         for (; i + 4 <= n; i += 4) {
-            const __m128i a = convert(src[0] + offset + i);
+            const __m128 a = _mm_mul_ps(_mm_loadu_ps(src[0] + offset + i), scale);
             if (Channels == 2) {
-                const __m128i b = convert(src[1] + offset + i);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i),
-                                 _mm_packs_epi32(_mm_unpacklo_epi32(a, b), _mm_unpackhi_epi32(a, b)));
+                const __m128 b = _mm_mul_ps(_mm_loadu_ps(src[1] + offset + i), scale);
+                _mm_storeu_ps(out + 2 * i, _mm_unpacklo_ps(a, b));
+                _mm_storeu_ps(out + 2 * i + 4, _mm_unpackhi_ps(a, b));
             } else {
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(a, a));
+                _mm_storeu_ps(out + i, a);
             }
         }
     }
 #endif
     for (; i < n; ++i)
         for (int c = 0; c < Channels; ++c)
-            out[i * Channels + c] = src[c] != nullptr ? floatToSample(src[c][offset + i]) : 0;
+            out[i * Channels + c] = src[c] != nullptr ? src[c][offset + i] * 32768.0f : 0.0f;
 }
 
-// n frames of interleaved 16-bit samples out to the planar outputs (a
-// missing buffer is skipped) as s / 32768.
+// n frames of the FIFO's interleaved floats out to the planar outputs (a
+// missing buffer is skipped), each divided by 32768 (exact).
 template <int Channels>
-static void scatterOutput(float* const* dst, uint32_t offset, const int16_t* samples, uint32_t n) {
+static void scatterOutput(float* const* dst, uint32_t offset, const float* samples, uint32_t n) {
     uint32_t i = 0;
 #if defined(__SSE2__)
     if (dst[0] != nullptr && dst[Channels - 1] != nullptr) {
-        const __m128 scale = _mm_set1_ps(1.0f / 32768.0f);  // exact: a power of two
-        auto widen = [&](__m128i v16, bool high) {
-            const __m128i sign = _mm_srai_epi16(v16, 15);
-            const __m128i v32 = high ? _mm_unpackhi_epi16(v16, sign) : _mm_unpacklo_epi16(v16, sign);
-            return _mm_mul_ps(_mm_cvtepi32_ps(v32), scale);
-        };
+        const __m128 scale = _mm_set1_ps(1.0f / 32768.0f);
         for (; i + 4 <= n; i += 4) {
             if (Channels == 2) {
-                const __m128i v =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + 2 * i));
-                const __m128 a = widen(v, false);  // L0 R0 L1 R1
-                const __m128 b = widen(v, true);   // L2 R2 L3 R3
+                const __m128 a = _mm_mul_ps(_mm_loadu_ps(samples + 2 * i), scale);      // L0 R0 L1 R1
+                const __m128 b = _mm_mul_ps(_mm_loadu_ps(samples + 2 * i + 4), scale);  // L2 R2 L3 R3
                 _mm_storeu_ps(dst[0] + offset + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
                 _mm_storeu_ps(dst[1] + offset + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
             } else {
-                const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + i));
-                _mm_storeu_ps(dst[0] + offset + i, widen(v, false));
+                _mm_storeu_ps(dst[0] + offset + i, _mm_mul_ps(_mm_loadu_ps(samples + i), scale));
             }
         }
     }
 #endif
     for (; i < n; ++i)
         for (int c = 0; c < Channels; ++c)
-            if (dst[c] != nullptr) dst[c][offset + i] = sampleToFloat(samples[i * Channels + c]);
+            if (dst[c] != nullptr) dst[c][offset + i] = samples[i * Channels + c] / 32768.0f;
 }
 
 template <int Channels>

@@ -126,6 +126,9 @@ const ControlInfo controls[controlCount] = {
     {"limiter_hold", "Limiter hold", Scale::Code, 1.0, 0.0, 0, 999, 0, Unit::Ms, integerPort,
      nullptr, 0, parse, "Hold time of the limiter (no page control; presets and the settings "
                         "file set it)."},
+    toggle("full_resolution", "Full resolution", 1, Effect::Resolution,
+           "1 hands the float samples to the engine as they are; 0 reduces them to 16 bits and "
+           "back around the engine, as the player does."),
 };
 
 const ReadoutInfo readouts[readoutCount] = {

@@ -60,6 +60,7 @@ enum Control : int {
     cLimRatio,      // 28..30
     cLimAttack,     // 33..35
     cLimHold,       // 38..40
+    cFullResolution,  // the plug-in's own switch: float samples to the engine or 16-bit ones
     controlCount
 };
 
@@ -94,6 +95,7 @@ enum class Effect : uint8_t {
     MultibandParse,  // Enhancer 2 page or limiter dialog: parse with flags 0
     CrossoverParse,  // crossover field: parse with flags 1
     Solo,            // the solo switch: the engine's solo band only
+    Resolution,      // how the plug-in hands its samples to the engine; nothing in the engine
 };
 
 enum PortFlags : uint8_t {

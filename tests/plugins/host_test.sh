@@ -9,7 +9,8 @@
 #
 # usage: host_test.sh BIN_DIR LV2_DIR LADSPA_DIR TOOLS_DIR WORK_DIR
 #   BIN_DIR holds dsphost, dsp_redozer.so and make_sample; LV2_DIR the bundle's
-#   parent; LADSPA_DIR dsp_redozer_ladspa.so; TOOLS_DIR shift_compare, port_args.
+#   parent; LADSPA_DIR dsp_redozer_ladspa.so; TOOLS_DIR shift_compare, port_args,
+#   signal_measure.
 set -u
 
 bin=$1 lv2dir=$2 ladspadir=$3 tools=$4 work=$5
@@ -47,11 +48,12 @@ sox -D s48.wav m48.wav remix 1 || exit 2
 # ---- Settings: each a list of symbol=code pairs (codes as the settings file
 # holds them), turned into a settings file and every host's arguments. ------
 declare -A setting
-setting[mode0]="enhance=0 eq_enable=1 eq_gain1=30 eq_gain2=80 eq_freq2=2500"
-setting[mode1]="enhance=1"
-setting[mode1b]="enhance=1 stereo_width=40 hpcutoff=40 amp_max=78 amp_up=109 amp_dwn=80 threshold=58 eq_enable=1 eq_gain2=60 eq_gain3=40 eq_freq3=8000"
-setting[mode2]="enhance=2"
-setting[mode2b]="enhance=2 agc=1 crossover1=250 crossover2=2200 crossover3=5000 drive=14 band1_max_amp=45 band1_release=63 band1_attack=90 band1_threshold=46 band2_release=59 band3_threshold=42 band4_max_amp=44 soft_clip=2 limiter_threshold=260 limiter_release=46 limiter_knee=40 limiter_hold=20"
+setting[mode0]="enhance=0 eq_enable=1 eq_gain1=30 eq_gain2=80 eq_freq2=2500 full_resolution=0"
+setting[mode1]="enhance=1 full_resolution=0"
+setting[mode1b]="enhance=1 stereo_width=40 hpcutoff=40 amp_max=78 amp_up=109 amp_dwn=80 threshold=58 eq_enable=1 eq_gain2=60 eq_gain3=40 eq_freq3=8000 full_resolution=0"
+setting[mode2]="enhance=2 full_resolution=0"
+setting[full1]="enhance=1"
+setting[mode2b]="enhance=2 agc=1 crossover1=250 crossover2=2200 crossover3=5000 drive=14 band1_max_amp=45 band1_release=63 band1_attack=90 band1_threshold=46 band2_release=59 band3_threshold=42 band4_max_amp=44 soft_clip=2 limiter_threshold=260 limiter_release=46 limiter_knee=40 limiter_hold=20 full_resolution=0"
 
 for name in "${!setting[@]}"; do
     mkdir -p "cfg-$name/dsp_redozer"
@@ -135,6 +137,37 @@ check "two instances: the multiband one" ref-mode2b-s44.wav two-2.wav 0
 sox -D s44.wav s192.wav rate 192000 || exit 2
 ffmpeg_run s192.wav lv2-192.wav -af "lv2=p=$uri:c=$(args lv2 mode2)"
 check "192000 Hz passes through" s192.wav lv2-192.wav 0
+
+# ---- Full resolution: SINAD of a quiet float sine. ------------------------------
+measure() {  # NAME FILE
+    local result
+    if result=$("$tools/signal_measure" sinad "$2" 997 7 75 2>&1); then
+        passed=$((passed + 1))
+        echo "ok   $1: $result" | tr '\n' ' '; echo
+    else
+        failed=$((failed + 1))
+        echo "FAIL $1: $result" | tr '\n' ' '; echo
+    fi
+}
+"$tools/signal_measure" sine quiet.wav 44100 10 997 -60 2 || exit 2
+measure "the input sine" quiet.wav
+for mode in 0 1 2; do
+    ffmpeg -nostdin -v error -y -i quiet.wav -af "lv2=p=$uri:c=enhance=$mode" -c:a pcm_f32le "quiet-lv2-$mode.wav"
+    measure "ffmpeg lv2 full resolution, mode $mode" "quiet-lv2-$mode.wav"
+    "$bin/dsphost" --quiet --mode "$mode" --bits float --plugin "$bin/dsp_redozer.so" quiet.wav "quiet-dsphost-$mode.wav"
+    measure "dsphost --bits float, mode $mode" "quiet-dsphost-$mode.wav"
+done
+ffmpeg -nostdin -v error -y -i quiet.wav \
+    -af "ladspa=f=dsp_redozer_ladspa:p=redozer_stereo:c=$(args ladspa full1)" \
+    -c:a pcm_f32le quiet-ladspa-1.wav
+measure "ffmpeg ladspa full resolution, mode 1" quiet-ladspa-1.wav
+# The 16-bit step measures what it always did: far below.
+ffmpeg -nostdin -v error -y -i quiet.wav -af "lv2=p=$uri:c=enhance=1|full_resolution=0" -c:a pcm_f32le quiet-lv2-16.wav
+if "$tools/signal_measure" sinad quiet-lv2-16.wav 997 7 75 > /dev/null; then
+    failed=$((failed + 1)); echo "FAIL full_resolution=0 should measure below 75 dB"
+else
+    passed=$((passed + 1)); echo "ok   full_resolution=0: $("$tools/signal_measure" sinad quiet-lv2-16.wav 997 7 0 | head -1)"
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

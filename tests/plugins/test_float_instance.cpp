@@ -4,6 +4,7 @@
 // flags of the page control that makes the same change.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -20,12 +21,12 @@ namespace {
 
 // Music-like 16-bit material as floats (exact multiples of 1/32768): quiet,
 // then loud, then quiet, two voices and some noise.
-std::vector<float> material(int frames, int channels, uint32_t seed = 1) {
+std::vector<float> material(int frames, int channels, uint32_t seed = 1, double quiet = 0.08) {
     std::vector<float> out(static_cast<size_t>(frames) * channels);
     uint32_t noise = seed;
     for (int i = 0; i < frames; ++i) {
         const double t = i / 44100.0;
-        const double level = (i / 8000) % 3 == 1 ? 0.7 : 0.08;
+        const double level = (i / 8000) % 3 == 1 ? 0.7 : quiet;
         for (int c = 0; c < channels; ++c) {
             noise = noise * 1664525u + 1013904223u;
             const double v = level * (0.6 * sin(2 * M_PI * (110 + 55 * c) * t) +
@@ -92,10 +93,11 @@ struct Host {
 };
 
 // The player's way: an engine instance on 576-frame 16-bit blocks, with
-// `change(block, engine)` called before each block after the first.
+// `change(block, engine)` called before each block after the first; or, with
+// `full`, the same blocks through the engine's float path.
 template <typename Change>
 std::vector<float> player(const std::vector<float>& in, int channels, int rate,
-                          const int32_t* codes, Change change) {
+                          const int32_t* codes, Change change, bool full = false) {
     auto e = std::make_unique<Engine>();
     engineInitialise(*e);
     EXPECT_TRUE(engineReserveWork(*e, blockFrames));
@@ -118,22 +120,30 @@ std::vector<float> player(const std::vector<float>& in, int channels, int rate,
     const int frames = static_cast<int>(in.size()) / channels;
     std::vector<float> out(in.size(), 0.0f);
     std::vector<int16_t> block(blockFrames * channels);
+    std::vector<float> floats(blockFrames * channels);
     for (int start = 0, index = 0; start + blockFrames <= frames; start += blockFrames, ++index) {
         if (index > 0) change(index, *e, controls);
-        for (int i = 0; i < blockFrames * channels; ++i)
+        for (int i = 0; i < blockFrames * channels; ++i) {
             block[i] = floatToSample(in[start * channels + i]);
-        processBlock(*e, controls, block.data(), blockFrames, channels, rate);
+            floats[i] = in[start * channels + i] * 32768.0f;
+        }
+        if (full)
+            processBlockFloat(*e, controls, floats.data(), blockFrames, channels, rate);
+        else
+            processBlock(*e, controls, block.data(), blockFrames, channels, rate);
         for (int i = 0; i < blockFrames * channels; ++i)
             if ((start + blockFrames) * channels + i < static_cast<int>(out.size()))
-                out[(start + blockFrames) * channels + i] = sampleToFloat(block[i]);
+                out[(start + blockFrames) * channels + i] =
+                    full ? floats[i] / 32768.0f : sampleToFloat(block[i]);
     }
     setAudioThreadActive(false);
     engineReleaseWork(*e);
     return out;  // already shifted by one engine block
 }
 
-std::vector<float> player(const std::vector<float>& in, int channels, int rate, const int32_t* codes) {
-    return player(in, channels, rate, codes, [](int, Engine&, EngineControls&) {});
+std::vector<float> player(const std::vector<float>& in, int channels, int rate, const int32_t* codes,
+                          bool full = false) {
+    return player(in, channels, rate, codes, [](int, Engine&, EngineControls&) {}, full);
 }
 
 int firstDifference(const std::vector<float>& a, const std::vector<float>& b) {
@@ -163,13 +173,18 @@ TEST(FloatInstance, SamplesRoundToNearestAndClampToSixteenBits) {
     EXPECT_EQ(sampleToFloat(-32768), -1.0f);
 }
 
+// full_resolution 0: the player's 16-bit blocks; 1 (the default): the same
+// blocks through the engine's float path.
 TEST(FloatInstance, OutputIsThePlayersDelayedByOneBlockInEveryModeAndLayout) {
+    for (int full : {0, 1})
     for (int channels : {1, 2}) {
         for (int rate : {44100, 48000}) {
             for (int mode : {0, 1, 2}) {
-                SCOPED_TRACE(testing::Message() << channels << " ch " << rate << " Hz mode " << mode);
+                SCOPED_TRACE(testing::Message() << channels << " ch " << rate << " Hz mode " << mode
+                                                << " full " << full);
                 const std::vector<float> in = material(20000, channels);
                 Host host(channels, rate);
+                host.set(cFullResolution, full);
                 int32_t codes[controlCount];
                 defaultCodes(codes);
                 codes[cEnhance] = mode;
@@ -179,7 +194,7 @@ TEST(FloatInstance, OutputIsThePlayersDelayedByOneBlockInEveryModeAndLayout) {
                 host.set(cEqEnable, codes[cEqEnable]);
                 host.set(cEqGain2, codes[cEqGain2]);
                 const std::vector<float> out = host.process(in, {576});
-                const std::vector<float> expected = player(in, channels, rate, codes);
+                const std::vector<float> expected = player(in, channels, rate, codes, full != 0);
                 // The player never sees the last partial block: compare what it wrote.
                 const size_t compared = (20000 / blockFrames) * blockFrames * channels;
                 std::vector<float> a(out.begin(), out.begin() + compared);
@@ -222,6 +237,7 @@ TEST(FloatInstance, PortChangesTakeEffectAtTheNextEngineBlockThroughThePageRouti
     // page recomputes the coefficients (no reset) and block 4 runs with them.
     {
         Host host(2, 44100);
+        host.set(cFullResolution, 0);
         std::vector<float> out(in.size());
         host.run(in, out, 0, 3 * blockFrames + 100);
         host.set(cAmpMax, 90);
@@ -256,6 +272,7 @@ TEST(FloatInstance, PortChangesTakeEffectAtTheNextEngineBlockThroughThePageRouti
     };
     for (int crossover : {0, 1}) {
         Host host(2, 44100);
+        host.set(cFullResolution, 0);
         host.set(cEnhance, 2);
         std::vector<float> out(in.size());
         host.run(in, out, 0, 4 * blockFrames + 7);
@@ -273,6 +290,7 @@ TEST(FloatInstance, PortChangesTakeEffectAtTheNextEngineBlockThroughThePageRouti
     // Switching into the multiband engine: its page's Enable parses with flags 2.
     {
         Host host(2, 44100);
+        host.set(cFullResolution, 0);
         std::vector<float> out(in.size());
         host.run(in, out, 0, 2 * blockFrames);
         host.set(cEnhance, 2);
@@ -434,11 +452,56 @@ TEST(FloatInstance, EveryInputSampleIsConvertedAsFloatToSampleSays) {
             default: in[i] = r; break;
             }
         }
-        Host host(channels, 44100);
-        host.set(cEnhance, 0);
-        const auto out = host.process(in, {1, 2, 3, 4, 5, 6, 7, 8, 64, 333});
-        for (size_t i = 576 * channels; i < out.size(); ++i)
-            ASSERT_EQ(out[i], sampleToFloat(floatToSample(in[i - 576 * channels]))) << channels << " ch at " << i;
+        for (int full : {0, 1}) {
+            Host host(channels, 44100);
+            host.set(cEnhance, 0);
+            host.set(cFullResolution, full);
+            const auto out = host.process(in, {1, 2, 3, 4, 5, 6, 7, 8, 64, 333});
+            // At full resolution the engine, off, passes every value unchanged.
+            for (size_t i = 576 * channels; i < out.size(); ++i) {
+                const float x = in[i - 576 * channels];
+                if (full)
+                    ASSERT_TRUE(memcmp(&out[i], &x, sizeof x) == 0) << channels << " ch at " << i;
+                else
+                    ASSERT_EQ(out[i], sampleToFloat(floatToSample(x))) << channels << " ch at " << i;
+            }
+        }
+    }
+}
+
+// Music at normal level: the full-resolution output differs from the 16-bit
+// path's by that path's own truncations, and where the classic chain's gain
+// overshoots, by its clamp at +-32766, which the float path leaves to the host
+// (compared here with that clamp applied). The 16-bit path truncates its last
+// product (below a step: about -95 dB r.m.s. re full scale) and, with stereo
+// widening, the widening's quotient ahead of the gain, which lifts that too.
+TEST(FloatInstance, FullResolutionStaysWithinAResidualOfTheSixteenBitPath) {
+    const float limit = 32766.0f / 32768.0f;
+    const std::vector<float> in = material(40000, 2, 1, 0.3);
+    struct Case {
+        int mode, width;
+        double maxRmsDb, maxPeakSteps;
+    } const cases[] = {{1, 20, -88.0, 6.0}, {1, 0, -94.0, 1.0}, {2, 20, -94.0, 1.0}};
+    for (const Case& c : cases) {
+        Host fixed(2, 44100), full(2, 44100);
+        for (Host* h : {&fixed, &full}) {
+            h->set(cEnhance, c.mode);
+            h->set(cStereoWidth, c.width);
+        }
+        fixed.set(cFullResolution, 0);
+        const auto a = fixed.process(in, {576});
+        const auto b = full.process(in, {576});
+        double sum = 0.0, peak = 0.0;
+        for (size_t i = 0; i < a.size(); ++i) {
+            const double d = static_cast<double>(std::clamp(b[i], -limit, limit)) - a[i];
+            sum += d * d;
+            peak = std::max(peak, std::fabs(d));
+        }
+        const double rmsDb = 10.0 * std::log10(sum / a.size() + 1e-30);
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << " width " << c.width);
+        EXPECT_LT(rmsDb, c.maxRmsDb);
+        EXPECT_GT(peak, 0.0) << "the float path must not round";
+        EXPECT_LE(peak * 32768.0, c.maxPeakSteps);
     }
 }
 
