@@ -135,6 +135,7 @@ int run_all(const Options& options) {
     run.block = options.block;
     run.dither = options.dither;
     run.format = options.format;
+    run.bits = options.bits;
     run.metering = options.loudness || !options.reportPath.empty() || !options.plotPath.empty();
     make_items(run, options);
 
@@ -186,6 +187,13 @@ int run_all(const Options& options) {
         close_streams(run);
         return 1;
     }
+
+    // Wider input or output takes the full-resolution path where the library has it.
+    bool wider = options.bits != OutputBits::pcm16;
+    for (const Item& item : run.items) wider = wider || item.format.converted;
+    run.fullResolutionAsked = wider;
+    if (wider) run.modifyFloat = plugin.modifyFloat;
+    if (run.modifyFloat == nullptr) run.fixed.resize(static_cast<size_t>(run.block) * run.channels);
 
     stream(run, plugin.module, options);
     unload_plugin(plugin);

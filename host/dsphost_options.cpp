@@ -17,16 +17,20 @@ void print_usage(FILE* out) {
             "Usage: dsphost [options] INPUT OUTPUT\n"
             "       dsphost [options] -o OUTDIR INPUT...\n"
             "Runs a DSP plug-in over audio files as the player would and writes the\n"
-            "results as 16-bit PCM. With -o, the inputs are played as one stream in the\n"
-            "order given (the plug-in is started once and its state carries from one file\n"
-            "to the next) and each result goes to OUTDIR under the input's base name.\n"
+            "results as 16-bit PCM (or 24-bit or float, --bits). With -o, the inputs are\n"
+            "played as one stream in the order given (the plug-in is started once and its\n"
+            "state carries from one file to the next) and each result goes to OUTDIR under\n"
+            "the input's base name.\n"
             "Inputs: any file libsndfile reads, mono or stereo, one sample rate and channel\n"
-            "count for the whole set; wider or float samples are reduced to 16 bits.\n"
+            "count for the whole set. 16-bit input written as 16 bits goes through the\n"
+            "player's 16-bit path; wider or float input, or a wider output, goes through\n"
+            "the plug-in's full-resolution path (reduced to 16 bits only at the end).\n"
             "\n"
             "Options:\n"
             "  -o, --output-dir DIR  write each input's result to DIR/NAME.wav (or .flac)\n"
-            "  -f, --format FORMAT   wav or flac, 16-bit either way (default wav; for a\n"
-            "                        single OUTPUT named .flac, flac)\n"
+            "  -f, --format FORMAT   wav or flac (default wav; for a single OUTPUT named\n"
+            "                        .flac, flac)\n"
+            "  -B, --bits BITS       16, 24 or float (default 16; FLAC takes 16 and 24)\n"
             "  -s, --set KEY=VALUE   a setting for this run only (repeatable), e.g.\n"
             "                        enhance=2, amp_max=70, eq=50,60,40, eq_f=100,1000,8000,\n"
             "                        enh_limiter=...; keys: enhance stereo_width hpcutoff\n"
@@ -47,7 +51,7 @@ void print_usage(FILE* out) {
             "                        used as JSON\n"
             "  -g, --plot FILE       measure as -l and draw short-term loudness before and\n"
             "                        after over time, 1200x500 (.png or .svg)\n"
-            "      --no-dither       reduce wider samples by rounding, without TPDF dither\n"
+            "      --no-dither       reduce to 16 bits by rounding, without TPDF dither\n"
             "  -d, --delay keep|remove  keep or take out the multiband engine's delay\n"
             "                        (see below)\n"
             "  -p, --plugin PATH     the plug-in library (default: the dsp_redozer library\n"
@@ -127,6 +131,18 @@ int parse_options(int argc, char** argv, Options& options) {
                 fprintf(stderr, "dsphost: --format takes wav or flac, not %s\n", v);
                 return 2;
             }
+        } else if (arg == "-B" || arg == "--bits") {
+            if ((v = value("--bits")) == nullptr) return 2;
+            if (strcmp(v, "16") == 0) {
+                options.bits = OutputBits::pcm16;
+            } else if (strcmp(v, "24") == 0) {
+                options.bits = OutputBits::pcm24;
+            } else if (strcmp(v, "float") == 0) {
+                options.bits = OutputBits::float32;
+            } else {
+                fprintf(stderr, "dsphost: --bits takes 16, 24 or float, not %s\n", v);
+                return 2;
+            }
         } else if (arg == "-d" || arg == "--delay") {
             if ((v = value("--delay")) == nullptr) return 2;
             if (strcmp(v, "keep") == 0) {
@@ -182,6 +198,11 @@ int parse_options(int argc, char** argv, Options& options) {
         if (!options.formatGiven && out.size() > 5 &&
             strcasecmp(out.c_str() + out.size() - 5, ".flac") == 0)
             options.format = OutputKind::flac;
+    }
+    if (options.format == OutputKind::flac && options.bits == OutputBits::float32) {
+        fprintf(stderr, "dsphost: FLAC holds integer samples only: --bits float needs WAV output "
+                        "(--format wav, or an OUTPUT named .wav)\n");
+        return 2;
     }
     if (options.plugin.empty()) options.plugin = default_plugin_path();
     return 0;

@@ -19,6 +19,7 @@ struct Options {
     std::string output, outputDir, plugin, reportPath, plotPath;
     std::vector<Override> overrides;
     OutputKind format = OutputKind::wav;
+    OutputBits bits = OutputBits::pcm16;
     bool formatGiven = false;
     long block = defaultBlockFrames;
     bool quiet = false, loudness = false, dither = true;

@@ -64,12 +64,12 @@ bool make_pool(Run& run) {
     count = count < 4 ? 4 : count > 16 ? 16 : count;
     for (long long i = 0; i < count; ++i) {
         auto chunk = std::make_unique<Chunk>();
-        std::unique_ptr<int16_t[]> samples(new (std::nothrow) int16_t[static_cast<size_t>(perChunk)]);
+        std::unique_ptr<float[]> samples(new (std::nothrow) float[static_cast<size_t>(perChunk)]);
         if (samples == nullptr) return false;
         chunk->samples = samples.get();
         run.storage.push_back(std::move(samples));
         if (run.metering) {
-            std::unique_ptr<int16_t[]> copy(new (std::nothrow) int16_t[static_cast<size_t>(perChunk)]);
+            std::unique_ptr<float[]> copy(new (std::nothrow) float[static_cast<size_t>(perChunk)]);
             if (copy == nullptr) return false;
             chunk->before = copy.get();
             run.storage.push_back(std::move(copy));
@@ -108,7 +108,7 @@ void read_inputs(Run& run) {
                 run.freeChunks.push(chunk);
                 break;
             }
-            const long long got = sound_read(input, chunk->samples, want, run.dither);
+            const long long got = sound_read(input, chunk->samples, want, run.modifyFloat == nullptr, run.dither);
             if (got < 0) {
                 run.freeChunks.push(chunk);
                 run.readError = "reading " + item.input + " failed";
@@ -124,7 +124,7 @@ void read_inputs(Run& run) {
             run.peakIn[i].add(chunk->samples, count);
             run.framesIn[i] += got;
             if (run.metering) {
-                memcpy(chunk->before, chunk->samples, static_cast<size_t>(count) * sizeof(int16_t));
+                memcpy(chunk->before, chunk->samples, static_cast<size_t>(count) * sizeof(float));
                 run.beforeJobs.push({chunk, chunk->before, got, static_cast<int>(i)});
             }
             run.toProcess.push(chunk);
@@ -160,7 +160,9 @@ void write_outputs(Run& run) {
         std::string error;
         std::lock_guard<std::mutex> lock(cleanup_mutex);
         unfinished_file = item.partial;
-        out = sound_open_output(item.partial, run.format, run.rate, run.channels, error);
+        // Dither only where the full-resolution path's samples become 16 bits.
+        const bool dither = run.dither && run.modifyFloat != nullptr;
+        out = sound_open_output(item.partial, run.format, run.bits, dither, run.rate, run.channels, error);
         if (out == nullptr) {
             // The file may have been created before its header could be written.
             remove(item.partial.c_str());
@@ -223,7 +225,7 @@ void write_outputs(Run& run) {
             Segment& segment = pending.front();
             const long long take = std::min(segment.frames, chunk->frames - start);
             if (openFile != segment.file && !open_for(segment.file)) break;
-            const int16_t* samples = chunk->samples + start * run.channels;
+            const float* samples = chunk->samples + start * run.channels;
             if (!sound_write(out, samples, take)) {
                 fail(run, "writing " + run.items[static_cast<size_t>(segment.file)].output + " failed");
                 break;
@@ -276,11 +278,20 @@ void play(Run& run, DspModule* module, bool progress, long long total) {
     module->Init(module);
     long long done = 0;
     int lastPercent = -1;
+    auto block = [&](float* samples, long long n) -> int32_t {
+        const int32_t frames = static_cast<int32_t>(n);
+        if (run.modifyFloat != nullptr) return run.modifyFloat(module, samples, frames, run.channels, run.rate);
+        // The player's 16-bit path: the samples are 16-bit values here.
+        const size_t count = static_cast<size_t>(n * run.channels);
+        for (size_t i = 0; i < count; ++i) run.fixed[i] = static_cast<int16_t>(samples[i]);
+        const int32_t returned = module->ModifySamples(module, run.fixed.data(), frames, 16, run.channels, run.rate);
+        for (size_t i = 0; i < count; ++i) samples[i] = run.fixed[i];
+        return returned;
+    };
     auto process = [&](Chunk* chunk) {
         for (long long at = 0; at < chunk->frames; at += run.block) {
             const long long n = std::min<long long>(run.block, chunk->frames - at);
-            const int32_t returned = module->ModifySamples(module, chunk->samples + at * run.channels,
-                                                           static_cast<int32_t>(n), 16, run.channels, run.rate);
+            const int32_t returned = block(chunk->samples + at * run.channels, n);
             if (returned != n) {
                 fail(run, "the plug-in returned " + std::to_string(returned) + " frames for a block of " +
                               std::to_string(n) + "; a DSP plug-in here must not change the block length");
@@ -314,7 +325,7 @@ void play(Run& run, DspModule* module, bool progress, long long total) {
         chunk->kind = ChunkKind::flush;
         chunk->frames = std::min(left, run.chunkFrames);
         chunk->refs = 1;
-        memset(chunk->samples, 0, static_cast<size_t>(chunk->frames * run.channels) * sizeof(int16_t));
+        memset(chunk->samples, 0, static_cast<size_t>(chunk->frames * run.channels) * sizeof(float));
         if (!process(chunk)) {
             release(run, chunk);
             break;

@@ -60,14 +60,14 @@ struct Chunk {
     int file = 0;
     long long frames = 0;
     bool lastOfFile = false;
-    int16_t* samples = nullptr;
-    int16_t* before = nullptr;  // a copy of the input for the meter
+    float* samples = nullptr;   // in the 16-bit scale (see sound_file.h)
+    float* before = nullptr;  // a copy of the input for the meter
     std::atomic<int> refs{0};
 };
 
 struct MeterJob {
     Chunk* chunk = nullptr;  // null: no more jobs
-    const int16_t* samples = nullptr;
+    const float* samples = nullptr;
     long long frames = 0;
     int file = 0;
 };
@@ -85,9 +85,15 @@ struct Run {
     long block = defaultBlockFrames;
     bool dither = true, metering = false;
     OutputKind format = OutputKind::wav;
+    OutputBits bits = OutputBits::pcm16;
+    // The plug-in's full-resolution path (its float entry) instead of the
+    // player's 16-bit ModifySamples: wider input or output, and the entry there.
+    DspModifyFloatFunction modifyFloat = nullptr;
+    bool fullResolutionAsked = false;
 
     std::vector<std::unique_ptr<Chunk>> chunks;
-    std::vector<std::unique_ptr<int16_t[]>> storage;
+    std::vector<std::unique_ptr<float[]>> storage;
+    std::vector<int16_t> fixed;  // one block for ModifySamples
     Queue<Chunk*> freeChunks, toProcess, toWrite;
     Queue<MeterJob> beforeJobs, afterJobs;
 

@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string dbfs(int peak) {
+std::string dbfs(double peak) {
     if (peak <= 0) return "-inf dBFS";
     char text[32];
     snprintf(text, sizeof text, "%.2f dBFS", 20.0 * std::log10(peak / 32768.0));
@@ -26,16 +26,21 @@ void print_summary(const Run& run, const Options& options, long long engineDelay
     for (size_t i = 0; i < count; ++i) {
         const Item& item = run.items[i];
         const long long frames = run.framesIn[i];
+        const std::string reduction = options.dither ? "with TPDF dither" : "by rounding, without dither";
         std::string conversion;
-        if (item.format.converted)
-            conversion = "; " + item.format.description + " reduced to 16-bit " +
-                         (options.dither ? "with TPDF dither" : "by rounding, without dither");
+        if (item.format.converted && run.modifyFloat == nullptr)
+            conversion = "; " + item.format.description + " reduced to 16-bit " + reduction;
+        else if (item.format.converted)
+            conversion = "; " + item.format.description + " processed at full resolution" +
+                         (options.bits == OutputBits::pcm16 ? ", the result reduced to 16-bit " + reduction : "");
         printf("dsphost: %s%lld frames (%.2f s, %d ch, %d Hz); peak in %s, out %s; "
                "%lld output samples at full scale%s\n",
                options.outputDir.empty() ? "" : (item.output + ": ").c_str(), frames, static_cast<double>(frames) / run.rate,
                run.channels, run.rate, dbfs(run.peakIn[i].peak).c_str(), dbfs(run.peakOut[i].peak).c_str(),
                run.peakOut[i].fullScale, conversion.c_str());
     }
+    if (run.fullResolutionAsked && run.modifyFloat == nullptr)
+        printf("dsphost: the plug-in takes 16-bit samples only (it has no full-resolution entry)\n");
     if (run.delay > 0)
         printf("dsphost: the engine's delay of %lld frames was taken out of the outputs\n", run.delay);
     else if (engineDelay > 0)

@@ -20,19 +20,19 @@ double finite_or_nan(double v) { return std::isfinite(v) ? v : not_measured; }
 
 }  // namespace
 
-void PeakCount::add(const int16_t* samples, long long count) {
-    int p = peak;
+void PeakCount::add(const float* samples, long long count) {
+    double p = peak;
     long long full = 0;
     for (long long i = 0; i < count; ++i) {
-        const int v = std::abs(static_cast<int>(samples[i]));
+        const double v = std::fabs(static_cast<double>(samples[i]));
         p = v > p ? v : p;
-        full += v >= 32766;
+        full += v >= 32766.0;
     }
     peak = p;
     fullScale += full;
 }
 
-double peak_dbfs(int peak) { return peak > 0 ? 20.0 * std::log10(peak / 32768.0) : not_measured; }
+double peak_dbfs(double peak) { return peak > 0 ? 20.0 * std::log10(peak / 32768.0) : not_measured; }
 
 bool meter_start(LoudnessMeter& meter, int rate, int channels, double startSeconds) {
     meter = LoudnessMeter{};
@@ -49,7 +49,8 @@ bool meter_start(LoudnessMeter& meter, int rate, int channels, double startSecon
     return true;
 }
 
-void meter_add(LoudnessMeter& meter, const int16_t* samples, long long frames) {
+void meter_add(LoudnessMeter& meter, const float* samples, long long frames) {
+    float scaled[4096 * 2];  // one piece, full scale 1.0 (an exact division)
     while (frames > 0) {
         // Up to the next step mark, so that each reading ends on it.
         long long take = meter.stepFrames - meter.frames % meter.stepFrames;
@@ -57,7 +58,8 @@ void meter_add(LoudnessMeter& meter, const int16_t* samples, long long frames) {
         // libebur128 runs fastest on pieces of about 0.1 s (they stay in cache).
         if (take > 4096) take = 4096;
         const long long count = take * meter.channels;
-        ebur128_add_frames_short(meter.state, samples, static_cast<size_t>(take));
+        for (long long i = 0; i < count; ++i) scaled[i] = samples[i] / 32768.0f;
+        ebur128_add_frames_float(meter.state, scaled, static_cast<size_t>(take));
         PeakCount step;
         step.add(samples, count);
         meter.stepPeak = step.peak > meter.stepPeak ? step.peak : meter.stepPeak;

@@ -1,7 +1,7 @@
-// Loudness of 16-bit audio after BS.1770 / EBU R128 through libebur128:
-// integrated loudness, loudness range, true peak, and the short-term
-// loudness and sample-peak envelope over time for the picture. Sample peak
-// and full-scale count are counted exactly on the 16-bit samples.
+// Loudness after BS.1770 / EBU R128 through libebur128: integrated loudness,
+// loudness range, true peak, and the short-term loudness and sample-peak
+// envelope over time for the picture. Samples are floats in the 16-bit scale
+// (full scale 32768); sample peak and full-scale count are exact on them.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +27,9 @@ struct LoudnessFigures {
 // Counts that dsphost always keeps: the sample peak and the samples at or
 // beyond the classic chain's clamp, |s| >= 32766.
 struct PeakCount {
-    int peak = 0;
+    double peak = 0;
     long long fullScale = 0;
-    void add(const int16_t* samples, long long count);
+    void add(const float* samples, long long count);
 };
 
 struct LoudnessMeter {
@@ -39,7 +39,7 @@ struct LoudnessMeter {
     long long frames = 0;       // frames measured so far
     double startSeconds = 0;    // where this file begins in the run
     long long stepFrames = 0;   // one plot point per step
-    int stepPeak = 0;
+    double stepPeak = 0;
     PeakCount peaks;
     std::vector<PlotPoint> shortTerm;  // short-term loudness, every step
     std::vector<PlotPoint> peakEnvelope;  // sample peak of each step, dBFS
@@ -47,9 +47,9 @@ struct LoudnessMeter {
 
 // False when libebur128 cannot set up a meter (no memory).
 bool meter_start(LoudnessMeter& meter, int rate, int channels, double startSeconds);
-void meter_add(LoudnessMeter& meter, const int16_t* samples, long long frames);
+void meter_add(LoudnessMeter& meter, const float* samples, long long frames);
 // Reads the figures and releases the libebur128 state.
 LoudnessFigures meter_finish(LoudnessMeter& meter);
 
-// Peak in dBFS of a 16-bit sample value (NaN for 0).
-double peak_dbfs(int peak);
+// Peak in dBFS of a sample value in the 16-bit scale (NaN for 0).
+double peak_dbfs(double peak);

@@ -94,6 +94,9 @@ bool load_plugin(const std::string& path, LoadedPlugin& plugin, std::string& err
     plugin.library = library;
     plugin.header = header;
     plugin.module = module;
+#if !defined(_WIN32)
+    plugin.modifyFloat = reinterpret_cast<DspModifyFloatFunction>(find_symbol(library, dspModifyFloatSymbol));
+#endif
     return true;
 }
 

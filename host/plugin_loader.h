@@ -9,6 +9,10 @@ struct LoadedPlugin {
     void* library = nullptr;
     DspHeader* header = nullptr;
     DspModule* module = nullptr;
+#if !defined(_WIN32)
+    // The library's float entry, if it has one (dsp_interface.h); null otherwise.
+    DspModifyFloatFunction modifyFloat = nullptr;
+#endif
 };
 
 // The plug-in library beside the running executable, or in the installed

@@ -13,10 +13,18 @@ struct SoundInput {
     bool converted;
     uint32_t noise;  // dither generator state: the same noise on every run
     std::vector<double> wide;
+    std::vector<int16_t> narrow;
 };
 
 struct SoundOutput {
     SNDFILE* file;
+    int channels;
+    OutputBits bits;
+    bool dither;
+    uint32_t noise;  // as SoundInput's
+    std::vector<int16_t> narrow;
+    std::vector<int32_t> wide;
+    std::vector<float> scaled;
 };
 
 namespace {
@@ -74,32 +82,47 @@ SoundInput* sound_open_input(const std::string& path, SoundFormat& format, std::
                            ? major.extension : "audio";
     for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     format.description = name + (bits == 0 ? " float" : " " + std::to_string(bits) + "-bit");
-    return new SoundInput{file, info.channels, format.converted, 0x9E3779B9u, {}};
+    return new SoundInput{file, info.channels, format.converted, 0x9E3779B9u, {}, {}};
 }
 
-long long sound_read(SoundInput* input, int16_t* samples, long long frames, bool dither) {
+namespace {
+
+// A 16-bit value from a sample in the 16-bit scale: TPDF dither of one step
+// each way when asked, round half up, clamp; not-a-number gives 0.
+int16_t to_sixteen_bits(double v, bool dither, uint32_t& noise) {
+    if (dither) v += uniform(noise) - uniform(noise);
+    v = std::floor(v + 0.5);
+    if (!(v >= -32768.0)) v = v != v ? 0.0 : -32768.0;
+    if (v > 32767.0) v = 32767.0;
+    return static_cast<int16_t>(v);
+}
+
+// One read of up to `want` frames into out.
+sf_count_t read_some(SoundInput* input, float* out, long long want, bool reduce, bool dither) {
+    const size_t n = static_cast<size_t>(want) * static_cast<size_t>(input->channels);
+    sf_count_t got;
+    if (!input->converted) {
+        // 16 bits or fewer: the values as they are either way.
+        if (input->narrow.size() < n) input->narrow.resize(n);
+        got = sf_readf_short(input->file, input->narrow.data(), want);
+        for (long long i = 0; i < got * input->channels; ++i) out[i] = input->narrow[static_cast<size_t>(i)];
+        return got;
+    }
+    if (input->wide.size() < n) input->wide.resize(n);
+    got = sf_readf_double(input->file, input->wide.data(), want);
+    for (long long i = 0; i < got * input->channels; ++i) {
+        const double v = input->wide[static_cast<size_t>(i)] * 32768.0;
+        out[i] = reduce ? to_sixteen_bits(v, dither, input->noise) : static_cast<float>(v);
+    }
+    return got;
+}
+
+}  // namespace
+
+long long sound_read(SoundInput* input, float* samples, long long frames, bool reduce, bool dither) {
     long long done = 0;
     while (done < frames) {
-        const long long want = frames - done;
-        int16_t* out = samples + done * input->channels;
-        sf_count_t got;
-        if (!input->converted) {
-            got = sf_readf_short(input->file, out, want);
-        } else {
-            const size_t n = static_cast<size_t>(want) * static_cast<size_t>(input->channels);
-            if (input->wide.size() < n) input->wide.resize(n);
-            got = sf_readf_double(input->file, input->wide.data(), want);
-            const long long count = got * input->channels;
-            for (long long i = 0; i < count; ++i) {
-                double v = input->wide[static_cast<size_t>(i)] * 32768.0;
-                // Triangular noise of one step each way.
-                if (dither) v += uniform(input->noise) - uniform(input->noise);
-                v = std::floor(v + 0.5);
-                if (!(v >= -32768.0)) v = v != v ? 0.0 : -32768.0;
-                if (v > 32767.0) v = 32767.0;
-                out[i] = static_cast<int16_t>(v);
-            }
-        }
+        const sf_count_t got = read_some(input, samples + done * input->channels, frames - done, reduce, dither);
         if (got <= 0) {
             if (sf_error(input->file) != SF_ERR_NO_ERROR) return -1;
             break;
@@ -114,22 +137,52 @@ void sound_close_input(SoundInput* input) {
     delete input;
 }
 
-SoundOutput* sound_open_output(const std::string& path, OutputKind kind, int rate, int channels,
-                               std::string& error) {
+SoundOutput* sound_open_output(const std::string& path, OutputKind kind, OutputBits bits, bool dither,
+                               int rate, int channels, std::string& error) {
+    if (kind == OutputKind::flac && bits == OutputBits::float32) {
+        error = "FLAC holds integer samples only";
+        return nullptr;
+    }
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
-    info.format = (kind == OutputKind::flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
+    const int subtype = bits == OutputBits::pcm16   ? SF_FORMAT_PCM_16
+                        : bits == OutputBits::pcm24 ? SF_FORMAT_PCM_24
+                                                    : SF_FORMAT_FLOAT;
+    info.format = (kind == OutputKind::flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | subtype;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file == nullptr) {
         error = sf_strerror(nullptr);
         return nullptr;
     }
-    return new SoundOutput{file};
+    return new SoundOutput{file, channels, bits, dither, 0x6A09E667u, {}, {}, {}};
 }
 
-bool sound_write(SoundOutput* output, const int16_t* samples, long long frames) {
-    return sf_writef_short(output->file, samples, frames) == frames;
+bool sound_write(SoundOutput* output, const float* samples, long long frames) {
+    const size_t n = static_cast<size_t>(frames) * static_cast<size_t>(output->channels);
+    switch (output->bits) {
+    case OutputBits::pcm16:
+        if (output->narrow.size() < n) output->narrow.resize(n);
+        for (size_t i = 0; i < n; ++i)
+            output->narrow[i] = to_sixteen_bits(samples[i], output->dither, output->noise);
+        return sf_writef_short(output->file, output->narrow.data(), frames) == frames;
+    case OutputBits::pcm24:
+        // 256 steps of 24 bits to one of 16 (exact), rounded, in the top 24
+        // bits of the 32-bit integers libsndfile takes.
+        if (output->wide.size() < n) output->wide.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            double v = std::floor(samples[i] * 256.0 + 0.5);
+            if (!(v >= -8388608.0)) v = v != v ? 0.0 : -8388608.0;
+            if (v > 8388607.0) v = 8388607.0;
+            output->wide[i] = static_cast<int32_t>(v) * 256;
+        }
+        return sf_writef_int(output->file, output->wide.data(), frames) == frames;
+    case OutputBits::float32:
+        if (output->scaled.size() < n) output->scaled.resize(n);
+        for (size_t i = 0; i < n; ++i) output->scaled[i] = samples[i] / 32768.0f;  // exact
+        return sf_writef_float(output->file, output->scaled.data(), frames) == frames;
+    }
+    return false;
 }
 
 bool sound_close_output(SoundOutput* output) {

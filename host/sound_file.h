@@ -1,6 +1,8 @@
-// Sound files for dsphost through libsndfile: any format it reads, handed to
-// the plug-in as 16-bit samples (wider and float samples with TPDF dither or
-// rounded), written as 16-bit WAV or FLAC.
+// Sound files for dsphost through libsndfile: any format it reads, as float
+// samples in the 16-bit scale (a 16-bit sample s is the float s; full scale
+// 32768) at the file's resolution or reduced to 16-bit values (wider and float
+// samples with TPDF dither or rounded); written as 16-bit, 24-bit or float WAV,
+// or 16-bit or 24-bit FLAC.
 #pragma once
 
 #include <cstdint>
@@ -20,17 +22,25 @@ struct SoundFormat {
 
 // Opens a file for reading; null with a message on failure.
 SoundInput* sound_open_input(const std::string& path, SoundFormat& format, std::string& error);
-// Fills up to frames frames of 16-bit samples, reading until the request is
-// met or the file ends; returns the count, or -1 on a read error.
-long long sound_read(SoundInput* input, int16_t* samples, long long frames, bool dither);
+// Fills up to frames frames, reading until the request is met or the file
+// ends; returns the count, or -1 on a read error. With `reduce`, every sample
+// is a 16-bit value (wider ones dithered or rounded as `dither` says);
+// otherwise each keeps the file's resolution (as a float holds it).
+long long sound_read(SoundInput* input, float* samples, long long frames, bool reduce, bool dither);
 void sound_close_input(SoundInput* input);
 // True for a pipe or other stream that can be read only once.
 bool is_stream(const std::string& path);
 
 enum class OutputKind { wav, flac };
+enum class OutputBits { pcm16, pcm24, float32 };
 
-SoundOutput* sound_open_output(const std::string& path, OutputKind kind, int rate, int channels,
-                               std::string& error);
-bool sound_write(SoundOutput* output, const int16_t* samples, long long frames);
+// FLAC takes pcm16 and pcm24. With `dither`, samples written as 16 bits get
+// TPDF dither (one step each way, a fixed seed) before rounding; otherwise
+// they are rounded (16-bit values stay as they are). 24-bit samples are
+// rounded; float ones are written as they are (divided by 32768). Integer
+// formats clamp.
+SoundOutput* sound_open_output(const std::string& path, OutputKind kind, OutputBits bits, bool dither,
+                               int rate, int channels, std::string& error);
+bool sound_write(SoundOutput* output, const float* samples, long long frames);
 // Finishes the file; false when it could not be completed.
 bool sound_close_output(SoundOutput* output);

@@ -38,3 +38,16 @@ constexpr int32_t dspHeaderVersion = 0x20;
 using DspGetHeaderFunction = DspHeader* (*)();
 
 DSP_EXPORT DspHeader* winampDSPGetHeader2();
+
+#if !defined(_WIN32)
+// The Linux library's second entry, for hosts that carry more than 16 bits:
+// one block of interleaved float samples in the 16-bit scale (full scale
+// 32768.0f) through the engine's full-resolution path, with module 0's engine
+// and settings, in place, as ModifySamples does with a 16-bit block. Returns
+// the frame count. The player's DLL exports winampDSPGetHeader2 alone.
+using DspModifyFloatFunction = int32_t (*)(DspModule* module, float* samples, int32_t frames,
+                                           int32_t channels, int32_t rate);
+constexpr const char* dspModifyFloatSymbol = "redozerModifyFloatSamples";
+DSP_EXPORT int32_t redozerModifyFloatSamples(DspModule* module, float* samples, int32_t frames,
+                                             int32_t channels, int32_t rate);
+#endif

@@ -47,12 +47,10 @@ static void config(DspModule* module) {
 #endif
 }
 
-static int32_t modify_samples(DspModule*, int16_t* samples, int32_t frames, int32_t bits,
-                              int32_t channels, int32_t rate) {
-    if (bits != 16) return frames;
+// The stream's format as the parameter block keeps it, and the first
+// block's coefficient calls.
+static void start_block(int32_t channels, int32_t rate) {
     if (load_relaxed(settings.init_state) == 0) settings_initialise();
-
-    setAudioThreadActive(true);
     store_relaxed(settings.sample_rate, rate);
     store_relaxed(settings.channel_count, channels);
     store_relaxed(settings.bits_per_sample, int32_t{16});
@@ -61,9 +59,29 @@ static int32_t modify_samples(DspModule*, int16_t* samples, int32_t frames, int3
         computeClassicCoefficients(2, 1, rate, channels);
     }
     store_relaxed(settings.init_state, int32_t{2});
+}
+
+static int32_t modify_samples(DspModule*, int16_t* samples, int32_t frames, int32_t bits,
+                              int32_t channels, int32_t rate) {
+    if (bits != 16) return frames;
+    setAudioThreadActive(true);
+    start_block(channels, rate);
     if (samples != nullptr) processPluginBlock(samples, frames, channels);
     setAudioThreadActive(false);
     return frames;
 }
+
+#if !defined(_WIN32)
+// A float block goes through the same steps; the parameter block records it
+// as a block the engine processes (16 bits wide to the pages).
+DSP_EXPORT int32_t redozerModifyFloatSamples(DspModule*, float* samples, int32_t frames,
+                                             int32_t channels, int32_t rate) {
+    setAudioThreadActive(true);
+    start_block(channels, rate);
+    if (samples != nullptr) processPluginBlockFloat(samples, frames, channels);
+    setAudioThreadActive(false);
+    return frames;
+}
+#endif
 
 static void quit(DspModule*) {}

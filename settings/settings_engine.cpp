@@ -2,25 +2,40 @@
 // coefficient routines.
 #include "settings/settings_engine.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "dsp/handover.h"
 #include "settings/plugin_settings.h"
 
-PeakPair measurePeaks(const int16_t* samples, int frames, int channels) {
+template <typename Sample>
+static PeakPair peaksOf(const Sample* samples, int frames, int channels) {
     PeakPair peaks{0, 0};
     const long long limit = static_cast<long long>(frames) * channels - 16;
     const long long step = static_cast<long long>(channels) * 8;
     if (step <= 0) return peaks;
+    // |s| truncated, within the meters' range.
+    auto magnitude = [](Sample s) {
+        const double v = std::fabs(static_cast<double>(s));
+        return static_cast<int32_t>(v < 32768.0 ? v : 32768.0);
+    };
     for (long long i = 0; i < limit; i += step) {
-        int32_t left = std::abs(static_cast<int32_t>(samples[i]));
+        int32_t left = magnitude(samples[i]);
         if (left > peaks.left) peaks.left = left;
         if (channels == 2) {
-            int32_t right = std::abs(static_cast<int32_t>(samples[i + 1]));
+            int32_t right = magnitude(samples[i + 1]);
             if (right > peaks.right) peaks.right = right;
         }
     }
     return peaks;
+}
+
+PeakPair measurePeaks(const int16_t* samples, int frames, int channels) {
+    return peaksOf(samples, frames, channels);
+}
+
+PeakPair measurePeaks(const float* samples, int frames, int channels) {
+    return peaksOf(samples, frames, channels);
 }
 
 static void store_peaks(int32_t (&meter)[2], PeakPair peaks) {
@@ -53,6 +68,20 @@ void processPluginBlock(int16_t* samples, int frames, int channels) {
     if (bits == 16 && channelCount <= 2)
         processBlock(settings.engine, settingsEngineControls(), samples, frames, channels, rate);
     else  // the published parameters are adopted all the same
+        adoptEngineParameters(settings.engine);
+
+    if (load_relaxed(settings.meterRequest) != 0)
+        store_peaks(settings.meterPeakOut, measurePeaks(samples, frames, channels));
+}
+
+void processPluginBlockFloat(float* samples, int frames, int channels) {
+    if (load_relaxed(settings.meterRequest) != 0)
+        store_peaks(settings.meterPeakIn, measurePeaks(samples, frames, channels));
+
+    const int32_t rate = load_relaxed(settings.sample_rate);
+    if (load_relaxed(settings.channel_count) <= 2)
+        processBlockFloat(settings.engine, settingsEngineControls(), samples, frames, channels, rate);
+    else
         adoptEngineParameters(settings.engine);
 
     if (load_relaxed(settings.meterRequest) != 0)

@@ -15,6 +15,7 @@ struct PeakPair {
 
 // Peaks of every eighth frame; the last 16 samples are never looked at.
 PeakPair measurePeaks(const int16_t* samples, int frames, int channels);
+PeakPair measurePeaks(const float* samples, int frames, int channels);
 
 // The user settings a block runs with, each read once (relaxed loads).
 EngineControls settingsEngineControls();
@@ -24,6 +25,9 @@ EngineControls settingsEngineControls();
 // otherwise the block is left alone after the parameter hand-over); measures
 // the meter taps while a page asks for them.
 void processPluginBlock(int16_t* samples, int frames, int channels);
+// The same for a float block (16-bit scale) through the engine's
+// full-resolution path; the meter taps read it as 16-bit values (truncated).
+void processPluginBlockFloat(float* samples, int frames, int channels);
 
 // mode 1: classic coefficients from amp_max, amp_up and amp_dwn; mode 2: the
 // multiband strings are parsed first (flags 3 with reset, else 2).

@@ -164,14 +164,39 @@ printf '[zobrin dsp]\nenhance=21' > "$user_ini"
 check "a last line without line end reads as before" same "$work/unended.wav" "$work/mode2.wav"
 rm -rf "$work/profile/dsp_redozer"
 
-# Conversion of wider samples: exact without dither, dithered otherwise.
+# Wider samples go through the full-resolution path and keep their
+# resolution; a 16-bit result is dithered (or rounded) only at the end.
 sox "$work/middle.wav" -b 24 "$work/middle24.wav"
-check "24-bit input with dither" runs 0 "WAV 24-bit reduced to 16-bit with TPDF dither" "$work/middle24.wav" "$work/m24.wav"
+check "24-bit input with dither" runs 0 "WAV 24-bit processed at full resolution, the result reduced to 16-bit with TPDF dither" "$work/middle24.wav" "$work/m24.wav"
 check "dither changes the samples" differ "$work/m24.wav" "$work/default.wav"
 check "24-bit input without dither" runs 0 "by rounding, without dither" --no-dither "$work/middle24.wav" "$work/m24n.wav"
-check "rounding a padded 16-bit signal is exact" same "$work/m24n.wav" "$work/default.wav"
-# The dither itself (mode 0 passes the reduced input through): triangular
-# noise of one step each way changes a quarter of the samples by one step.
+# 16-bit values in wider containers: the full-resolution result of the 16-bit
+# file itself (--bits 24 takes that path), to the byte, for every container.
+sox "$work/middle.wav" -b 32 "$work/middle32.wav"
+sox "$work/middle.wav" -e floating-point -b 32 "$work/middlef.wav"
+"$host" -q --bits 24 "$work/middle.wav" "$work/full24.wav"
+for w in 24 32 f; do
+  "$host" -q --bits 24 "$work/middle$w.wav" "$work/full24-$w.wav"
+  check "$w input holding 16-bit values, at full resolution" cmp "$work/full24.wav" "$work/full24-$w.wav"
+done
+# Rounded to 16 bits, the full-resolution result differs from the 16-bit
+# path's by that path's truncations: a step for the gain's product, and the
+# widening's step lifted by the gain (at most 6.04 x here).
+within_truncations() {
+  python3 - "$1" "$2" <<'EOF2'
+import sys, wave, array
+def samples(path):
+    w = wave.open(path); a = array.array('h'); a.frombytes(w.readframes(w.getnframes())); return a
+a, b = samples(sys.argv[1]), samples(sys.argv[2])
+d = [abs(y - x) for x, y in zip(a, b)]
+rms = (sum(v * v for v in d) / len(d)) ** 0.5
+print("  %.3f of the samples differ, by at most %d, r.m.s. %.2f" % (sum(1 for v in d if v) / len(d), max(d), rms))
+sys.exit(0 if len(a) == len(b) and 0 < max(d) <= 8 and rms < 4 else 1)
+EOF2
+}
+check "rounded full resolution is within the 16-bit path's truncations" within_truncations "$work/m24n.wav" "$work/default.wav"
+# The dither itself (mode 0 passes the input through): triangular noise of
+# one step each way changes a quarter of the samples by one step.
 "$host" -q --mode 0 "$work/middle24.wav" "$work/m24-passed.wav"
 check "TPDF dither: one step at most, on about a quarter of the samples" python3 - "$work/middle.wav" "$work/m24-passed.wav" <<'EOF2'
 import sys, wave, array
@@ -183,12 +208,15 @@ changed = sum(1 for v in d if v) / len(d)
 print("  %.3f of the samples changed, largest change %d, mean %.4f" % (changed, max(map(abs, d)), sum(d) / len(d)))
 sys.exit(0 if len(a) == len(b) and max(map(abs, d)) == 1 and 0.23 < changed < 0.27 and abs(sum(d) / len(d)) < 0.01 else 1)
 EOF2
-sox "$work/middle.wav" -b 32 "$work/middle32.wav"
-"$host" -q --no-dither "$work/middle32.wav" "$work/m32n.wav"
-check "32-bit input without dither" same "$work/m32n.wav" "$work/default.wav"
-sox "$work/middle.wav" -e floating-point -b 32 "$work/middlef.wav"
-"$host" -q --no-dither "$work/middlef.wav" "$work/mf.wav"
-check "float input" same "$work/mf.wav" "$work/default.wav"
+# Output widths: 24-bit and float WAV, 24-bit FLAC; float FLAC is refused.
+"$host" -q --bits float "$work/middle24.wav" "$work/mfloat.wav"
+check "--bits float writes float WAV" bash -c "soxi -e '$work/mfloat.wav' | grep -q 'Floating Point'"
+check "--bits 24 writes 24-bit WAV" test "$(soxi -b "$work/full24.wav")" = 24
+"$host" -q --bits 24 "$work/middle24.wav" "$work/m24.flac"
+check "--bits 24 writes 24-bit FLAC" test "$(soxi -b "$work/m24.flac")" = 24
+check "float FLAC is refused" runs 2 "FLAC holds integer samples only" --bits float "$work/middle24.wav" "$work/x.flac"
+check "nothing written for float FLAC" absent "$work/x.flac"
+check "bad --bits" runs 2 "--bits takes 16, 24 or float" --bits 20 "$work/middle24.wav" "$work/x.wav"
 sox "$work/middle.wav" -b 8 "$work/middle8.wav"
 check "8-bit input needs no dither" runs 0 "frames" "$work/middle8.wav" "$work/m8.wav"
 check "8-bit summary" bash -c "! '$host' '$work/middle8.wav' '$work/m8.wav' | grep -q dither"
