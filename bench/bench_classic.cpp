@@ -66,15 +66,21 @@ void prepare(int enhance, bool equalizer) {
     setAudioThreadActive(false);
 }
 
+// Sample is int16_t (the player's 16-bit path) or float (the full-resolution
+// path, the same values in the 16-bit scale).
+template <typename Sample>
 void runChain(benchmark::State& state, int enhance, bool equalizer) {
     prepare(enhance, equalizer);
-    const std::vector<int16_t>& signal = benchSignal();
-    int16_t block[blockFrames * channels];
+    static const std::vector<Sample> signal(benchSignal().begin(), benchSignal().end());
+    Sample block[blockFrames * channels];
     int position = 0;
     int64_t frames = 0;
     for (auto _ : state) {
         std::memcpy(block, &signal[static_cast<size_t>(position) * channels], sizeof block);
-        processPluginBlock(block, blockFrames, channels);
+        if constexpr (sizeof(Sample) == sizeof(int16_t))
+            processPluginBlock(block, blockFrames, channels);
+        else
+            processPluginBlockFloat(block, blockFrames, channels);
         benchmark::DoNotOptimize(block);
         benchmark::ClobberMemory();
         position += blockFrames;
@@ -86,12 +92,18 @@ void runChain(benchmark::State& state, int enhance, bool equalizer) {
     settings_reset_to_load_state();
 }
 
-void ClassicMode1EqOff(benchmark::State& state) { runChain(state, 1, false); }
-void ClassicMode1EqOn(benchmark::State& state) { runChain(state, 1, true); }
-void ClassicMode0EqOn(benchmark::State& state) { runChain(state, 0, true); }
+void ClassicMode1EqOff(benchmark::State& state) { runChain<int16_t>(state, 1, false); }
+void ClassicMode1EqOn(benchmark::State& state) { runChain<int16_t>(state, 1, true); }
+void ClassicMode0EqOn(benchmark::State& state) { runChain<int16_t>(state, 0, true); }
+void ClassicMode1EqOffFloat(benchmark::State& state) { runChain<float>(state, 1, false); }
+void ClassicMode1EqOnFloat(benchmark::State& state) { runChain<float>(state, 1, true); }
+void ClassicMode0EqOnFloat(benchmark::State& state) { runChain<float>(state, 0, true); }
 
 }  // namespace
 
 BENCHMARK(ClassicMode1EqOff);
 BENCHMARK(ClassicMode1EqOn);
 BENCHMARK(ClassicMode0EqOn);
+BENCHMARK(ClassicMode1EqOffFloat);
+BENCHMARK(ClassicMode1EqOnFloat);
+BENCHMARK(ClassicMode0EqOnFloat);

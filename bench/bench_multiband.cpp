@@ -53,14 +53,21 @@ void set_strings(const char* m1, const char* m2, const char* lim) {
     adoptEngineParameters(settings.engine);
 }
 
+// Sample is int16_t (the player's 16-bit path) or float (the full-resolution
+// path on the same values).
+template <typename Sample = int16_t>
 void run(benchmark::State& state) {
-    const std::vector<int16_t> input = music(frames * blocksPerPass);
-    std::vector<int16_t> block(frames * 2);
+    const std::vector<int16_t> fixed = music(frames * blocksPerPass);
+    const std::vector<Sample> input(fixed.begin(), fixed.end());
+    std::vector<Sample> block(frames * 2);
     for (auto _ : state) {
         for (int b = 0; b < blocksPerPass; ++b) {
             memcpy(block.data(), input.data() + static_cast<size_t>(b) * frames * 2,
-                   block.size() * sizeof(int16_t));
-            processPluginBlock(block.data(), frames, 2);
+                   block.size() * sizeof(Sample));
+            if constexpr (sizeof(Sample) == sizeof(int16_t))
+                processPluginBlock(block.data(), frames, 2);
+            else
+                processPluginBlockFloat(block.data(), frames, 2);
             benchmark::DoNotOptimize(block.data());
         }
     }
@@ -71,7 +78,7 @@ void run(benchmark::State& state) {
 
 void MultibandDefaultStrings(benchmark::State& state) {
     set_strings(default_enh_multi1, default_enh_multi2, default_enh_limiter);
-    run(state);
+    run<>(state);
 }
 BENCHMARK(MultibandDefaultStrings)->Unit(benchmark::kMillisecond);
 
@@ -79,8 +86,21 @@ void MultibandFourBandIntense(benchmark::State& state) {
     // Four bands, input AGC, soft clip 2 and the limiter.
     const BuiltinMultibandPreset& p = builtin_multiband_presets[24 - firstBuiltinMultibandPreset];
     set_strings(p.multi1, p.multi2, p.limiter);
-    run(state);
+    run<>(state);
 }
 BENCHMARK(MultibandFourBandIntense)->Unit(benchmark::kMillisecond);
+
+void MultibandDefaultStringsFloat(benchmark::State& state) {
+    set_strings(default_enh_multi1, default_enh_multi2, default_enh_limiter);
+    run<float>(state);
+}
+BENCHMARK(MultibandDefaultStringsFloat)->Unit(benchmark::kMillisecond);
+
+void MultibandFourBandIntenseFloat(benchmark::State& state) {
+    const BuiltinMultibandPreset& p = builtin_multiband_presets[24 - firstBuiltinMultibandPreset];
+    set_strings(p.multi1, p.multi2, p.limiter);
+    run<float>(state);
+}
+BENCHMARK(MultibandFourBandIntenseFloat)->Unit(benchmark::kMillisecond);
 
 }  // namespace
