@@ -17,6 +17,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "dsp/sse_pairs.h"
+
 EqualizerAllocator equalizerAllocate = &std::malloc;
 
 namespace {
@@ -279,8 +281,62 @@ void runFloatBands(float* samples, int64_t frames, const ActiveBand* bands) {
     for (int j = 0; j < NB; ++j) *bands[j].floatState = m[j];
 }
 
+#if defined(__SSE2__)
+// Both channels of a frame in the two lanes of one register, each lane the
+// scalar operations in the scalar order (as runBandsStereo).
+template <int NB>
+void runFloatBandsStereo(float* samples, int64_t frames, const ActiveBand* bands) {
+    StereoCoefficients k[NB];
+    __m128d x1[NB], x2[NB], y1[NB], y2[NB];
+    for (int j = 0; j < NB; ++j) {
+        const ActiveBand& b = bands[j];
+        k[j] = StereoCoefficients{_mm_set1_pd(b.b0), _mm_set1_pd(b.b1), _mm_set1_pd(b.b2),
+                                  _mm_set1_pd(b.a1), _mm_set1_pd(b.a2)};
+        const EqBandFloatState& m = *b.floatState;
+        x1[j] = _mm_loadu_pd(m.x1);
+        x2[j] = _mm_loadu_pd(m.x2);
+        y1[j] = _mm_loadu_pd(m.y1);
+        y2[j] = _mm_loadu_pd(m.y2);
+    }
+    for (int64_t f = 0; f < frames; ++f) {
+        __m128d v = _mm_cvtps_pd(load_float_pair(samples + 2 * f));
+#pragma GCC unroll 3
+        for (int j = 0; j < NB; ++j) {
+            __m128d y = _mm_add_pd(_mm_mul_pd(k[j].b0, v), _mm_mul_pd(k[j].b1, x1[j]));
+            y = _mm_add_pd(y, _mm_mul_pd(k[j].b2, x2[j]));
+            y = _mm_sub_pd(y, _mm_mul_pd(k[j].a1, y1[j]));
+            y = _mm_sub_pd(y, _mm_mul_pd(k[j].a2, y2[j]));
+            x2[j] = x1[j];
+            x1[j] = v;
+            y2[j] = y1[j];
+            y1[j] = y;
+            v = y;
+        }
+        store_float_pair(samples + 2 * f, _mm_cvtpd_ps(v));
+    }
+    for (int j = 0; j < NB; ++j) {
+        EqBandFloatState& m = *bands[j].floatState;
+        _mm_storeu_pd(m.x1, x1[j]);
+        _mm_storeu_pd(m.x2, x2[j]);
+        _mm_storeu_pd(m.y1, y1[j]);
+        _mm_storeu_pd(m.y2, y2[j]);
+    }
+}
+#endif
+
 template <int CH>
 void runFloatBands(float* samples, int64_t frames, const ActiveBand* bands, int count) {
+#if defined(__SSE2__)
+    if constexpr (CH == 2) {
+        switch (count) {
+        case 1: runFloatBandsStereo<1>(samples, frames, bands); break;
+        case 2: runFloatBandsStereo<2>(samples, frames, bands); break;
+        case 3: runFloatBandsStereo<3>(samples, frames, bands); break;
+        default: break;
+        }
+        return;
+    }
+#endif
     switch (count) {
     case 1: runFloatBands<CH, 1>(samples, frames, bands); break;
     case 2: runFloatBands<CH, 2>(samples, frames, bands); break;

@@ -156,20 +156,29 @@ double designed_gain(const EngineControls& k, double hz, int rate) {
 // the 16-bit one, whose feedback truncates, loses much of a low band's boost
 // on quiet audio.
 TEST(EqualizerFloat, FollowsItsDesignAtAnyLevel) {
-    const Case c{"x", 0, 1, 0, 1, 576, true, 0.0};
     const int rate = 44100;
-    for (double amplitude : {20.0, 3000.0}) {
-        for (double hz : {60.0, 997.0, 9000.0}) {
-            EnginePtr e = start(c, rate);
-            const EngineControls k = controls_of(c);
-            std::vector<float> y(44100);
-            for (size_t i = 0; i < y.size(); ++i)
-                y[i] = static_cast<float>(amplitude * std::sin(2 * M_PI * hz * i / rate));
-            for (size_t f = 0; f < y.size(); f += 576)
-                processBlockFloat(*e, k, y.data() + f, static_cast<int>(std::min<size_t>(576, y.size() - f)), 1, rate);
-            const double expected = designed_gain(k, hz, rate);
-            EXPECT_NEAR(level_at(y, hz, rate) / amplitude, expected, 1e-4 * expected)
-                << amplitude << " at " << hz << " Hz";
+    for (int channels : {1, 2}) {
+        const Case c{"x", 0, 1, 0, channels, 576, true, 0.0};
+        for (double amplitude : {20.0, 3000.0}) {
+            for (double hz : {60.0, 997.0, 9000.0}) {
+                EnginePtr e = start(c, rate);
+                const EngineControls k = controls_of(c);
+                std::vector<float> y(44100 * static_cast<size_t>(channels));
+                for (size_t i = 0; i < y.size(); ++i)
+                    y[i] = static_cast<float>(amplitude * std::sin(2 * M_PI * hz * static_cast<double>(i / channels) / rate));
+                const int frames = 44100;
+                for (int f = 0; f < frames; f += 576)
+                    processBlockFloat(*e, k, y.data() + static_cast<size_t>(f) * channels,
+                                      std::min(576, frames - f), channels, rate);
+                const double expected = designed_gain(k, hz, rate);
+                for (int ch = 0; ch < channels; ++ch) {
+                    std::vector<float> one;
+                    for (size_t i = static_cast<size_t>(ch); i < y.size(); i += static_cast<size_t>(channels))
+                        one.push_back(y[i]);
+                    EXPECT_NEAR(level_at(one, hz, rate) / amplitude, expected, 1e-4 * expected)
+                        << amplitude << " at " << hz << " Hz, " << channels << " ch";
+                }
+            }
         }
     }
 }
