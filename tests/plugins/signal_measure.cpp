@@ -5,9 +5,11 @@
 //       SINAD of every channel after SKIP_SECONDS: the sine of HZ (amplitude,
 //       phase and offset fitted by least squares) against everything else;
 //       exit 1 when a channel measures below MIN_DB
-//   signal_measure residual A B SHIFT MAX_DBFS
+//   signal_measure residual A B SHIFT MAX_DBFS [clamp]
 //       frame i + SHIFT of B against frame i of A: the r.m.s. of the
-//       difference in dB re full scale, and its peak; exit 1 above MAX_DBFS
+//       difference in dB re full scale, and its peak; exit 1 above MAX_DBFS.
+//       With clamp, B is first held within the 16-bit classic chain's clamp
+//       (+-32766 / 32768), and the samples beyond it are counted.
 // Exit 2 on a usage or file error.
 #include <sndfile.h>
 
@@ -110,19 +112,26 @@ int residual(char** argv) {
     if (!read_all(argv[1], a, ia) || !read_all(argv[2], b, ib) || ia.channels != ib.channels) return 2;
     const long long shift = atoll(argv[3]);
     const double maximum = atof(argv[4]);
+    const bool clamp = argv[5] != nullptr && std::string(argv[5]) == "clamp";
+    const double limit = 32766.0 / 32768.0;
     double sum = 0.0, peak = 0.0;
-    long long count = 0;
+    long long count = 0, beyond = 0;
     for (long long i = 0; i + shift < ib.frames && i < ia.frames; ++i)
         for (int c = 0; c < ia.channels; ++c) {
-            const double d = b[static_cast<size_t>((i + shift) * ib.channels + c)] - a[static_cast<size_t>(i * ia.channels + c)];
+            double y = b[static_cast<size_t>((i + shift) * ib.channels + c)];
+            if (clamp && std::fabs(y) > limit) {
+                y = y > 0 ? limit : -limit;
+                ++beyond;
+            }
+            const double d = y - a[static_cast<size_t>(i * ia.channels + c)];
             sum += d * d;
             peak = std::fmax(peak, std::fabs(d));
             ++count;
         }
     if (count == 0) return 2;
     const double rms = 10.0 * std::log10(sum / count + 1e-300);
-    printf("%lld samples: residual %.1f dB r.m.s. re full scale, peak %.1f dBFS\n", count, rms,
-           20.0 * std::log10(peak + 1e-300));
+    printf("%lld samples (%lld beyond the clamp): residual %.1f dB r.m.s. re full scale, peak %.1f dBFS\n",
+           count, beyond, rms, 20.0 * std::log10(peak + 1e-300));
     return rms <= maximum ? 0 : 1;
 }
 
@@ -132,9 +141,9 @@ int main(int argc, char** argv) {
     const std::string what = argc > 1 ? argv[1] : "";
     if (what == "sine" && argc == 8) return sine(argv + 1);
     if (what == "sinad" && argc == 6) return sinad(argv + 1);
-    if (what == "residual" && argc == 6) return residual(argv + 1);
+    if (what == "residual" && (argc == 6 || argc == 7)) return residual(argv + 1);
     fprintf(stderr, "usage: signal_measure sine OUT RATE SECONDS HZ DBFS CHANNELS\n"
                     "       signal_measure sinad FILE HZ SKIP_SECONDS MIN_DB\n"
-                    "       signal_measure residual A B SHIFT MAX_DBFS\n");
+                    "       signal_measure residual A B SHIFT MAX_DBFS [clamp]\n");
     return 2;
 }
