@@ -128,7 +128,13 @@ void processBlock(Engine& e, const EngineControls& controls, int16_t* samples, i
 // One float block in place, at full resolution: interleaved samples in the
 // 16-bit scale (full scale 32768.0f; a 16-bit sample s is the float s). Same
 // acceptance rules as processBlock; values beyond full scale are headroom and
-// are not clamped.
+// are not clamped. The classic enhancer's gain takes the 16-bit path's steps
+// (its analysis reads the block rounded to 16 bits, as that path holds it)
+// and is applied in double; the equalizer's filters keep unrounded memory;
+// the multiband engine's final conversion is rounded to float instead of
+// truncated and clamped. Samples are rounded to float after each step (the
+// equalizer, the widening, the gain; see the stages for the details). Uses the instance's owned work
+// buffers when they are large enough, otherwise obtains them for the block.
 void processBlockFloat(Engine& e, const EngineControls& controls, float* samples, int frames,
                        int channels, int rate);
 

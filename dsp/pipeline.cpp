@@ -1,5 +1,6 @@
 // Stage selection for one block: the hand-over first, then the equalizer and
-// one of the two enhancers, as the block's settings choose.
+// one of the two enhancers, as the block's settings choose; for 16-bit blocks
+// (the player's path) and float blocks (the full-resolution path).
 #include "dsp/classic.h"
 #include "dsp/engine.h"
 #include "dsp/equalizer.h"
@@ -37,12 +38,14 @@ namespace {
 void makeShadow(float* samples, int16_t* shadow, size_t total) {
     size_t i = 0;
 #if defined(__SSE2__)
-    const __m128 bound = _mm_set1_ps(floatSampleBound);
+    // As the scalar loop: not-a-number to 0 (the mask), the bounds, then the
+    // 16-bit clamp and cvtps's round to nearest even (the default mode, as lrint).
+    const __m128 top = _mm_set1_ps(floatSampleBound), bottom = _mm_set1_ps(-floatSampleBound);
     const __m128 low = _mm_set1_ps(-32768.0f), high = _mm_set1_ps(32767.0f);
     for (; i + 8 <= total; i += 8) {
         __m128 a = _mm_loadu_ps(samples + i), b = _mm_loadu_ps(samples + i + 4);
-        a = _mm_min_ps(_mm_max_ps(_mm_and_ps(a, _mm_cmpeq_ps(a, a)), _mm_sub_ps(_mm_setzero_ps(), bound)), bound);
-        b = _mm_min_ps(_mm_max_ps(_mm_and_ps(b, _mm_cmpeq_ps(b, b)), _mm_sub_ps(_mm_setzero_ps(), bound)), bound);
+        a = _mm_min_ps(_mm_max_ps(_mm_and_ps(a, _mm_cmpeq_ps(a, a)), bottom), top);
+        b = _mm_min_ps(_mm_max_ps(_mm_and_ps(b, _mm_cmpeq_ps(b, b)), bottom), top);
         _mm_storeu_ps(samples + i, a);
         _mm_storeu_ps(samples + i + 4, b);
         const __m128i ia = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(a, low), high));
