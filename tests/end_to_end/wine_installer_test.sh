@@ -15,6 +15,13 @@ sample=${10} work=${11}
 mkdir -p "$work"
 export WINEPREFIX="$work/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 source "$(dirname "$0")/checks.sh"
+source "$src/scripts/wine-loader.sh"
+# The installer (NSIS) is a 32-bit program: on a kernel without 32-bit support
+# there is nothing to run it with (exit 77, reported as skipped).
+if ! wine_can_run_32bit; then
+  echo "skipped: the installer is a 32-bit program and this kernel cannot run 32-bit programs (no IA-32 emulation), so 32-bit Wine cannot start"
+  exit 77
+fi
 
 # The prefix is made once and kept (about 10 s); each run clears what it made.
 (
