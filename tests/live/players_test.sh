@@ -12,8 +12,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=common.sh
 . "$here/common.sh"
 require gst-launch-1.0 gstreamer1.0-tools gst-inspect-1.0 gstreamer1.0-tools mpv mpv
-rm -rf "$work" && mkdir -p "$work" || exit 2
+rm -rf "$work" && mkdir -p "$work/home" || exit 2
 cd "$work" || exit 2
+export HOME="$PWD/home" XDG_CACHE_HOME="$PWD/home/cache" XDG_CONFIG_HOME="$PWD/home/config"
 trap stop_started EXIT
 
 export LV2_PATH="$lv2dir"

@@ -34,8 +34,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=common.sh
 . "$here/common.sh"
 require liquidsoap liquidsoap icecast2 icecast2 ffmpeg ffmpeg sox sox python3 python3 flock util-linux
-rm -rf "$work" && mkdir -p "$work" || exit 2
+rm -rf "$work" && mkdir -p "$work/home" || exit 2
 cd "$work" || exit 2
+# Liquidsoap's GStreamer keeps a registry in the user's cache: keep it here.
+export HOME="$PWD/home" XDG_CACHE_HOME="$PWD/home/cache"
 rate=44100
 
 # ---- The LADSPA folder: lock, save, put the library in, restore. --------------
