@@ -46,12 +46,21 @@ lib=dsp_redozer_ladspa.so
 folder_state=absent
 exec 9< /usr/local/lib  # held for the whole test: one such test at a time
 flock -w 600 9 || { echo "FAIL another test holds $system_dir"; exit 2; }
-snapshot() { [ -d "$system_dir" ] && (cd "$system_dir" && ls -la --time-style=full-iso && sha256sum ./* 2> /dev/null); }
+snapshot() {
+    stat -c '%n %a %U %y' "$(dirname "$system_dir")"
+    [ -d "$system_dir" ] && (cd "$system_dir" && ls -la --time-style=full-iso && sha256sum ./* 2> /dev/null)
+}
 restore_folder() {
     case $folder_state in
         made) rm -f "$system_dir/$lib"; rmdir "$system_dir" ;;
         saved) mv -f "$work/saved-$lib" "$system_dir/$lib" ;;
         added) rm -f "$system_dir/$lib" ;;
+    esac
+    # The folders' own time stamps too.
+    case $folder_state in
+        made | saved | added)
+            [ -d "$system_dir" ] && touch -r "$work/times-folder" "$system_dir"
+            touch -r "$work/times-parent" "$(dirname "$system_dir")" ;;
     esac
     folder_state=restored
 }
@@ -59,6 +68,8 @@ cleanup() { stop_started; restore_folder; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 snapshot > folder-before.txt
+touch -r "$(dirname "$system_dir")" times-parent
+[ -d "$system_dir" ] && touch -r "$system_dir" times-folder
 if [ ! -d "$system_dir" ]; then
     mkdir -p "$system_dir" && folder_state=made
 elif [ -e "$system_dir/$lib" ]; then
