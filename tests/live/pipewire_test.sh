@@ -86,24 +86,30 @@ sox -D s44.wav in.wav rate -v "$rate" || exit 2
 mkdir -p cfg/dsp_redozer && "$tools/port_args" ini enhance=2 > cfg/dsp_redozer/dsp_redozer.ini || exit 2
 frames=$(soxi -s in.wav)
 
-# One play-through: pw-record records what reaches the sound card (its
-# monitor) while pw-play plays the file into the filter; pw-top's screen is
-# read from a pseudo-terminal meanwhile.
-play_through() {  # ATTEMPT
+# One play-through: pw-play plays the file into TARGET and, once it is linked,
+# pw-record records what reaches the sound card (its monitor); pw-top's
+# screen is read from a pseudo-terminal meanwhile. Nothing runs the filter
+# before the file (the card sleeps until pw-play starts it), so the filter
+# starts on the file; the recording misses the first moments.
+play_through() {  # NAME TARGET
+    pw-play --latency "$quantum" --target "$2" in.wav > "play-$1.log" 2>&1 &
+    local play_pid=$!
+    started_pids+=($play_pid)
+    for _ in $(seq 50); do pw-link -l 2> /dev/null | grep -q 'pw-play' && break; sleep 0.02; done
     pw-record --latency "$quantum" -P '{ stream.capture.sink = true }' --target test_device \
-        --format s16 --rate "$rate" --channels 2 "rec$1.wav" > "record$1.log" 2>&1 &
+        --format s16 --rate "$rate" --channels 2 "$1.wav" > "record-$1.log" 2>&1 &
     local record_pid=$!
     started_pids+=($record_pid)
-    for _ in $(seq 50); do pw-link -l 2> /dev/null | grep -q 'pw-record' && break; sleep 0.1; done
-    (sleep 2; TERM=xterm COLUMNS=200 LINES=40 timeout 3 script -q -c pw-top /dev/null > "top$1.raw" 2>&1) &
+    (sleep 2; TERM=xterm COLUMNS=200 LINES=40 timeout 3 script -q -c pw-top /dev/null > "top-$1.raw" 2>&1) &
     local top_pid=$!
-    pw-play --latency "$quantum" --target effect_input.dsp_redozer in.wav > "play$1.log" 2>&1 ||
-        echo "pw-play failed: $(cat "play$1.log")"
+    wait $play_pid || echo "pw-play failed: $(cat "play-$1.log")"
     wait $top_pid
     sleep 0.5
     kill -INT $record_pid
     wait $record_pid
 }
+# Enough of the file for a comparison: all but its first half second.
+min_frames=$((frames - rate / 2))
 
 # The filter runs from the moment the graph starts, so it may see some
 # silence before the file: the reference with 0 .. 16 quanta of it.
@@ -115,7 +121,7 @@ match_reference() {  # RECORDING
                 XDG_CONFIG_HOME="$PWD/cfg" "$bin/dsphost" --block 576 --quiet --plugin "$bin/dsp_redozer.so" \
                     "lead-$lead.wav" "ref-$lead.wav"
         } || return 2
-        if result=$("$tools/match_shift" "ref-$lead.wav" "$1" "$rate" 1 $((frames - 2 * quantum))); then
+        if result=$("$tools/match_shift" "ref-$lead.wav" "$1" "$rate" 1 "$min_frames"); then
             echo "$lead frames of silence first, $result"
             return 0
         fi
@@ -130,13 +136,13 @@ top_stats() {  # RAW NODE
     [[ $line =~ $stats ]] && echo "${BASH_REMATCH[2]} ${BASH_REMATCH[4]} ${BASH_REMATCH[5]}"
 }
 
-play_through 1
-read -r busy load errors <<< "$(top_stats top1.raw effect_input.dsp_redozer)"
-read -r _ _ device_errors <<< "$(top_stats top1.raw test_device)"
+play_through rec effect_input.dsp_redozer
+read -r busy load errors <<< "$(top_stats top-rec.raw effect_input.dsp_redozer)"
+read -r _ _ device_errors <<< "$(top_stats top-rec.raw test_device)"
 errors=$((${errors:-0} + ${device_errors:-0}))
 echo "     pw-top: the filter's DSP time ${busy:-?} per $quantum-frame cycle (B/Q ${load:-?}), $errors xruns"
 [ -n "${busy:-}" ] || fail "pw-top showed no line for the filter"
-if result=$(match_reference rec1.wav); then
+if result=$(match_reference rec.wav); then
     ok "pw-play -> filter-chain -> sound card = dsphost within one step: $result"
     if [ "$errors" -eq 0 ]; then ok "no xruns at a $quantum-frame quantum"; else fail "pw-top counts $errors xruns"; fi
     finish
@@ -147,17 +153,9 @@ fi
 # 256-frame quantum at all: if that recording is not the file either (PipeWire
 # lost or repeated quanta), the comparison is skipped and the reason printed;
 # if it is, the filter path is at fault.
-recorded=$(soxi -s rec1.wav)
-pw-record --latency "$quantum" -P '{ stream.capture.sink = true }' --target test_device \
-    --format s16 --rate "$rate" --channels 2 control.wav > control-record.log 2>&1 &
-control_pid=$!
-started_pids+=($control_pid)
-for _ in $(seq 50); do pw-link -l 2> /dev/null | grep -q 'pw-record' && break; sleep 0.1; done
-pw-play --latency "$quantum" --target test_device in.wav > control-play.log 2>&1
-sleep 0.5
-kill -INT $control_pid
-wait $control_pid
-if control=$("$tools/match_shift" in.wav control.wav "$rate" 1 $((frames - 2 * quantum))); then
+recorded=$(soxi -s rec.wav)
+play_through control test_device
+if control=$("$tools/match_shift" in.wav control.wav "$rate" 1 "$min_frames"); then
     fail "the filter's recording ($recorded frames) is not the reference, while the file played without the filter arrives intact ($control)"
 else
     echo "     SKIPPED the sample comparison: PipeWire loses or repeats whole $quantum-frame quanta on this machine now," \
