@@ -1,6 +1,6 @@
 # Front door for the README's commands. CMake does the building; this file
 # installs what is missing, builds every configuration and runs the tests.
-.PHONY: all deps build native windows fuzz-build test run bench bench-host fuzz clean install dist deb
+.PHONY: all deps build native windows fuzz-build test run run-build bench bench-host fuzz clean install dist deb
 
 BUILD := $(CURDIR)/build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -37,11 +37,19 @@ build: native windows fuzz-build
 test: build
 	@cd $(BUILD)/native && ctest --output-on-failure -j $(JOBS) --timeout 900
 
-run: native
+# `make run` installs and builds only what it runs: the minimal package set,
+# then dsphost, the plug-in library and the sample in build/run.
+run-build:
+	@mkdir -p $(BUILD)
+	@bash scripts/install-deps.sh minimal
+	@cmake --preset run > $(BUILD)/run-configure.log 2>&1 || { cat $(BUILD)/run-configure.log; exit 1; }
+	@cmake --build $(BUILD)/run -j $(JOBS) --target dsphost sample
+
+run: run-build
 	@if [ -n "$(IN)" ]; then \
-	    $(BUILD)/native/bin/dsphost "$(IN)" "$(OUT)" && echo "Output: $(OUT)"; \
+	    $(BUILD)/run/bin/dsphost "$(IN)" "$(OUT)" && echo "Output: $(OUT)"; \
 	else \
-	    $(BUILD)/native/bin/dsphost $(BUILD)/native/sample.wav "$(OUT)" && echo "Output: $(OUT) (from the generated sample $(BUILD)/native/sample.wav)"; \
+	    $(BUILD)/run/bin/dsphost $(BUILD)/run/sample.wav "$(OUT)" && echo "Output: $(OUT) (from the generated sample $(BUILD)/run/sample.wav)"; \
 	fi
 
 bench: native

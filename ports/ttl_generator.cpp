@@ -77,6 +77,7 @@ const char* unitText(Unit unit) {
 const char* const prefixes =
     "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
@@ -154,9 +155,27 @@ std::string portBlock(int index, const char* type, const char* symbol, const cha
     return text;
 }
 
+// The stereo plug-in's audio ports form an input and an output stereo group
+// with left and right designations; hosts such as GStreamer's lv2 element
+// take a plug-in with two inputs and two outputs as one stereo filter only so.
+const char* const stereoInGroup = "urn:dsp-redozer:group:stereo-in";
+const char* const stereoOutGroup = "urn:dsp-redozer:group:stereo-out";
+
+std::string stereoGroups() {
+    return std::string("<") + stereoInGroup +
+           ">\n    a pg:StereoGroup, pg:InputGroup ;\n    lv2:symbol \"in\" ;\n"
+           "    rdfs:label \"Input\" .\n\n<" +
+           stereoOutGroup +
+           ">\n    a pg:StereoGroup, pg:OutputGroup ;\n    lv2:symbol \"out\" ;\n"
+           "    rdfs:label \"Output\" .\n\n";
+}
+
 std::string pluginTurtle(const char* uri, const char* name, int channels) {
     std::string s;
     s += "<" + std::string(uri) + ">\n    a lv2:Plugin, lv2:CompressorPlugin, doap:Project ;\n";
+    if (channels == 2)
+        s += std::string("    pg:mainInput <") + stereoInGroup + "> ;\n    pg:mainOutput <" +
+             stereoOutGroup + "> ;\n";
     s += "    doap:name " + quoted(name) + " ;\n";
     s += "    doap:maintainer [ a <http://xmlns.com/foaf/0.1/Person> ; "
          "<http://xmlns.com/foaf/0.1/name> \"yarq\" ] ;\n";
@@ -180,7 +199,11 @@ std::string pluginTurtle(const char* uri, const char* name, int channels) {
         next();
         const char* const* audio = channels == 2 ? stereoAudio[i] : monoAudio[i];
         const char* type = i < channels ? "InputPort, lv2:AudioPort" : "OutputPort, lv2:AudioPort";
-        s += portBlock(i, type, audio[0], audio[1]) + "\n    ]";
+        s += portBlock(i, type, audio[0], audio[1]);
+        if (channels == 2)
+            s += std::string(" ;\n        lv2:designation ") + (i % 2 == 0 ? "pg:left" : "pg:right") +
+                 " ;\n        pg:group <" + (i < 2 ? stereoInGroup : stereoOutGroup) + ">";
+        s += "\n    ]";
     }
     for (int k = 0; k < controlCount; ++k) {
         const ControlInfo& c = controls[k];
@@ -252,6 +275,7 @@ int writeBundle(const std::string& dir) {
                     " ;\n    rdfs:seeAlso <presets.ttl> .\n\n";
 
     std::string plugin = prefixes;
+    plugin += stereoGroups();
     plugin += pluginTurtle(stereoUri, stereoName, 2);
     plugin += pluginTurtle(monoUri, monoName, 1);
 
@@ -296,6 +320,10 @@ void writeMarkdown() {
         const double ladspaDefault = ladspaDefaultValue(hint);
         if (codeOfValue(c, ladspaDefault) != c.defaultCode)
             notes += " LADSPA default: " + number(ladspaDefault, integer) + ".";
+        if (!(c.flags & flagToggle) && (hint.LowerBound != static_cast<float>(minimumValue(c)) ||
+                                        hint.UpperBound != static_cast<float>(maximumValue(c))))
+            notes += " LADSPA range " + number(hint.LowerBound, integer) + " .. " +
+                     number(hint.UpperBound, integer) + ", for an exact default.";
         printf("| %d/%d | %d | `%s` | %s | %s | %s | %s | %s |\n", controlPortIndex(2, k),
                controlPortIndex(1, k), k, c.symbol, c.name, range.c_str(),
                number(defaultValue(c), integer).c_str(), unitText(c.unit), notes.c_str());

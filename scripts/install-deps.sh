@@ -1,20 +1,41 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian machine (run as root).
+#   install-deps.sh minimal   what `make run` builds with: the compiler, CMake,
+#                             pkg-config, libsndfile, libebur128, cairo
+#   install-deps.sh [full]    everything `make test` needs besides: the Windows
+#                             cross compilers and Wine, the test frameworks,
+#                             the LV2/LADSPA hosts, peer plug-ins, the live hosts
+#                             and servers, the packaging tools
 # Idempotent: when every package is already present, apt is not called at all.
 set -euo pipefail
 
-packages=(
+set_name=${1:-full}
+
+minimal=(
   build-essential cmake pkg-config
+  libsndfile1-dev libebur128-dev libcairo2-dev
+)
+full=(
+  "${minimal[@]}"
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  libsndfile1-dev libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   wine wine32:i386 wine64
   xvfb xauth imagemagick
   lv2-dev ladspa-sdk liblilv-dev lilv-utils sordi ffmpeg sox
   x42-plugins calf-plugins lsp-plugins-lv2
+  liquidsoap icecast2
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  mpv pipewire pipewire-bin wireplumber dbus
   nsis unzip dpkg-dev lintian man-db
-  libebur128-dev libcairo2-dev python3
+  python3
 )
+
+case $set_name in
+  minimal) packages=("${minimal[@]}") ;;
+  full) packages=("${full[@]}") ;;
+  *) echo "usage: install-deps.sh [minimal|full]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -35,8 +56,8 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$set_name" = full ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "${missing[@]}"

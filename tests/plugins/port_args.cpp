@@ -4,7 +4,8 @@
 //   port_args FORM [symbol=code ...]
 // FORM: ini (the player's settings file), lv2 (ffmpeg's lv2 c= list),
 // ladspa (ffmpeg's ladspa c= list), sox (sox's ladspa arguments), lv2apply
-// (its -c pairs).
+// (its -c pairs), liquidsoap (the named settings alone as the arguments of
+// ladspa.redozer_stereo: every other port's LADSPA default is its default).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,11 +17,13 @@ using namespace ports;
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: port_args ini|lv2|ladspa|sox|lv2apply [symbol=code ...]\n");
+        fprintf(stderr,
+                "usage: port_args ini|lv2|ladspa|sox|lv2apply|liquidsoap [symbol=code ...]\n");
         return 2;
     }
     int32_t codes[controlCount];
     defaultCodes(codes);
+    bool named[controlCount] = {};
     for (int i = 2; i < argc; ++i) {
         const char* eq = strchr(argv[i], '=');
         int k = 0;
@@ -33,6 +36,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         codes[k] = atoi(eq + 1);
+        named[k] = true;
         if (codes[k] < controls[k].codeMin || codes[k] > controls[k].codeMax) {
             fprintf(stderr, "port_args: %s is out of range\n", argv[i]);
             return 2;
@@ -52,6 +56,24 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::string out;
+    if (form == "liquidsoap") {
+        for (int k = 0; k < controlCount; ++k) {
+            if (!named[k]) continue;
+            const ControlInfo& c = controls[k];
+            char value[40];
+            if (c.flags & flagToggle)
+                snprintf(value, sizeof value, "%s", codes[k] != 0 ? "true" : "false");
+            else if (c.flags & flagInteger)
+                snprintf(value, sizeof value, "%d", static_cast<int>(valueOfCode(c, codes[k])));
+            else {
+                snprintf(value, sizeof value, "%.9g", valueOfCode(c, codes[k]));
+                if (strpbrk(value, ".e") == nullptr) strcat(value, ".0");
+            }
+            out += std::string(out.empty() ? "" : ", ") + c.symbol + "=" + value;
+        }
+        printf("%s\n", out.c_str());
+        return 0;
+    }
     for (int k = 0; k < controlCount; ++k) {
         char value[40];
         snprintf(value, sizeof value, "%.9g", valueOfCode(controls[k], codes[k]));

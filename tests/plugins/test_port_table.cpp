@@ -246,27 +246,76 @@ TEST(PortTable, EnhancerPresetsSetWhatApplyingThemOnThePageSets) {
     EXPECT_FALSE(codesFromEqPreset("040,040,056", codes));
 }
 
-TEST(PortTable, LadspaHintsKeepTheRangeAndNameAnExactDefaultWhereOneExists) {
-    for (int k = 0; k < controlCount; ++k) {
-        const ControlInfo& c = controls[k];
-        const LADSPA_PortRangeHint h = ladspaHint(c);
-        const double d = ladspaDefaultValue(h);
-        SCOPED_TRACE(c.symbol);
-        if (c.flags & flagToggle) {
-            EXPECT_TRUE(LADSPA_IS_HINT_TOGGLED(h.HintDescriptor));
-            EXPECT_EQ(codeOfValue(c, d), c.defaultCode);
-            continue;
-        }
-        EXPECT_TRUE(LADSPA_IS_HINT_BOUNDED_BELOW(h.HintDescriptor));
-        EXPECT_TRUE(LADSPA_IS_HINT_BOUNDED_ABOVE(h.HintDescriptor));
-        EXPECT_EQ(LADSPA_IS_HINT_INTEGER(h.HintDescriptor) != 0, (c.flags & flagInteger) != 0);
-        EXPECT_LE(h.LowerBound, d);
-        EXPECT_GE(h.UpperBound, d);
+namespace {
+
+// What a LADSPA host that applies the hints gives a port it is not told
+// about, in double and in single precision, must be the port's default; the
+// hint's range holds the real one, and a value in a widened stretch acts as
+// the nearest end of the real range.
+void expectExactLadspaDefault(const ControlInfo& c) {
+    SCOPED_TRACE(c.symbol);
+    const LADSPA_PortRangeHint h = ladspaHint(c);
+    const double d = ladspaDefaultValue(h);
+    EXPECT_EQ(codeOfValue(c, d), c.defaultCode);
+    EXPECT_EQ(codeOfValue(c, ladspaDefaultValueFloat(h)), c.defaultCode);
+    if (c.flags & flagToggle) {
+        EXPECT_TRUE(LADSPA_IS_HINT_TOGGLED(h.HintDescriptor));
+        return;
     }
-    // Defaults that one of LADSPA's fixed points expresses exactly.
+    EXPECT_TRUE(LADSPA_IS_HINT_BOUNDED_BELOW(h.HintDescriptor));
+    EXPECT_TRUE(LADSPA_IS_HINT_BOUNDED_ABOVE(h.HintDescriptor));
+    EXPECT_EQ(LADSPA_IS_HINT_INTEGER(h.HintDescriptor) != 0, (c.flags & flagInteger) != 0);
+    EXPECT_LE(h.LowerBound, static_cast<float>(minimumValue(c)));
+    EXPECT_GE(h.UpperBound, static_cast<float>(maximumValue(c)));
+    if (c.flags & flagInteger) {
+        EXPECT_EQ(d, defaultValue(c));
+        EXPECT_EQ(h.LowerBound, std::floor(h.LowerBound));
+        EXPECT_EQ(h.UpperBound, std::floor(h.UpperBound));
+    }
+    const int lowEnd = codeOfValue(c, minimumValue(c));
+    const int highEnd = codeOfValue(c, maximumValue(c));
+    EXPECT_EQ(codeOfValue(c, h.LowerBound), lowEnd);
+    EXPECT_EQ(codeOfValue(c, h.UpperBound), highEnd);
+}
+
+}  // namespace
+
+TEST(PortTable, LadspaHintsStateEveryDefaultExactly) {
+    for (const ControlInfo& c : controls) expectExactLadspaDefault(c);
+    // Defaults that are a fixed point or a bound keep the real range.
     for (const char* symbol : {"enhance", "hpcutoff", "eq_gain2", "crossover3", "limiter_ceiling",
-                               "limiter_ratio", "limiter_hold", "solo", "soft_clip"}) {
+                               "limiter_ratio", "limiter_hold", "solo", "soft_clip", "drive"}) {
         const ControlInfo& c = controls[controlIndex(symbol)];
-        EXPECT_EQ(codeOfValue(c, ladspaDefaultValue(ladspaHint(c))), c.defaultCode) << symbol;
+        const LADSPA_PortRangeHint h = ladspaHint(c);
+        EXPECT_EQ(h.LowerBound, static_cast<float>(minimumValue(c))) << symbol;
+        EXPECT_EQ(h.UpperBound, static_cast<float>(maximumValue(c))) << symbol;
     }
+    // The widening is the least one: amp_max 0..100 at 56 becomes 0..112 (middle).
+    const LADSPA_PortRangeHint amp = ladspaHint(controls[cAmpMax]);
+    EXPECT_EQ(amp.LowerBound, 0.0f);
+    EXPECT_EQ(amp.UpperBound, 112.0f);
+}
+
+TEST(PortTable, LadspaHintsStateExactDefaultsForRowsOfEveryKind) {
+    // Rows of the shapes the table uses and later ports take: toggles on and
+    // off, an integer range below zero, a linear one in tenths, the curves.
+    const ControlInfo rows[] = {
+        {"toggle_off", "", Scale::Code, 1, 0, 0, 1, 0, Unit::None, flagInteger | flagToggle,
+         nullptr, 0, Effect::MultibandParse, ""},
+        {"toggle_on", "", Scale::Code, 1, 0, 0, 1, 1, Unit::None, flagInteger | flagToggle,
+         nullptr, 0, Effect::MultibandParse, ""},
+        {"target", "", Scale::Code, 1, 0, -40, -5, -16, Unit::Db, flagInteger, nullptr, 0,
+         Effect::MultibandParse, ""},
+        {"ceiling_tenths", "", Scale::Linear, 0.1, -12.0, 0, 120, 110, Unit::Db, 0, nullptr, 0,
+         Effect::MultibandParse, ""},
+        {"ceiling_steps", "", Scale::Code, 1, 0, -12, 0, -1, Unit::Db, flagInteger, nullptr, 0,
+         Effect::MultibandParse, ""},
+        {"odd_third", "", Scale::Code, 1, 0, 0, 100, 77, Unit::None, flagInteger, nullptr, 0,
+         Effect::ClassicPage, ""},
+        {"release", "", Scale::BandRelease, 1, 0, 0, 100, 13, Unit::Ms, 0, nullptr, 0,
+         Effect::MultibandParse, ""},
+        {"threshold", "", Scale::BandThreshold, 1, 0, 0, 100, 99, Unit::Db, 0, nullptr, 0,
+         Effect::MultibandParse, ""},
+    };
+    for (const ControlInfo& c : rows) expectExactLadspaDefault(c);
 }
