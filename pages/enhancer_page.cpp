@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 
 // ---- Value labels ------------------------------------------------------------

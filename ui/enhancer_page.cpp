@@ -8,6 +8,7 @@
 
 #include "settings/settings_engine.h"
 #include "pages/enhancer_page.h"
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 #include "ui/config_dialog.h"
 #include "ui/pages.h"
