@@ -20,6 +20,8 @@ using namespace ports;
 namespace {
 
 const char* const libraryName = "dsp_redozer_lv2.so";
+const char* const uiLibraryName = "dsp_redozer_ui.so";
+const char* const uiUri = "urn:dsp-redozer:ui";
 
 // A Turtle number: integers as integers, anything else with enough digits
 // that the value maps back to its own code from a 32-bit float port.
@@ -82,6 +84,7 @@ const char* const prefixes =
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
 
 struct Preset {
@@ -139,6 +142,7 @@ std::string pluginTurtle(const char* uri, const char* name, int channels) {
     s += "    doap:maintainer [ a <http://xmlns.com/foaf/0.1/Person> ; "
          "<http://xmlns.com/foaf/0.1/name> \"yarq\" ] ;\n";
     s += "    lv2:optionalFeature lv2:hardRTCapable ;\n";
+    s += "    ui:ui <" + std::string(uiUri) + "> ;\n";
     s += "    rdfs:comment \"Levels tracks of different loudness: the classic single-band "
          "enhancer with a three-band equalizer, or the multiband engine with soft clip and "
          "limiter. Works on 16-bit samples in blocks of 576 frames, so the output is "
@@ -225,6 +229,10 @@ int writeBundle(const std::string& dir) {
     for (const char* uri : {stereoUri, monoUri})
         manifest += "<" + std::string(uri) + ">\n    a lv2:Plugin ;\n    lv2:binary <" +
                     libraryName + "> ;\n    rdfs:seeAlso <dsp_redozer.ttl> .\n\n";
+    // One UI for both plug-ins, in a binary of its own.
+    manifest += "<" + std::string(uiUri) + ">\n    a ui:X11UI ;\n    ui:binary <" + uiLibraryName +
+                "> ;\n    lv2:optionalFeature ui:idleInterface , ui:resize ;\n"
+                "    lv2:extensionData ui:idleInterface , ui:resize .\n\n";
     for (const Preset& p : list)
         manifest += "<" + p.uri + ">\n    a pset:Preset ;\n    " + appliesTo() +
                     " ;\n    rdfs:seeAlso <presets.ttl> .\n\n";
