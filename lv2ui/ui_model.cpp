@@ -131,12 +131,12 @@ void addLimiter(Layout& l) {
     add(widget(Kind::LimiterGraph, pageLimiter, -1, {466, 38, 202, 202}, "Transfer"));
 }
 
-// Every control that no other page shows, in port order, two columns.
+// Every control that no other page shows, in port order, one per row.
 void addOutput(Layout& l) {
     int n = 0;
     for (int k = 0; k < controlCount && l.count < maxWidgets; ++k) {
         if (shownOnNamedPage(k)) continue;
-        const Rect r = {12 + 334 * (n % 2), 40 + 28 * (n / 2), 322, 24};
+        const Rect r = {12, 40 + 28 * n, 440, 24};
         const ControlInfo& c = controls[k];
         if (c.flags & flagToggle)
             l.widgets[l.count++] = toggle(pageOutput, k, r, c.name, 1, 0);

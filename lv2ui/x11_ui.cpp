@@ -10,7 +10,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <cairo/cairo-xlib.h>
+#include <cairo/cairo.h>
 #include <lv2/options/options.h>
 #include <lv2/parameters/parameters.h>
 #include <lv2/ui/ui.h>
@@ -36,7 +36,8 @@ struct X11Ui {
     const LV2UI_Resize* hostResize;
     Display* display;
     Window window;
-    cairo_surface_t* surface;
+    GC gc;
+    cairo_surface_t* surface;  // client-side picture, copied to the window per frame
     int width, height;  // window pixels
     UiState state;
     CurveCache cache;
@@ -72,15 +73,39 @@ void send(X11Ui* ui, const Writes& w) {
     if (w.count > 0) ui->userActed = true;
 }
 
-void drawFrame(X11Ui* ui) {
-    cairo_t* cr = cairo_create(ui->surface);
-    cairo_push_group(cr);
-    drawUi(cr, ui->state, drawScale(ui), ui->cache);
-    cairo_pop_group_to_source(cr);
-    cairo_paint(cr);
-    cairo_destroy(cr);
+// The picture is drawn in memory and copied whole: no glyphs or pictures live
+// on the server, so several instances (each with its own connection) never
+// share server-side caches.
+bool ensureSurface(X11Ui* ui) {
+    if (ui->surface != nullptr && cairo_image_surface_get_width(ui->surface) == ui->width &&
+        cairo_image_surface_get_height(ui->surface) == ui->height)
+        return true;
+    if (ui->surface != nullptr) cairo_surface_destroy(ui->surface);
+    ui->surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, ui->width, ui->height);
+    return cairo_surface_status(ui->surface) == CAIRO_STATUS_SUCCESS;
+}
+
+void putPicture(X11Ui* ui) {
     cairo_surface_flush(ui->surface);
+    XImage* image = XCreateImage(ui->display, DefaultVisual(ui->display, DefaultScreen(ui->display)),
+                                 24, ZPixmap, 0,
+                                 reinterpret_cast<char*>(cairo_image_surface_get_data(ui->surface)),
+                                 static_cast<unsigned>(ui->width), static_cast<unsigned>(ui->height),
+                                 32, cairo_image_surface_get_stride(ui->surface));
+    if (image == nullptr) return;
+    XPutImage(ui->display, ui->window, ui->gc, image, 0, 0, 0, 0, static_cast<unsigned>(ui->width),
+              static_cast<unsigned>(ui->height));
+    image->data = nullptr;  // cairo's memory
+    XDestroyImage(image);
     XFlush(ui->display);
+}
+
+void drawFrame(X11Ui* ui) {
+    if (!ensureSurface(ui)) return;
+    cairo_t* cr = cairo_create(ui->surface);
+    drawUi(cr, ui->state, drawScale(ui), ui->cache);
+    cairo_destroy(cr);
+    putPicture(ui);
     ui->exposed = false;
     ui->readoutsDirty = false;
     ui->lastFrameMs = nowMs();
@@ -139,7 +164,6 @@ void onEvent(X11Ui* ui, XEvent& e) {
         if (e.xconfigure.width != ui->width || e.xconfigure.height != ui->height) {
             ui->width = e.xconfigure.width;
             ui->height = e.xconfigure.height;
-            cairo_xlib_surface_set_size(ui->surface, ui->width, ui->height);
             ui->exposed = true;
         }
         break;
@@ -229,17 +253,19 @@ bool createWindow(X11Ui* ui, Window parent) {
                                CopyFromParent, CWBackPixmap | CWEventMask, &a);
     if (ui->window == 0) return false;
     XStoreName(ui->display, ui->window, "Audio Enhancer");
+    ui->gc = XCreateGC(ui->display, ui->window, 0, nullptr);
     XMapWindow(ui->display, ui->window);
-    ui->surface = cairo_xlib_surface_create(ui->display, ui->window,
-                                            DefaultVisual(ui->display, screen), ui->width,
-                                            ui->height);
     XFlush(ui->display);
-    return cairo_surface_status(ui->surface) == CAIRO_STATUS_SUCCESS;
+    // The picture goes to the server as 32-bit pixels of a 24-bit TrueColor visual.
+    const Visual* visual = DefaultVisual(ui->display, screen);
+    return DefaultDepth(ui->display, screen) == 24 && visual->red_mask == 0xff0000 &&
+           visual->blue_mask == 0xff && ensureSurface(ui);
 }
 
 void destroyUi(X11Ui* ui) {
     if (ui->surface != nullptr) cairo_surface_destroy(ui->surface);
     if (ui->display != nullptr) {
+        if (ui->gc != nullptr) XFreeGC(ui->display, ui->gc);
         if (ui->window != 0) {
             // The host may have destroyed the parent, and our window with it.
             XSync(ui->display, False);
