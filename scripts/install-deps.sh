@@ -13,7 +13,8 @@ packages=(
   lv2-dev ladspa-sdk liblilv-dev lilv-utils sordi ffmpeg sox
   x42-plugins calf-plugins lsp-plugins-lv2
   nsis unzip dpkg-dev lintian man-db
-  libebur128-dev libcairo2-dev python3
+  libebur128-dev libcairo2-dev libx11-dev python3
+  jalv jackd2 libsuil-0-0
 )
 
 missing=()
