@@ -244,31 +244,47 @@ void drawFocus(cairo_t* cr, const Widget& w) {
 
 }  // namespace
 
+namespace {
+
+void drawOne(cairo_t* cr, const UiState& s, double scale, CurveCache& cache, int i) {
+    const Widget& w = uiLayout().widgets[i];
+    const bool enabled = widgetEnabled(w, s);
+    switch (w.kind) {
+    case Kind::Tab: drawTab(cr, w, s); break;
+    case Kind::Slider: drawSlider(cr, w, s, enabled); break;
+    case Kind::Toggle: drawToggle(cr, w, s, enabled); break;
+    case Kind::Choice: drawChoice(cr, w, s); break;
+    case Kind::PresetList: drawPresetList(cr, w, s); break;
+    case Kind::Meter: drawMeter(cr, w, s); break;
+    case Kind::BandGraph: drawBandGraph(cr, w, s, scale, cache); break;
+    case Kind::LimiterGraph: drawLimiterGraph(cr, w, s, scale); break;
+    case Kind::Heading: label(cr, w.caption, w.rect.x, w.rect.y + 11, text, 11, true); break;
+    }
+    if (i == s.focus) drawFocus(cr, w);
+}
+
+}  // namespace
+
 void drawUi(cairo_t* cr, const UiState& s, double scale, CurveCache& cache) {
     cairo_save(cr);
     cairo_scale(cr, scale, scale);
     fill(cr, {0, 0, uiWidth, uiHeight}, background);
     fill(cr, {0, tabHeight, uiWidth, 1}, frame);
     const Layout& l = uiLayout();
-    for (int i = 0; i < l.count; ++i) {
-        const Widget& w = l.widgets[i];
-        if (w.page != -1 && w.page != s.page) continue;
-        const bool enabled = widgetEnabled(w, s);
-        switch (w.kind) {
-        case Kind::Tab: drawTab(cr, w, s); break;
-        case Kind::Slider: drawSlider(cr, w, s, enabled); break;
-        case Kind::Toggle: drawToggle(cr, w, s, enabled); break;
-        case Kind::Choice: drawChoice(cr, w, s); break;
-        case Kind::PresetList: drawPresetList(cr, w, s); break;
-        case Kind::Meter: drawMeter(cr, w, s); break;
-        case Kind::BandGraph: drawBandGraph(cr, w, s, scale, cache); break;
-        case Kind::LimiterGraph: drawLimiterGraph(cr, w, s, scale); break;
-        case Kind::Heading: label(cr, w.caption, w.rect.x, w.rect.y + 11, text, 11, true); break;
-        }
-        if (i == s.focus) drawFocus(cr, w);
-    }
-    if (s.page == pageOutput && l.widgets[l.count - 1].page != pageOutput)
-        label(cr, "Every setting has its place on the other pages.", 12, 52, dimText);
+    for (int i = 0; i < l.count; ++i)
+        if (l.widgets[i].page == -1 || l.widgets[i].page == s.page) drawOne(cr, s, scale, cache, i);
+    cairo_restore(cr);
+}
+
+void drawWidget(cairo_t* cr, const UiState& s, double scale, CurveCache& cache, int index) {
+    const Rect r = uiLayout().widgets[index].rect;
+    cairo_save(cr);
+    cairo_scale(cr, scale, scale);
+    // The focus outline reaches two pixels beyond the widget.
+    cairo_rectangle(cr, r.x - 2, r.y - 2, r.w + 4, r.h + 4);
+    cairo_clip(cr);
+    fill(cr, {r.x - 2, r.y - 2, r.w + 4, r.h + 4}, background);
+    drawOne(cr, s, scale, cache, index);
     cairo_restore(cr);
 }
 

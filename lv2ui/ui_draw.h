@@ -23,5 +23,7 @@ struct CurveCache {
 
 // Draws the whole UI; `scale` is the device pixels per logical pixel.
 void drawUi(cairo_t* cr, const UiState& s, double scale, CurveCache& cache);
+// Draws one widget anew over its own area (for read-outs that move).
+void drawWidget(cairo_t* cr, const UiState& s, double scale, CurveCache& cache, int index);
 
 }  // namespace lv2ui

@@ -342,6 +342,11 @@ bool readoutShown(int page, int readout) {
     return false;
 }
 
+bool showsReadouts(const Widget& w) {
+    return w.kind == Kind::Meter || w.kind == Kind::BandGraph ||
+           (w.kind == Kind::Toggle && w.control == cAgc);
+}
+
 bool toggleTicked(const Widget& w, const UiState& s) { return s.codes[w.control] == w.onCode; }
 
 int presetRowCount(const Widget& w) {

@@ -90,8 +90,10 @@ struct Writes {
 };
 void addWrite(Writes& w, int control, int32_t code);
 
-// Whether the page draws a read-out (the others need no new frame for it).
+// Whether the page draws a read-out (the others need no new frame for it),
+// and whether a widget shows read-outs (it alone is drawn when they move).
 bool readoutShown(int page, int readout);
+bool showsReadouts(const Widget& w);
 
 // Texts.
 void widgetLabel(const Widget& w, const UiState& s, char* out, int size);

@@ -16,6 +16,7 @@
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -85,7 +86,8 @@ bool ensureSurface(X11Ui* ui) {
     return cairo_surface_status(ui->surface) == CAIRO_STATUS_SUCCESS;
 }
 
-void putPicture(X11Ui* ui) {
+// Copies a rectangle of the picture (window pixels) to the window.
+void putPicture(X11Ui* ui, int x, int y, int w, int h) {
     cairo_surface_flush(ui->surface);
     XImage* image = XCreateImage(ui->display, DefaultVisual(ui->display, DefaultScreen(ui->display)),
                                  24, ZPixmap, 0,
@@ -93,8 +95,8 @@ void putPicture(X11Ui* ui) {
                                  static_cast<unsigned>(ui->width), static_cast<unsigned>(ui->height),
                                  32, cairo_image_surface_get_stride(ui->surface));
     if (image == nullptr) return;
-    XPutImage(ui->display, ui->window, ui->gc, image, 0, 0, 0, 0, static_cast<unsigned>(ui->width),
-              static_cast<unsigned>(ui->height));
+    XPutImage(ui->display, ui->window, ui->gc, image, x, y, x, y, static_cast<unsigned>(w),
+              static_cast<unsigned>(h));
     image->data = nullptr;  // cairo's memory
     XDestroyImage(image);
     XFlush(ui->display);
@@ -105,7 +107,29 @@ void drawFrame(X11Ui* ui) {
     cairo_t* cr = cairo_create(ui->surface);
     drawUi(cr, ui->state, drawScale(ui), ui->cache);
     cairo_destroy(cr);
-    putPicture(ui);
+    putPicture(ui, 0, 0, ui->width, ui->height);
+    ui->exposed = false;
+    ui->readoutsDirty = false;
+    ui->lastFrameMs = nowMs();
+}
+
+// Moving read-outs: only the widgets that show them are drawn and copied.
+void drawReadouts(X11Ui* ui) {
+    if (!ensureSurface(ui)) return;
+    const double scale = drawScale(ui);
+    const Layout& l = uiLayout();
+    cairo_t* cr = cairo_create(ui->surface);
+    for (int i = 0; i < l.count; ++i) {
+        const Widget& w = l.widgets[i];
+        if (w.page != ui->state.page || !showsReadouts(w)) continue;
+        drawWidget(cr, ui->state, scale, ui->cache, i);
+        const int x = std::max(0, static_cast<int>(std::floor((w.rect.x - 2) * scale)));
+        const int y = std::max(0, static_cast<int>(std::floor((w.rect.y - 2) * scale)));
+        const int right = std::min(ui->width, static_cast<int>(std::ceil((w.rect.x + w.rect.w + 2) * scale)));
+        const int bottom = std::min(ui->height, static_cast<int>(std::ceil((w.rect.y + w.rect.h + 2) * scale)));
+        if (right > x && bottom > y) putPicture(ui, x, y, right - x, bottom - y);
+    }
+    cairo_destroy(cr);
     ui->exposed = false;
     ui->readoutsDirty = false;
     ui->lastFrameMs = nowMs();
@@ -203,9 +227,10 @@ int idle(LV2UI_Handle handle) {
         onEvent(ui, e);
     }
     if (ui->windowGone) return 0;
-    if (ui->exposed ||
-        (ui->readoutsDirty && nowMs() - ui->lastFrameMs >= readoutFramePeriodMs))
+    if (ui->exposed)
         drawFrame(ui);
+    else if (ui->readoutsDirty && nowMs() - ui->lastFrameMs >= readoutFramePeriodMs)
+        drawReadouts(ui);
     return 0;
 }
 
