@@ -280,7 +280,9 @@ bool createWindow(X11Ui* ui, Window parent) {
     XStoreName(ui->display, ui->window, "Audio Enhancer");
     ui->gc = XCreateGC(ui->display, ui->window, 0, nullptr);
     XMapWindow(ui->display, ui->window);
-    XFlush(ui->display);
+    // The host uses the window on its own connection as soon as instantiate
+    // returns: the server must have made it by then.
+    XSync(ui->display, False);
     // The picture goes to the server as 32-bit pixels of a 24-bit TrueColor visual.
     const Visual* visual = DefaultVisual(ui->display, screen);
     return DefaultDepth(ui->display, screen) == 24 && visual->red_mask == 0xff0000 &&
