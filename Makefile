@@ -1,6 +1,6 @@
 # Front door for the README's commands. CMake does the building; this file
 # installs what is missing, builds every configuration and runs the tests.
-.PHONY: all deps build native windows fuzz-build test run run-build bench bench-host fuzz clean install dist deb
+.PHONY: all deps build native windows fuzz-build test run run-build bench bench-host bench-ui fuzz clean install dist deb
 
 BUILD := $(CURDIR)/build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -60,6 +60,10 @@ bench: native
 # on a generated 10-minute recording; prints the times and their ratios.
 bench-host: native
 	@bash bench/bench_host.sh $(BUILD)/native/bin $(BUILD)/bench-host
+
+# The LV2 plug-in UI: first frame and CPU, beside x42's dpl in jalv.
+bench-ui: native
+	@bash bench/ui_bench.sh $(BUILD)/native/bin $(BUILD)/native/lv2 $(BUILD)/bench-ui
 
 fuzz: fuzz-build
 	@$(BUILD)/fuzz/tests/fuzz/run-fuzzers.sh $(FUZZ_SECONDS)

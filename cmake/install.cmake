@@ -16,7 +16,7 @@ endif()
 #   bin/dsphost
 #   lib/dsp_redozer/dsp_redozer.so      loaded by dsphost, never linked against,
 #                                       so it stays off the library path
-#   lib/lv2/dsp_redozer.lv2/            the LV2 bundle, where LV2 hosts look
+#   lib/lv2/dsp_redozer.lv2/            the LV2 bundle (plug-ins and their UI), where LV2 hosts look
 #   lib/ladspa/dsp_redozer_ladspa.so    where LADSPA hosts look
 #   share/man/man1/dsphost.1.gz
 #   share/doc/dsp-redozer/              README.md and LICENSE
@@ -53,7 +53,7 @@ add_dependencies(installables dsphost dsp_redozer dsphost_man)
 # The LV2 bundle and the LADSPA library, when this build has them. The bundle's
 # library goes through install(TARGETS) so that packaging strips it.
 if(TARGET dsp_redozer_lv2)
-  install(TARGETS dsp_redozer_lv2 LIBRARY DESTINATION lib/lv2/dsp_redozer.lv2)
+  install(TARGETS dsp_redozer_lv2 dsp_redozer_ui LIBRARY DESTINATION lib/lv2/dsp_redozer.lv2)
   install(DIRECTORY ${CMAKE_BINARY_DIR}/lv2/dsp_redozer.lv2/ DESTINATION lib/lv2/dsp_redozer.lv2
           FILES_MATCHING PATTERN "*.ttl")
   add_dependencies(installables dsp_redozer_lv2)

@@ -353,8 +353,7 @@ float runGainLaw(Engine& e, Sample* samples, const int16_t* source, int frames, 
 
 }  // namespace
 
-void computeClassicCoefficients(Engine& e, int ampMax, int ampUp, int ampDown, int reset,
-                                int rate) {
+ClassicCoefficients classicCoefficients(int ampMax, int ampUp, int ampDown, int rate) {
     ClassicCoefficients c;
     c.gainCeiling = static_cast<float>(0.09 * ampMax + 1);
     const double up = ampUp / 100.0;
@@ -368,7 +367,12 @@ void computeClassicCoefficients(Engine& e, int ampMax, int ampUp, int ampDown, i
         c.gainUpStep = static_cast<float>(static_cast<double>(c.gainUpStep) * scale);
         c.gainDownStep = static_cast<float>(static_cast<double>(c.gainDownStep) * scale);
     }
-    publishClassicCoefficients(e, c);
+    return c;
+}
+
+void computeClassicCoefficients(Engine& e, int ampMax, int ampUp, int ampDown, int reset,
+                                int rate) {
+    publishClassicCoefficients(e, classicCoefficients(ampMax, ampUp, ampDown, rate));
     if (reset != 0) requestEngineResets(e, engineResetClassicGain);
 }
 

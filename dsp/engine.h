@@ -108,6 +108,8 @@ void engineReleaseWork(Engine& e);
 // Classic: gain ceiling and steps from amp_max, amp_up and amp_dwn, steps
 // scaled by 44100 / rate (rate <= 0: unscaled); reset also asks for the
 // classic gain to return to 1.0.
+// The classic coefficients alone, as computeClassicCoefficients forms them.
+ClassicCoefficients classicCoefficients(int ampMax, int ampUp, int ampDown, int rate);
 void computeClassicCoefficients(Engine& e, int ampMax, int ampUp, int ampDown, int reset,
                                 int rate);
 // Multiband: flags bit 0 band gains and read-outs to 1.0, bit 1 delay histories

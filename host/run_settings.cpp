@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "dsp/multiband_strings.h"
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 #include "settings/settings_file.h"
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 
 // ---- Value labels ------------------------------------------------------------
@@ -57,6 +58,28 @@ void threshold_label(char* out, int size, int threshold) {
 
 void band_gain_label(char* out, int size, int gain) {
     snprintf(out, static_cast<size_t>(size), "%d", 50 - gain);
+}
+
+int enhancer_slider_max(int control_id) { return control_id == 204 ? 120 : 100; }
+
+void enhancer_value_label(char* out, int size, int label_id, const int positions[9],
+                          int page_rate) {
+    const ClassicCoefficients c =
+        classicCoefficients(positions[2], positions[3], positions[4], page_rate);
+    switch (label_id) {
+    case 301: stereo_width_label(out, size, positions[0]); break;
+    case 302: hp_cutoff_label(out, size, positions[1]); break;
+    case 303: max_amp_label(out, size, c.gainCeiling); break;
+    case 304: raise_time_label(out, size, c.gainUpStep, page_rate); break;
+    case 305: reduce_time_label(out, size, c.gainDownStep, page_rate); break;
+    case 306: threshold_label(out, size, positions[5]); break;
+    case 307:
+    case 308:
+    case 309: band_gain_label(out, size, positions[label_id - 301]); break;
+    default:
+        if (size > 0) out[0] = '\0';
+        break;
+    }
 }
 
 // ---- Enable rules ------------------------------------------------------------

@@ -19,6 +19,14 @@ void reduce_time_label(char* out, int size, float down_step, int page_rate); // 
 void threshold_label(char* out, int size, int threshold);          // 306
 void band_gain_label(char* out, int size, int gain);               // 307..309
 
+// Range of slider 201..209: 0..100, "Amp raise" (204) 0..120.
+int enhancer_slider_max(int control_id);
+// Text of value label 301..309 for the positions of sliders 201..209 (in that
+// order) at a page rate: the classic coefficients for 303..305 are formed
+// from the positions, as the engine forms them.
+void enhancer_value_label(char* out, int size, int label_id, const int positions[9],
+                          int page_rate);
+
 // ---- Enable rules ----------------------------------------------------------
 // Sliders 201..206 and labels 301..306.
 bool classic_group_enabled(int enhance, int bits_per_sample);

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "dsp/multiband_strings.h"
+#include "ports/builtin_presets.h"
 #include "ports/ladspa_hints.h"
 #include "ports/port_table.h"
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 
 using namespace ports;
@@ -18,6 +20,8 @@ using namespace ports;
 namespace {
 
 const char* const libraryName = "dsp_redozer_lv2.so";
+const char* const uiLibraryName = "dsp_redozer_ui.so";
+const char* const uiUri = "urn:dsp-redozer:ui";
 
 // A Turtle number: integers as integers, anything else with enough digits
 // that the value maps back to its own code from a 32-bit float port.
@@ -81,6 +85,7 @@ const char* const prefixes =
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
 
 struct Preset {
@@ -88,13 +93,6 @@ struct Preset {
     int32_t codes[controlCount];
     bool set[controlCount];
 };
-
-std::string trimmed(const char* text) {
-    std::string s = text;
-    while (!s.empty() && (s.front() == ' ' || s.front() == '[')) s.erase(s.begin());
-    while (!s.empty() && (s.back() == ' ' || s.back() == ']')) s.pop_back();
-    return s;
-}
 
 std::string slug(const std::string& name) {
     std::string s;
@@ -110,38 +108,21 @@ std::string slug(const std::string& name) {
     return s;
 }
 
-// The Enhancer presets set what applying them on the page sets; the multiband
-// presets set the three strings' fields and leave the engine switch alone.
+// The built-in presets, as the plug-in UI applies them too.
 std::vector<Preset> presets() {
     std::vector<Preset> list;
-    for (int i = 0; i < builtinEqPresetCount; ++i) {
+    for (int i = 0; i < builtinPresetCount; ++i) {
+        BuiltinPreset b;
+        if (!builtinPreset(i, b)) continue;
         Preset p{};
-        if (!codesFromEqPreset(builtin_eq_presets[i], p.codes)) continue;
-        const int fields[] = {cEnhance, cStereoWidth, cAmpMax,  cAmpUp,   cAmpDown,
-                              cHpCutoff, cThreshold,  cEqEnable, cEqGain1, cEqGain2,
-                              cEqGain3, cEqFreq1,    cEqFreq2,  cEqFreq3};
-        for (int f : fields) p.set[f] = true;
-        const std::string name = trimmed(builtin_eq_presets[i] + eqPresetNameOffset);
-        p.label = "Enhancer: " + name;
-        p.uri = "urn:dsp-redozer:preset:enhancer-" + slug(name);
+        memcpy(p.codes, b.codes, sizeof p.codes);
+        memcpy(p.set, b.set, sizeof p.set);
+        const bool enhancer = b.kind == PresetKind::Enhancer;
+        p.label = std::string(enhancer ? "Enhancer: " : "Multiband: ") + b.name;
+        p.uri = std::string(enhancer ? "urn:dsp-redozer:preset:enhancer-"
+                                     : "urn:dsp-redozer:preset:multiband-") +
+                slug(b.name);
         list.push_back(p);
-    }
-    auto addStrings = [&](const char* m1, const char* m2, const char* lim, const char* name) {
-        Preset p{};
-        char multi1[50] = {}, multi2[90] = {}, limiter[60] = {};
-        strncpy(multi1, m1, sizeof multi1 - 1);
-        strncpy(multi2, m2, sizeof multi2 - 1);
-        strncpy(limiter, lim, sizeof limiter - 1);
-        codesFromStrings(multi1, multi2, limiter, p.codes);
-        for (int k = cSplit; k <= cLimHold; ++k) p.set[k] = k != cSolo;
-        p.label = std::string("Multiband: ") + name;
-        p.uri = "urn:dsp-redozer:preset:multiband-" + slug(name);
-        list.push_back(p);
-    };
-    addStrings(default_enh_multi1, default_enh_multi2, default_enh_limiter, "Standard");
-    for (int i = 0; i < builtinMultibandPresetCount; ++i) {
-        const BuiltinMultibandPreset& b = builtin_multiband_presets[i];
-        addStrings(b.multi1, b.multi2, b.limiter, trimmed(b.listText).c_str());
     }
     return list;
 }
@@ -180,6 +161,7 @@ std::string pluginTurtle(const char* uri, const char* name, int channels) {
     s += "    doap:maintainer [ a <http://xmlns.com/foaf/0.1/Person> ; "
          "<http://xmlns.com/foaf/0.1/name> \"yarq\" ] ;\n";
     s += "    lv2:optionalFeature lv2:hardRTCapable ;\n";
+    s += "    ui:ui <" + std::string(uiUri) + "> ;\n";
     s += "    rdfs:comment \"Levels tracks of different loudness: the classic single-band "
          "enhancer with a three-band equalizer, or the multiband engine with soft clip and "
          "limiter. Works on 16-bit samples in blocks of 576 frames, so the output is "
@@ -270,6 +252,10 @@ int writeBundle(const std::string& dir) {
     for (const char* uri : {stereoUri, monoUri})
         manifest += "<" + std::string(uri) + ">\n    a lv2:Plugin ;\n    lv2:binary <" +
                     libraryName + "> ;\n    rdfs:seeAlso <dsp_redozer.ttl> .\n\n";
+    // One UI for both plug-ins, in a binary of its own.
+    manifest += "<" + std::string(uiUri) + ">\n    a ui:X11UI ;\n    ui:binary <" + uiLibraryName +
+                "> ;\n    lv2:optionalFeature ui:idleInterface , ui:resize ;\n"
+                "    lv2:extensionData ui:idleInterface , ui:resize .\n\n";
     for (const Preset& p : list)
         manifest += "<" + p.uri + ">\n    a pset:Preset ;\n    " + appliesTo() +
                     " ;\n    rdfs:seeAlso <presets.ttl> .\n\n";

@@ -28,7 +28,8 @@ full=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   mpv pipewire pipewire-bin wireplumber dbus
   nsis unzip dpkg-dev lintian man-db
-  python3
+  libx11-dev python3
+  jalv jackd2 libsuil-0-0
 )
 
 case $set_name in

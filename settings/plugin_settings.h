@@ -88,13 +88,3 @@ void settings_reset_to_load_state();
 
 // Built-in Enhancer presets, slots 0..8.
 extern const char* const builtin_eq_presets[builtinEqPresetCount];
-
-// EqPresetRecord operations.
-constexpr int eqPresetNameOffset = 56;  // the name follows the 56-character numeric prefix
-int eq_preset_record_valid(const char* record);
-void apply_eq_preset_record(const char* record);
-// Formats a record of the current settings and the name into out (size bytes).
-void format_eq_preset_record(char* out, int size, const char* name);
-int first_empty_eq_preset_slot();
-// Deletes a user record: releases it, moves later slots down. Returns 1 on success.
-int delete_eq_preset_slot(int slot);

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "settings/platform.h"
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 
 static constexpr const char* settings_file_name = "dsp_redozer.ini";
@@ -128,7 +129,7 @@ static void read_band_values(const char* value, int spacing, bool frequencies) {
     }
 }
 
-static void add_eq_preset(const char* value, size_t raw_length) {
+static void store_eq_preset_line(const char* value, size_t raw_length) {
     // A record without its full numeric prefix cannot be listed or applied.
     if (!eq_preset_record_valid(value)) return;
     int slot = first_empty_eq_preset_slot();
@@ -185,7 +186,7 @@ static void read_line(char* line) {
         if (raw_length < sizeof settings.strings.enh_limiter)
             copy_string_field(settings.strings.enh_limiter, value, length);
     } else if (strcmp(key, "enh_eq_set") == 0) {
-        add_eq_preset(value, raw_length);
+        store_eq_preset_line(value, raw_length);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "dsp/classic.h"
 #include "pages/enhancer_page.h"
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 #include "tests/test_support.h"
 

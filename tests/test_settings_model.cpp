@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "settings/eq_preset_slots.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include "settings/settings_engine.h"
 #include "pages/enhancer_page.h"
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 #include "ui/config_dialog.h"
 #include "ui/pages.h"
@@ -255,9 +256,8 @@ void on_init(HWND page) {
     for (int id = firstSliderId; id <= 209; ++id) {
         SendDlgItemMessageA(page, id, TBM_SETLINESIZE, 0, 1);
         SendDlgItemMessageA(page, id, TBM_SETPAGESIZE, 0, 1);
-        SendDlgItemMessageA(page, id, TBM_SETRANGE, TRUE, MAKELPARAM(0, 100));
+        SendDlgItemMessageA(page, id, TBM_SETRANGE, TRUE, MAKELPARAM(0, enhancer_slider_max(id)));
     }
-    SendDlgItemMessageA(page, 204, TBM_SETRANGE, TRUE, MAKELPARAM(0, 120));
     clamp_eq_frequencies(page, true);
     fill_preset_list(page);
     set_enabled(page, addId, false);

@@ -210,13 +210,13 @@ static void initialise_page(HWND page) {
     for (int id = mbFirstBandTrackbarId; id < mbFirstBandTrackbarId + 16; ++id) {
         SendDlgItemMessageA(page, id, TBM_SETLINESIZE, 0, 1);
         SendDlgItemMessageA(page, id, TBM_SETPAGESIZE, 0, 1);
-        SendDlgItemMessageA(page, id, TBM_SETRANGE, TRUE, MAKELPARAM(0, 100));
+        SendDlgItemMessageA(page, id, TBM_SETRANGE, TRUE, MAKELPARAM(0, multiband_trackbar_max(id)));
     }
     static const int levelTrackbars[] = {mbDriveTrackbarId, mbStereoTrackbarId};
     for (int id : levelTrackbars) {
         SendDlgItemMessageA(page, id, TBM_SETLINESIZE, 0, 1);
         SendDlgItemMessageA(page, id, TBM_SETPAGESIZE, 0, 1);
-        SendDlgItemMessageA(page, id, TBM_SETRANGE, TRUE, MAKELPARAM(0, 40));
+        SendDlgItemMessageA(page, id, TBM_SETRANGE, TRUE, MAKELPARAM(0, multiband_trackbar_max(id)));
     }
     fill_preset_list(page);
     EnableWindow(GetDlgItem(page, addPresetId), FALSE);

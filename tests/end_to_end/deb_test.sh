@@ -40,6 +40,7 @@ check "every file and folder belongs to root" \
   test -z "$(dpkg-deb -c "$deb" | awk '$2 != "root/root"')"
 for path in ./usr/lib/lv2/dsp_redozer.lv2/manifest.ttl ./usr/lib/lv2/dsp_redozer.lv2/dsp_redozer.ttl \
             ./usr/lib/lv2/dsp_redozer.lv2/presets.ttl ./usr/lib/lv2/dsp_redozer.lv2/dsp_redozer_lv2.so \
+            ./usr/lib/lv2/dsp_redozer.lv2/dsp_redozer_ui.so \
             ./usr/lib/ladspa/dsp_redozer_ladspa.so; do
   check "package holds $path" grep -qx -- "$path" <<<"$contents"
 done

@@ -26,6 +26,7 @@ lib/lv2/dsp_redozer.lv2/manifest.ttl
 lib/lv2/dsp_redozer.lv2/dsp_redozer.ttl
 lib/lv2/dsp_redozer.lv2/presets.ttl
 lib/lv2/dsp_redozer.lv2/dsp_redozer_lv2.so
+lib/lv2/dsp_redozer.lv2/dsp_redozer_ui.so
 lib/ladspa/dsp_redozer_ladspa.so"
 actual=$(cd "$root" && find . -type f -o -type l | sed "s|^\./${prefix#/}/||" | sort)
 check "installed files are exactly the layout under the prefix" \

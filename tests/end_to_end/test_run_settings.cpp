@@ -15,6 +15,7 @@
 #include "dsp/multiband_strings.h"
 #include "host/run_settings.h"
 #include "settings/platform.h"
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 
 namespace {

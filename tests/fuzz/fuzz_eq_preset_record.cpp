@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "settings/platform.h"
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 #include "settings/settings_file.h"
 

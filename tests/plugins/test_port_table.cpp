@@ -12,6 +12,7 @@
 #include "pages/multiband_page.h"
 #include "ports/ladspa_hints.h"
 #include "ports/port_table.h"
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 
 using namespace ports;

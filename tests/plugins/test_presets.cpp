@@ -15,6 +15,7 @@
 #include "pages/enhancer_page.h"
 #include "ports/port_table.h"
 #include "settings/multiband_presets.h"
+#include "settings/eq_preset_slots.h"
 #include "settings/plugin_settings.h"
 
 using namespace ports;
