@@ -233,7 +233,9 @@ constexpr int64_t fullScaleProduct = int64_t{32767} * 10000;
 // results are the same as with 64-bit products, only cheaper.
 template <int CH, bool Narrow, typename Sample>
 float applyGain(Sample* samples, const int16_t* analysis, int64_t first, int64_t last,
-                const GainLaw& law, float gain) {
+                const GainLaw& lawOfBlock, float gain) {
+    // A copy of its own, which no store to the samples can touch.
+    const GainLaw law = lawOfBlock;
     using Wide = std::conditional_t<Narrow, int32_t, int64_t>;
     constexpr int64_t distance = CH == 2 ? 300 : 150;
     const Wide thresholdProduct = static_cast<Wide>(law.thresholdProduct);
@@ -275,7 +277,7 @@ constexpr double narrowGainLimit = 6.5537;
 // raise happens only below the ceiling, a lookahead reduction only while G is
 // positive, a full-scale reduction only above 1 + step. With non-negative steps
 // the gain stays within [min(start, -down), max(start, ceiling + up)].
-bool gainStaysNarrow(const GainLaw& law, float gain) {
+inline bool gainStaysNarrow(const GainLaw& law, float gain) {
     if (!(law.upStep >= 0.0f && law.downStep >= 0.0f)) return false;
     const double high = std::max(static_cast<double>(gain),
                                  static_cast<double>(law.ceiling) + law.upStep + 1e-6);

@@ -28,7 +28,6 @@ constexpr int32_t sampleLimit = 32766;
 struct ActiveBand {
     double b0, b1, b2, a1, a2;
     EqBandState* state;
-    EqBandFloatState* floatState;  // the full-resolution path's memory
 };
 
 // The filter output as a 32-bit integer: truncated toward zero, saturating.
@@ -227,14 +226,16 @@ void clampFromWork(int16_t* samples, const int32_t* work, int64_t total) {
 }
 
 ActiveBand activeBand(const EqCoefficients& c, EqBandState& state) {
-    return ActiveBand{c.b0, c.b1, c.b2, c.a1, c.a2, &state, nullptr};
+    return ActiveBand{c.b0, c.b1, c.b2, c.a1, c.a2, &state};
 }
 
 // Boost in dB of a band's gain setting: 0 is +10 dB, 50 is 0 dB, 100 is −10 dB.
 float boostOfGain(int gain) { return static_cast<float>((gain - 50) / -5.0); }
 
-// The bands of the block's settings that run, in order; returns their count.
-int activeBands(Engine& e, const EngineControls& controls, int rate, ActiveBand (&bands)[3]) {
+// The bands of the block's settings that run, in order, and which of the
+// three each is; returns their count.
+int activeBands(Engine& e, const EngineControls& controls, int rate, ActiveBand (&bands)[3],
+                int (&which)[3]) {
     const float fs = static_cast<float>(rate);
     int count = 0;
     for (int b = 0; b < 3; ++b) {
@@ -244,18 +245,23 @@ int activeBands(Engine& e, const EngineControls& controls, int rate, ActiveBand 
         EqCoefficients c;
         if (!equalizerCoefficients(fs, static_cast<float>(frequency), boostOfGain(gain), c))
             continue;
-        bands[count] = activeBand(c, e.eqState[b]);
-        bands[count].floatState = &e.eqFloatState[b];
-        ++count;
+        which[count] = b;
+        bands[count++] = activeBand(c, e.eqState[b]);
     }
     return count;
 }
 
+// A band of the full-resolution path: the coefficients and its memory.
+struct FloatBand {
+    double b0, b1, b2, a1, a2;
+    EqBandFloatState* floatState;
+};
+
 // The full-resolution bands: the filter of filterStep without the
 // truncation, its memory in doubles.
 template <int CH, int NB>
-void runFloatBands(float* samples, int64_t frames, const ActiveBand* bands) {
-    ActiveBand b[NB];
+void runFloatBands(float* samples, int64_t frames, const FloatBand* bands) {
+    FloatBand b[NB];
     EqBandFloatState m[NB];
     for (int j = 0; j < NB; ++j) {
         b[j] = bands[j];
@@ -285,11 +291,11 @@ void runFloatBands(float* samples, int64_t frames, const ActiveBand* bands) {
 // Both channels of a frame in the two lanes of one register, each lane the
 // scalar operations in the scalar order (as runBandsStereo).
 template <int NB>
-void runFloatBandsStereo(float* samples, int64_t frames, const ActiveBand* bands) {
+void runFloatBandsStereo(float* samples, int64_t frames, const FloatBand* bands) {
     StereoCoefficients k[NB];
     __m128d x1[NB], x2[NB], y1[NB], y2[NB];
     for (int j = 0; j < NB; ++j) {
-        const ActiveBand& b = bands[j];
+        const FloatBand& b = bands[j];
         k[j] = StereoCoefficients{_mm_set1_pd(b.b0), _mm_set1_pd(b.b1), _mm_set1_pd(b.b2),
                                   _mm_set1_pd(b.a1), _mm_set1_pd(b.a2)};
         const EqBandFloatState& m = *b.floatState;
@@ -325,7 +331,7 @@ void runFloatBandsStereo(float* samples, int64_t frames, const ActiveBand* bands
 #endif
 
 template <int CH>
-void runFloatBands(float* samples, int64_t frames, const ActiveBand* bands, int count) {
+void runFloatBands(float* samples, int64_t frames, const FloatBand* bands, int count) {
 #if defined(__SSE2__)
     if constexpr (CH == 2) {
         switch (count) {
@@ -391,7 +397,8 @@ void equalizeBlock(Engine& e, const EngineControls& controls, int16_t* samples, 
     if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
 
     ActiveBand bands[3];
-    const int count = activeBands(e, controls, rate, bands);
+    int which[3];
+    const int count = activeBands(e, controls, rate, bands, which);
 
     const int64_t total = int64_t{frames} * channels;
     if (count == 0) {
@@ -418,8 +425,13 @@ void equalizeBlock(Engine& e, const EngineControls& controls, int16_t* samples, 
 void equalizeBlockFloat(Engine& e, const EngineControls& controls, float* samples, int frames,
                         int channels, int rate) {
     if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
-    ActiveBand bands[3];
-    const int count = activeBands(e, controls, rate, bands);
+    ActiveBand active[3];
+    int which[3];
+    const int count = activeBands(e, controls, rate, active, which);
+    FloatBand bands[3];
+    for (int j = 0; j < count; ++j)
+        bands[j] = FloatBand{active[j].b0, active[j].b1, active[j].b2, active[j].a1, active[j].a2,
+                             &e.eqFloatState[which[j]]};
     if (channels == 2)
         runFloatBands<2>(samples, frames, bands, count);
     else
