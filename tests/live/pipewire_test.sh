@@ -118,8 +118,8 @@ match_reference() {  # RECORDING
     for lead in $(seq 0 $quantum $((16 * quantum))); do
         [ -f "ref-$lead.wav" ] || {
             sox -D in.wav "lead-$lead.wav" pad "${lead}s" 0 &&
-                XDG_CONFIG_HOME="$PWD/cfg" "$bin/dsphost" --block 576 --quiet --plugin "$bin/dsp_redozer.so" \
-                    "lead-$lead.wav" "ref-$lead.wav"
+                XDG_CONFIG_HOME="$PWD/cfg" "$bin/dsphost" --block 576 --bits float --quiet \
+                    --plugin "$bin/dsp_redozer.so" "lead-$lead.wav" "ref-$lead.wav"
         } || return 2
         if result=$("$tools/match_shift" "ref-$lead.wav" "$1" "$rate" 1 "$min_frames"); then
             echo "$lead frames of silence first, $result"

@@ -85,8 +85,8 @@ root_line=""
 # ---- 1. No arguments in Liquidsoap = dsphost at the defaults. -----------------
 "$bin/make_sample" sample.wav 6 > /dev/null || exit 2
 mkdir -p cfg-defaults/dsp_redozer && "$tools/port_args" ini > cfg-defaults/dsp_redozer/dsp_redozer.ini
-XDG_CONFIG_HOME="$PWD/cfg-defaults" "$bin/dsphost" --block 576 --quiet --plugin "$bin/dsp_redozer.so" \
-    sample.wav ref-defaults.wav || exit 2
+XDG_CONFIG_HOME="$PWD/cfg-defaults" "$bin/dsphost" --block 576 --bits float --quiet \
+    --plugin "$bin/dsp_redozer.so" sample.wav ref-defaults.wav || exit 2
 cat > defaults.liq << LIQ
 $root_line
 s = once(single("$PWD/sample.wav"))
