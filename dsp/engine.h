@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "dsp/engine_types.h"
+#include "dsp/output_stage.h"
 #include "dsp/shared_access.h"
 
 // One equalizer band's user setting.
@@ -34,6 +35,11 @@ struct EngineControls {
     uint8_t threshold;
     int32_t eq_enable;
     EqBand eq_bands[3];
+    // The output stage (off by default): the loudness target and the true-peak ceiling.
+    uint8_t loudness_target;  // 0/1
+    uint8_t tp_limit;         // 0/1
+    int16_t target_lufs;      // tenths of a LU below 0 LUFS, 50..400
+    int16_t tp_ceiling;       // tenths of a dB below 0 dBTP, 0..120
 };
 
 // Capacity of the classic enhancer's high-passed analysis copy, in samples;
@@ -88,6 +94,9 @@ struct Engine {
     uint32_t pendingResets;            // engineReset* bits, accessed atomically
 
     EngineWork work;
+
+    // The output stage after either engine (runs only while one of its switches is on).
+    OutputStage output;
 };
 
 // State as at load: gains 1.0, histories and filter memories cleared, no
