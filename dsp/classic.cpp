@@ -5,6 +5,11 @@
 // The results must be reproducible to the sample, so every quotient truncates on
 // its own, products of the gain with samples are 64-bit, and the float steps are
 // rounded to float exactly where they are stored.
+//
+// The full-resolution form (enhanceClassicFloat) takes the same steps of the
+// gain: its analysis and its gain law read the block as the 16-bit path holds
+// it (the caller's 16-bit shadow, widened here as above), while the widening
+// and the gain are applied to the float samples without truncation or clamp.
 #include "dsp/classic.h"
 
 #include <algorithm>
@@ -16,6 +21,7 @@
 #endif
 
 #include "dsp/handover.h"
+#include "dsp/sse_pairs.h"
 
 namespace {
 
@@ -164,6 +170,47 @@ void widen(int16_t* samples, int64_t frames, int channels, int32_t width) {
     for (; i < count; ++i) samples[i] = static_cast<int16_t>(clampSample32(samples[i]));
 }
 
+// The widening of the float samples: l - width * r / 200 in double (the
+// product exact, one rounding for the quotient and one for the difference),
+// rounded to float once more; no clamp. Mono or width 0 leaves them alone.
+void widenFloat(float* samples, int64_t frames, int channels, int32_t width) {
+    if (channels != 2 || width <= 0) return;
+    const int64_t count = frames * 2;
+    const double w = width;
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128d factor = _mm_set1_pd(w);
+    const __m128d divisor = _mm_set1_pd(200.0);
+    for (; i + 2 <= count; i += 2) {
+        const __m128d lr = _mm_cvtps_pd(load_float_pair(samples + i));
+        const __m128d rl = _mm_shuffle_pd(lr, lr, 1);
+        const __m128d out = _mm_sub_pd(lr, _mm_div_pd(_mm_mul_pd(factor, rl), divisor));
+        store_float_pair(samples + i, _mm_cvtpd_ps(out));
+    }
+#endif
+    for (; i + 2 <= count; i += 2) {
+        const double l = samples[i];
+        const double r = samples[i + 1];
+        samples[i] = static_cast<float>(l - w * r / 200.0);
+        samples[i + 1] = static_cast<float>(r - w * l / 200.0);
+    }
+}
+
+// One frame's samples times the fixed gain G: the 16-bit path truncates the
+// quotient G × s / 10000 and clamps it; the float path multiplies by G / 10000
+// in double (two roundings) and rounds to float, without clamp.
+template <int CH, typename Wide>
+inline void scaleFrame(int16_t* s, Wide G) {
+    for (int ch = 0; ch < CH; ++ch)
+        s[ch] = static_cast<int16_t>(std::clamp<Wide>((G * s[ch]) / 10000, -sampleLimit, sampleLimit));
+}
+
+template <int CH, typename Wide>
+inline void scaleFrame(float* s, Wide G) {
+    const double factor = static_cast<double>(G) / 10000.0;
+    for (int ch = 0; ch < CH; ++ch) s[ch] = static_cast<float>(s[ch] * factor);
+}
+
 struct GainLaw {
     int64_t lastLookaheadFrame;  // frames up to this index look ahead; -1 none
     int64_t thresholdProduct;    // la × G at or above this passes the threshold level
@@ -184,15 +231,15 @@ constexpr int64_t fullScaleProduct = int64_t{32767} * 10000;
 // Narrow: the caller has made sure that |G| stays below 65538 in these frames,
 // so that G times any sample (at most 32766 in magnitude) fits 32 bits; the
 // results are the same as with 64-bit products, only cheaper.
-template <int CH, bool Narrow>
-float applyGain(int16_t* samples, const int16_t* analysis, int64_t first, int64_t last,
+template <int CH, bool Narrow, typename Sample>
+float applyGain(Sample* samples, const int16_t* analysis, int64_t first, int64_t last,
                 const GainLaw& law, float gain) {
     using Wide = std::conditional_t<Narrow, int32_t, int64_t>;
     constexpr int64_t distance = CH == 2 ? 300 : 150;
     const Wide thresholdProduct = static_cast<Wide>(law.thresholdProduct);
     for (int64_t f = first; f < last; ++f) {
         const int16_t* a = analysis + (f - first) * CH;
-        int16_t* s = samples + f * CH;
+        Sample* s = samples + f * CH;
         const Wide G = Narrow ? static_cast<Wide>(10000.0 * static_cast<double>(gain))
                               : static_cast<Wide>(fixedGain(gain));
         const Wide absG = G < 0 ? -G : G;
@@ -201,9 +248,7 @@ float applyGain(int16_t* samples, const int16_t* analysis, int64_t first, int64_
         if (CH == 2) peak = std::max<Wide>(peak, std::abs(static_cast<int32_t>(a[1])));
         const bool aboveFullScale = absG * peak >= static_cast<Wide>(fullScaleProduct);
 
-        for (int ch = 0; ch < CH; ++ch)
-            s[ch] = static_cast<int16_t>(
-                std::clamp<Wide>((G * s[ch]) / 10000, -sampleLimit, sampleLimit));
+        scaleFrame<CH>(s, G);
 
         if (f <= law.lastLookaheadFrame) {
             const int16_t* ahead = a + CH + distance;
@@ -238,7 +283,8 @@ bool gainStaysNarrow(const GainLaw& law, float gain) {
     return high < narrowGainLimit && low > -narrowGainLimit;
 }
 
-float applyGain(int16_t* samples, const int16_t* analysis, int64_t first, int64_t last,
+template <typename Sample>
+float applyGain(Sample* samples, const int16_t* analysis, int64_t first, int64_t last,
                 int channels, const GainLaw& law, float gain) {
     if (gainStaysNarrow(law, gain)) {
         if (channels == 2) return applyGain<2, true>(samples, analysis, first, last, law, gain);
@@ -246,6 +292,63 @@ float applyGain(int16_t* samples, const int16_t* analysis, int64_t first, int64_
     }
     if (channels == 2) return applyGain<2, false>(samples, analysis, first, last, law, gain);
     return applyGain<1, false>(samples, analysis, first, last, law, gain);
+}
+
+GainLaw gainLaw(const ClassicCoefficients& coefficients, int threshold, int frames, int channels) {
+    GainLaw law;
+    const int64_t level = 16367 + int64_t{164} * threshold;  // 32767 - (100 - threshold) × 164
+    // la × G / 10000 > level, the quotient truncated: la × G ≥ (level + 1) × 10000.
+    law.thresholdProduct = (level + 1) * 10000;
+    // Lookahead while r = frames - f exceeds the distance and the sample looked
+    // at lies in the block: at least 301 frames left in stereo, 152 in mono.
+    law.lastLookaheadFrame =
+        threshold < 100 ? int64_t{frames} - (channels == 2 ? 301 : 152) : -1;
+    law.ceiling = coefficients.gainCeiling;
+    law.upStep = coefficients.gainUpStep;
+    law.downStep = coefficients.gainDownStep;
+    law.reduceFloor = 1.0 + static_cast<double>(coefficients.gainDownStep);
+    return law;
+}
+
+// The gain law over a whole block. `source` is the widened 16-bit block the
+// analysis is taken from (the samples themselves in the 16-bit path, which
+// reads each frame before it scales it); `samples` receive the gain.
+template <typename Sample>
+float runGainLaw(Engine& e, Sample* samples, const int16_t* source, int frames, int channels,
+                 int rate, int hpcutoff, const GainLaw& law, float gain) {
+    const int64_t total = int64_t{frames} * channels;
+    if (hpcutoff == 0) return applyGain(samples, source, 0, frames, channels, law, gain);
+    const HighPassCoefficients c = highPassCoefficients(rate, hpcutoff);
+    if (total <= analysisBufferLength) {
+        highPassRun(e, e.analysisBuffer, source, total, channels, c);
+        return applyGain(samples, e.analysisBuffer, 0, frames, channels, law, gain);
+    }
+    // A block longer than the analysis buffer: slide a window of analysis
+    // over it. Each window keeps the analysis the last frames still need for
+    // their lookahead and continues the filter where it stopped, so the
+    // result is that of one pass over the whole block.
+    const int64_t capacity = analysisBufferLength / channels;  // frames
+    int16_t* buffer = e.analysisBuffer;
+    int64_t windowStart = 0;
+    int64_t analysed = std::min<int64_t>(frames, capacity);
+    highPassRun(e, buffer, source, analysed * channels, channels, c);
+    int64_t next = 0;
+    for (;;) {
+        const int64_t until = analysed == frames ? frames : analysed - lookaheadFrames;
+        gain = applyGain(samples, buffer + (next - windowStart) * channels, next, until, channels,
+                         law, gain);
+        next = until;
+        if (next == frames) break;
+        const int64_t kept = analysed - next;
+        std::memmove(buffer, buffer + (next - windowStart) * channels,
+                     static_cast<size_t>(kept * channels) * sizeof(int16_t));
+        windowStart = next;
+        const int64_t more = std::min<int64_t>(frames - analysed, capacity - kept);
+        highPassRun(e, buffer + kept * channels, source + analysed * channels, more * channels,
+                    channels, c);
+        analysed += more;
+    }
+    return gain;
 }
 
 }  // namespace
@@ -283,63 +386,19 @@ int16_t* analysisHighPass(Engine& e, const int16_t* samples, int frames, int cha
 void enhanceClassic(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
                     int channels, int rate) {
     if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
+    widen(samples, frames, channels, controls.stereo_width);
+    const GainLaw law = gainLaw(e.engineClassic, controls.threshold, frames, channels);
+    e.classicGain = runGainLaw(e, samples, samples, frames, channels, rate, controls.hpcutoff, law,
+                               e.classicGain);
+}
 
-    const int32_t width = controls.stereo_width;
-    const int hpcutoff = controls.hpcutoff;
-    const int threshold = controls.threshold;
-    const ClassicCoefficients coefficients = e.engineClassic;
-
-    widen(samples, frames, channels, width);
-
-    GainLaw law;
-    const int64_t level = 16367 + int64_t{164} * threshold;  // 32767 - (100 - threshold) × 164
-    // la × G / 10000 > level, the quotient truncated: la × G ≥ (level + 1) × 10000.
-    law.thresholdProduct = (level + 1) * 10000;
-    // Lookahead while r = frames - f exceeds the distance and the sample looked
-    // at lies in the block: at least 301 frames left in stereo, 152 in mono.
-    law.lastLookaheadFrame =
-        threshold < 100 ? int64_t{frames} - (channels == 2 ? 301 : 152) : -1;
-    law.ceiling = coefficients.gainCeiling;
-    law.upStep = coefficients.gainUpStep;
-    law.downStep = coefficients.gainDownStep;
-    law.reduceFloor = 1.0 + static_cast<double>(coefficients.gainDownStep);
-
-    float gain = e.classicGain;
-    const int64_t total = int64_t{frames} * channels;
-
-    if (hpcutoff == 0) {
-        gain = applyGain(samples, samples, 0, frames, channels, law, gain);
-    } else if (total <= analysisBufferLength) {
-        const HighPassCoefficients c = highPassCoefficients(rate, hpcutoff);
-        highPassRun(e, e.analysisBuffer, samples, total, channels, c);
-        gain = applyGain(samples, e.analysisBuffer, 0, frames, channels, law, gain);
-    } else {
-        // A block longer than the analysis buffer: slide a window of analysis
-        // over it. Each window keeps the analysis the last frames still need for
-        // their lookahead and continues the filter where it stopped, so the
-        // result is that of one pass over the whole block.
-        const HighPassCoefficients c = highPassCoefficients(rate, hpcutoff);
-        const int64_t capacity = analysisBufferLength / channels;  // frames
-        int16_t* buffer = e.analysisBuffer;
-        int64_t windowStart = 0;
-        int64_t analysed = std::min<int64_t>(frames, capacity);
-        highPassRun(e, buffer, samples, analysed * channels, channels, c);
-        int64_t next = 0;
-        for (;;) {
-            const int64_t until = analysed == frames ? frames : analysed - lookaheadFrames;
-            gain = applyGain(samples, buffer + (next - windowStart) * channels, next, until,
-                             channels, law, gain);
-            next = until;
-            if (next == frames) break;
-            const int64_t kept = analysed - next;
-            std::memmove(buffer, buffer + (next - windowStart) * channels,
-                         static_cast<size_t>(kept * channels) * sizeof(int16_t));
-            windowStart = next;
-            const int64_t more = std::min<int64_t>(frames - analysed, capacity - kept);
-            highPassRun(e, buffer + kept * channels, samples + analysed * channels, more * channels,
-                        channels, c);
-            analysed += more;
-        }
-    }
-    e.classicGain = gain;
+void enhanceClassicFloat(Engine& e, const EngineControls& controls, float* samples,
+                         int16_t* shadow, int frames, int channels, int rate) {
+    if (samples == nullptr || shadow == nullptr || frames <= 0 || (channels != 1 && channels != 2))
+        return;
+    widen(shadow, frames, channels, controls.stereo_width);
+    widenFloat(samples, frames, channels, controls.stereo_width);
+    const GainLaw law = gainLaw(e.engineClassic, controls.threshold, frames, channels);
+    e.classicGain = runGainLaw(e, samples, shadow, frames, channels, rate, controls.hpcutoff, law,
+                               e.classicGain);
 }

@@ -22,6 +22,7 @@ void engineReleaseWork(Engine& e) {
     std::free(e.work.input);
     for (float* band : e.work.bands) std::free(band);
     std::free(e.work.equalizer);
+    std::free(e.work.shadow);
     e.work = EngineWork{};
 }
 
@@ -44,6 +45,8 @@ bool engineReserveWork(Engine& e, int maxFrames) {
     }
     work.equalizer = static_cast<int32_t*>(std::malloc(floats * sizeof(int32_t)));
     complete = complete && work.equalizer != nullptr;
+    work.shadow = static_cast<int16_t*>(std::malloc(floats * sizeof(int16_t)));
+    complete = complete && work.shadow != nullptr;
     e.work = work;
     if (!complete) {
         engineReleaseWork(e);

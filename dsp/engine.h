@@ -59,6 +59,7 @@ struct EngineWork {
     float* input;          // capacity + 1 floats
     float* bands[4];       // capacity + bandHistoryLength + 1 floats each
     int32_t* equalizer;    // capacity + 1 samples
+    int16_t* shadow;       // capacity + 1 samples: the float path's 16-bit copy
 };
 
 struct Engine {
@@ -75,8 +76,9 @@ struct Engine {
     int32_t hpPrevOutput[2];
     int16_t analysisBuffer[analysisBufferLength];
 
-    // Equalizer.
+    // Equalizer: the 16-bit path's memory and the full-resolution path's.
     EqBandState eqState[3];
+    EqBandFloatState eqFloatState[3];
 
     // Multiband engine. multibandParams is the result of the latest parse made
     // outside the audio thread (what the pages show); engineMultiband is what
@@ -131,6 +133,18 @@ void setAudioThreadActive(bool active);
 // when 0 < channels <= 2, frames > 0, rate <= 96000; otherwise leaves it untouched.
 void processBlock(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
                   int channels, int rate);
+
+// One float block in place, at full resolution: interleaved samples in the
+// 16-bit scale (full scale 32768.0f; a 16-bit sample s is the float s). Same
+// acceptance rules as processBlock; values beyond full scale are headroom and
+// are not clamped.
+void processBlockFloat(Engine& e, const EngineControls& controls, float* samples, int frames,
+                       int channels, int rate);
+
+// The float path takes a sample that is not a number as 0 and limits samples
+// to +-floatSampleBound (2^24, 512 times full scale) on the way in, so that no
+// filter memory can be poisoned.
+constexpr float floatSampleBound = 16777216.0f;
 
 // The multiband engine's delay D in frames for a rate (its latency): rate / 100,
 // limited so that D * channels fits the 2000-sample band histories; 0 for a

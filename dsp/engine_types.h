@@ -21,6 +21,15 @@ struct EqBandState {
     int32_t y2[2];
 };
 
+// The same memory for the full-resolution path, which keeps the filter's
+// values unrounded (doubles) between samples.
+struct EqBandFloatState {
+    double x1[2];
+    double x2[2];
+    double y1[2];
+    double y2[2];
+};
+
 struct BandParams {
     double maxGain;    // linear gain ceiling
     double upStep;     // gain added per frame while below threshold

@@ -26,6 +26,7 @@ constexpr int32_t sampleLimit = 32766;
 struct ActiveBand {
     double b0, b1, b2, a1, a2;
     EqBandState* state;
+    EqBandFloatState* floatState;  // the full-resolution path's memory
 };
 
 // The filter output as a 32-bit integer: truncated toward zero, saturating.
@@ -224,11 +225,69 @@ void clampFromWork(int16_t* samples, const int32_t* work, int64_t total) {
 }
 
 ActiveBand activeBand(const EqCoefficients& c, EqBandState& state) {
-    return ActiveBand{c.b0, c.b1, c.b2, c.a1, c.a2, &state};
+    return ActiveBand{c.b0, c.b1, c.b2, c.a1, c.a2, &state, nullptr};
 }
 
 // Boost in dB of a band's gain setting: 0 is +10 dB, 50 is 0 dB, 100 is −10 dB.
 float boostOfGain(int gain) { return static_cast<float>((gain - 50) / -5.0); }
+
+// The bands of the block's settings that run, in order; returns their count.
+int activeBands(Engine& e, const EngineControls& controls, int rate, ActiveBand (&bands)[3]) {
+    const float fs = static_cast<float>(rate);
+    int count = 0;
+    for (int b = 0; b < 3; ++b) {
+        const int gain = controls.eq_bands[b].gain;
+        const int frequency = controls.eq_bands[b].frequency;
+        if (gain == 50) continue;
+        EqCoefficients c;
+        if (!equalizerCoefficients(fs, static_cast<float>(frequency), boostOfGain(gain), c))
+            continue;
+        bands[count] = activeBand(c, e.eqState[b]);
+        bands[count].floatState = &e.eqFloatState[b];
+        ++count;
+    }
+    return count;
+}
+
+// The full-resolution bands: the filter of filterStep without the
+// truncation, its memory in doubles.
+template <int CH, int NB>
+void runFloatBands(float* samples, int64_t frames, const ActiveBand* bands) {
+    ActiveBand b[NB];
+    EqBandFloatState m[NB];
+    for (int j = 0; j < NB; ++j) {
+        b[j] = bands[j];
+        m[j] = *bands[j].floatState;
+    }
+    for (int64_t f = 0; f < frames; ++f) {
+#pragma GCC unroll 2
+        for (int c = 0; c < CH; ++c) {
+            double v = samples[f * CH + c];
+#pragma GCC unroll 3
+            for (int j = 0; j < NB; ++j) {
+                const double y = b[j].b0 * v + b[j].b1 * m[j].x1[c] + b[j].b2 * m[j].x2[c] -
+                                 b[j].a1 * m[j].y1[c] - b[j].a2 * m[j].y2[c];
+                m[j].x2[c] = m[j].x1[c];
+                m[j].x1[c] = v;
+                m[j].y2[c] = m[j].y1[c];
+                m[j].y1[c] = y;
+                v = y;
+            }
+            samples[f * CH + c] = static_cast<float>(v);
+        }
+    }
+    for (int j = 0; j < NB; ++j) *bands[j].floatState = m[j];
+}
+
+template <int CH>
+void runFloatBands(float* samples, int64_t frames, const ActiveBand* bands, int count) {
+    switch (count) {
+    case 1: runFloatBands<CH, 1>(samples, frames, bands); break;
+    case 2: runFloatBands<CH, 2>(samples, frames, bands); break;
+    case 3: runFloatBands<CH, 3>(samples, frames, bands); break;
+    default: break;
+    }
+}
 
 }  // namespace
 
@@ -275,18 +334,8 @@ void equalizeBlock(Engine& e, const EngineControls& controls, int16_t* samples, 
                    int channels, int rate) {
     if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
 
-    const float fs = static_cast<float>(rate);
     ActiveBand bands[3];
-    int count = 0;
-    for (int b = 0; b < 3; ++b) {
-        const int gain = controls.eq_bands[b].gain;
-        const int frequency = controls.eq_bands[b].frequency;
-        if (gain == 50) continue;
-        EqCoefficients c;
-        if (!equalizerCoefficients(fs, static_cast<float>(frequency), boostOfGain(gain), c))
-            continue;
-        bands[count++] = activeBand(c, e.eqState[b]);
-    }
+    const int count = activeBands(e, controls, rate, bands);
 
     const int64_t total = int64_t{frames} * channels;
     if (count == 0) {
@@ -308,4 +357,15 @@ void equalizeBlock(Engine& e, const EngineControls& controls, int16_t* samples, 
     runBands(work, frames, channels, bands, count);
     clampFromWork(samples, work, total);
     if (!owned) std::free(work);
+}
+
+void equalizeBlockFloat(Engine& e, const EngineControls& controls, float* samples, int frames,
+                        int channels, int rate) {
+    if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
+    ActiveBand bands[3];
+    const int count = activeBands(e, controls, rate, bands);
+    if (channels == 2)
+        runFloatBands<2>(samples, frames, bands, count);
+    else
+        runFloatBands<1>(samples, frames, bands, count);
 }

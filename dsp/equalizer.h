@@ -13,6 +13,14 @@
 void equalizeBlock(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
                    int channels, int rate);
 
+// The same bands at full resolution on float samples (16-bit scale), in
+// place, with the instance's full-resolution filter memory: each band's sum
+// in double as in the 16-bit path, but kept unrounded between bands and
+// samples, and rounded to float once at the end; nothing is clamped, and
+// with no band left the block is left as it is.
+void equalizeBlockFloat(Engine& e, const EngineControls& controls, float* samples, int frames,
+                        int channels, int rate);
+
 void equalizerBand(int32_t* work, EqBandState& state, int frames, int channels, int rate,
                    float frequency, float boostDb);
 

@@ -364,6 +364,52 @@ void multibandInputSamples(const int16_t* samples, float* input, int n) {
     }
 }
 
+void multibandInputFloats(const float* samples, float* input, int n) {
+    int i = 0;
+#if defined(__SSE2__)
+    // As the scalar loop: not-a-number to 0, the bounds, x / 32767.0 in
+    // double (divpd) rounded to float, zeros to the substitute 1e-8.
+    const __m128d divisor = _mm_set1_pd(32767.0);
+    const __m128 substitute = _mm_set1_ps(1e-8f);
+    const __m128 low = _mm_set1_ps(-floatSampleBound), high = _mm_set1_ps(floatSampleBound);
+    for (; i + 4 <= n; i += 4) {
+        __m128 x = _mm_loadu_ps(samples + i);
+        x = _mm_and_ps(x, _mm_cmpeq_ps(x, x));
+        x = _mm_min_ps(_mm_max_ps(x, low), high);
+        const __m128d lo = _mm_div_pd(_mm_cvtps_pd(x), divisor);
+        const __m128d hi = _mm_div_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), divisor);
+        const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
+        const __m128 zero = _mm_cmpeq_ps(x, _mm_setzero_ps());
+        _mm_storeu_ps(input + i, _mm_or_ps(_mm_and_ps(zero, substitute), _mm_andnot_ps(zero, f)));
+    }
+#endif
+    for (; i < n; ++i) {
+        float x = samples[i];
+        if (!(x == x)) x = 0.0f;
+        x = x < -floatSampleBound ? -floatSampleBound : x > floatSampleBound ? floatSampleBound : x;
+        input[i] = x == 0.0f ? 1e-8f : static_cast<float>(x / 32767.0);
+    }
+}
+
+void multibandOutputFloats(const float* y, float* out, int n) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128d scale = _mm_set1_pd(32767.0);
+    for (; i + 4 <= n; i += 4) {
+        const __m128 f = _mm_loadu_ps(y + i);
+        __m128d lo = _mm_mul_pd(scale, _mm_cvtps_pd(f));
+        __m128d hi = _mm_mul_pd(scale, _mm_cvtps_pd(_mm_movehl_ps(f, f)));
+        lo = _mm_and_pd(lo, _mm_cmpord_pd(lo, lo));
+        hi = _mm_and_pd(hi, _mm_cmpord_pd(hi, hi));
+        _mm_storeu_ps(out + i, _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)));
+    }
+#endif
+    for (; i < n; ++i) {
+        const double v = 32767.0 * y[i];
+        out[i] = v == v ? static_cast<float>(v) : 0.0f;
+    }
+}
+
 void addSamples(float* sum, const float* add, int n) {
     int i = 0;
 #if defined(__SSE2__)
@@ -485,32 +531,16 @@ static void run_bands(MultibandState& state, float* const band[4], const float* 
     for (int j = 1; j < active; ++j) addSamples(band[0], band[j], n);
 }
 
-void processMultiband(Engine& e, int16_t* samples, int frames, int channels, int rate) {
-    if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
-    const long long total = static_cast<long long>(frames) * channels;
-    if (total > maxBlockSamples) return;
-    const int n = static_cast<int>(total);
-
+// The chain from the input AGC to the limiter over the block's input (n
+// samples in band[..] and input, full scale 1.0); returns where the result is.
+static float* run_chain(Engine& e, float* const band[4], float* input, int n, int channels,
+                        int rate) {
     const MultibandParams& params = e.engineMultiband;
     MultibandState& state = e.multiband;
     const unsigned solo = load_relaxed(state.soloBand);
     const bool readouts = load_relaxed(state.bandReadoutsOn) != 0;
-
     const int delay = multibandDelayFrames(rate, channels);
     const int span = n + delay * channels;
-    float* band[4];
-    float* input;
-    // The owned buffers hold any block of up to `capacity` samples together
-    // with the longest delay line (bandHistoryLength samples).
-    const bool owned = e.work.input != nullptr && n <= e.work.capacity;
-    if (owned) {
-        input = e.work.input;
-        for (int b = 0; b < 4; ++b) band[b] = e.work.bands[b];
-    } else if (!obtain_buffers(band, input, span, n)) {
-        return;  // block and state untouched
-    }
-
-    multibandInputSamples(samples, input, n);
 
     if (params.agcOn) run_input_agc(state, input, n, channels);
 
@@ -559,10 +589,52 @@ void processMultiband(Engine& e, int16_t* samples, int frames, int channels, int
         out = S;
     }
     end_trace_writes(state);
+    return out;
+}
 
-    multibandOutputSamples(out, samples, n);
+// One block of either sample type: the work buffers (the instance's own or
+// obtained for the block), the input conversion, the chain, the output
+// conversion.
+template <typename Sample>
+static void process_block(Engine& e, Sample* samples, int frames, int channels, int rate) {
+    if (samples == nullptr || frames <= 0 || (channels != 1 && channels != 2)) return;
+    const long long total = static_cast<long long>(frames) * channels;
+    if (total > maxBlockSamples) return;
+    const int n = static_cast<int>(total);
+
+    const int span = n + multibandDelayFrames(rate, channels) * channels;
+    float* band[4];
+    float* input;
+    // The owned buffers hold any block of up to `capacity` samples together
+    // with the longest delay line (bandHistoryLength samples).
+    const bool owned = e.work.input != nullptr && n <= e.work.capacity;
+    if (owned) {
+        input = e.work.input;
+        for (int b = 0; b < 4; ++b) band[b] = e.work.bands[b];
+    } else if (!obtain_buffers(band, input, span, n)) {
+        return;  // block and state untouched
+    }
+
+    if constexpr (sizeof(Sample) == sizeof(int16_t))
+        multibandInputSamples(samples, input, n);
+    else
+        multibandInputFloats(samples, input, n);
+    const float* out = run_chain(e, band, input, n, channels, rate);
+    if constexpr (sizeof(Sample) == sizeof(int16_t))
+        multibandOutputSamples(out, samples, n);
+    else
+        multibandOutputFloats(out, samples, n);
+
     if (!owned) {
         std::free(input);
         for (float* p : band) std::free(p);
     }
+}
+
+void processMultiband(Engine& e, int16_t* samples, int frames, int channels, int rate) {
+    process_block(e, samples, frames, channels, rate);
+}
+
+void processMultibandFloat(Engine& e, float* samples, int frames, int channels, int rate) {
+    process_block(e, samples, frames, channels, rate);
 }

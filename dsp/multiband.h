@@ -13,6 +13,11 @@ constexpr int bandLookaheadFrames = 150;
 // instance's own work buffers when they are large enough, otherwise obtains
 // them for the block; when that fails the block and the state stay untouched.
 void processMultiband(Engine& e, int16_t* samples, int frames, int channels, int rate);
+// The same at full resolution: float samples in the 16-bit scale in and out,
+// the input conversion as for 16-bit samples (so 16-bit values give the same
+// chain to the bit), the output 32767 * y (exact in double) rounded to float
+// once, neither truncated nor clamped.
+void processMultibandFloat(Engine& e, float* samples, int frames, int channels, int rate);
 
 // Scales the first n samples of p frame by frame with the gain g, which falls
 // by `down` while threshold < g * (peak `lookahead` frames ahead) and otherwise
@@ -48,6 +53,11 @@ int16_t multibandOutputSample(float y);
 void multibandOutputSamples(const float* y, int16_t* out, int n);
 // input[i] = samples[i] == 0 ? 1e-8f : float(samples[i] / 32767.0);
 void multibandInputSamples(const int16_t* samples, float* input, int n);
+// The float path's forms: x = samples[i] with not-a-number taken as 0 and
+// limited to +-floatSampleBound, then input[i] = x == 0 ? 1e-8f : float(x / 32767.0);
+void multibandInputFloats(const float* samples, float* input, int n);
+// out[i] = float(32767.0 * y[i]), not-a-number giving 0.
+void multibandOutputFloats(const float* y, float* out, int n);
 // sum[i] = sum[i] + add[i] (float addition);
 void addSamples(float* sum, const float* add, int n);
 // samples[i] = float(samples[i] * level);

@@ -6,6 +6,14 @@
 #include "dsp/handover.h"
 #include "dsp/multiband.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 void processBlock(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
                   int channels, int rate) {
     adoptEngineParameters(e);
@@ -18,4 +26,69 @@ void processBlock(Engine& e, const EngineControls& controls, int16_t* samples, i
         processMultiband(e, samples, frames, channels, rate);
     else if (enhance != 0)
         enhanceClassic(e, controls, samples, frames, channels, rate);
+}
+
+namespace {
+
+// The 16-bit shadow of a float block: each sample as the 16-bit path would
+// take it (not-a-number 0, round to nearest even, clamped to -32768..32767).
+// The float samples themselves lose their not-a-numbers and are limited to
+// +-floatSampleBound on the way.
+void makeShadow(float* samples, int16_t* shadow, size_t total) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128 bound = _mm_set1_ps(floatSampleBound);
+    const __m128 low = _mm_set1_ps(-32768.0f), high = _mm_set1_ps(32767.0f);
+    for (; i + 8 <= total; i += 8) {
+        __m128 a = _mm_loadu_ps(samples + i), b = _mm_loadu_ps(samples + i + 4);
+        a = _mm_min_ps(_mm_max_ps(_mm_and_ps(a, _mm_cmpeq_ps(a, a)), _mm_sub_ps(_mm_setzero_ps(), bound)), bound);
+        b = _mm_min_ps(_mm_max_ps(_mm_and_ps(b, _mm_cmpeq_ps(b, b)), _mm_sub_ps(_mm_setzero_ps(), bound)), bound);
+        _mm_storeu_ps(samples + i, a);
+        _mm_storeu_ps(samples + i + 4, b);
+        const __m128i ia = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(a, low), high));
+        const __m128i ib = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(b, low), high));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(shadow + i), _mm_packs_epi32(ia, ib));
+    }
+#endif
+    for (; i < total; ++i) {
+        float v = samples[i];
+        if (!(v == v)) v = 0.0f;
+        v = std::clamp(v, -floatSampleBound, floatSampleBound);
+        samples[i] = v;
+        shadow[i] = static_cast<int16_t>(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
+    }
+}
+
+// The equalizer and the classic enhancer at full resolution. Both run on the
+// float samples and, in step, on the 16-bit shadow, so that the shadow always
+// holds what the 16-bit path would: the classic enhancer's analysis reads it.
+void processClassicFloat(Engine& e, const EngineControls& controls, float* samples, int frames,
+                         int channels, int rate) {
+    const size_t total = static_cast<size_t>(frames) * static_cast<size_t>(channels);
+    const bool owned = e.work.shadow != nullptr && total <= static_cast<size_t>(e.work.capacity);
+    int16_t* shadow = owned ? e.work.shadow
+                            : static_cast<int16_t*>(std::malloc(total * sizeof(int16_t)));
+    if (shadow == nullptr) return;  // without it the block goes on untouched
+    makeShadow(samples, shadow, total);
+    if (controls.eq_enable != 0) {
+        equalizeBlock(e, controls, shadow, frames, channels, rate);
+        equalizeBlockFloat(e, controls, samples, frames, channels, rate);
+    }
+    if (controls.enhance == 1)
+        enhanceClassicFloat(e, controls, samples, shadow, frames, channels, rate);
+    if (!owned) std::free(shadow);
+}
+
+}  // namespace
+
+void processBlockFloat(Engine& e, const EngineControls& controls, float* samples, int frames,
+                       int channels, int rate) {
+    adoptEngineParameters(e);
+    if (samples == nullptr || rate > 96000 || channels <= 0 || channels > 2 || frames <= 0) return;
+
+    const uint8_t enhance = controls.enhance;
+    if (enhance == 2)
+        processMultibandFloat(e, samples, frames, channels, rate);
+    else if (enhance != 0 || controls.eq_enable != 0)
+        processClassicFloat(e, controls, samples, frames, channels, rate);
 }

@@ -1,0 +1,189 @@
+// dsphost's command line: the usage text and the option parser.
+#include "host/dsphost_options.h"
+
+#include <strings.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "host/plot.h"
+#include "host/plugin_loader.h"
+
+namespace {
+
+void print_usage(FILE* out) {
+    fprintf(out,
+            "Usage: dsphost [options] INPUT OUTPUT\n"
+            "       dsphost [options] -o OUTDIR INPUT...\n"
+            "Runs a DSP plug-in over audio files as the player would and writes the\n"
+            "results as 16-bit PCM. With -o, the inputs are played as one stream in the\n"
+            "order given (the plug-in is started once and its state carries from one file\n"
+            "to the next) and each result goes to OUTDIR under the input's base name.\n"
+            "Inputs: any file libsndfile reads, mono or stereo, one sample rate and channel\n"
+            "count for the whole set; wider or float samples are reduced to 16 bits.\n"
+            "\n"
+            "Options:\n"
+            "  -o, --output-dir DIR  write each input's result to DIR/NAME.wav (or .flac)\n"
+            "  -f, --format FORMAT   wav or flac, 16-bit either way (default wav; for a\n"
+            "                        single OUTPUT named .flac, flac)\n"
+            "  -s, --set KEY=VALUE   a setting for this run only (repeatable), e.g.\n"
+            "                        enhance=2, amp_max=70, eq=50,60,40, eq_f=100,1000,8000,\n"
+            "                        enh_limiter=...; keys: enhance stereo_width hpcutoff\n"
+            "                        amp_max amp_up amp_dwn threshold tab_sel eq_enable eq\n"
+            "                        eq_f enh_multi1 enh_multi2 enh_limiter\n"
+            "  -P, --preset NAME     a built-in preset by its list name, without brackets,\n"
+            "                        any case: Night, Party, Club, AC Radio, Simple loud,\n"
+            "                        Pump reduce, Normalize, Careful, Equalizer (classic\n"
+            "                        engine), 3 band enhance, 3 band soft, 4 band enhance,\n"
+            "                        4 band intense 1, 4 band intense 2, 4 band deep bass,\n"
+            "                        2 band, Treble boost, Bass + Treble, Default\n"
+            "                        (multiband engine); also the user's own presets\n"
+            "  -m, --mode 0|1|2      short for --set enhance=N (0 off, 1 classic, 2 multiband)\n"
+            "                        Settings apply in the order given, after the user's\n"
+            "                        settings file, which is read but never changed.\n"
+            "  -l, --loudness        measure loudness before and after and print a table\n"
+            "  -r, --report FILE     measure as -l and write the figures and the settings\n"
+            "                        used as JSON\n"
+            "  -g, --plot FILE       measure as -l and draw short-term loudness before and\n"
+            "                        after over time, 1200x500 (.png or .svg)\n"
+            "      --no-dither       reduce wider samples by rounding, without TPDF dither\n"
+            "  -d, --delay keep|remove  keep or take out the multiband engine's delay\n"
+            "                        (see below)\n"
+            "  -p, --plugin PATH     the plug-in library (default: the dsp_redozer library\n"
+            "                        beside dsphost, else ../lib/dsp_redozer/)\n"
+            "  -b, --block FRAMES    frames per ModifySamples call (default %d)\n"
+            "  -q, --quiet           no progress bar, summary or table\n"
+            "  -h, --help            show this text\n"
+            "  --                    everything after it is a file name\n"
+            "\n"
+            "The multiband engine delays its output by 10 ms per stage (bands, limiter).\n"
+            "With --delay remove (the default with -o) dsphost takes the delay out, so each\n"
+            "output holds exactly its input's frames: the engine's silent start is dropped,\n"
+            "the delay carries over file boundaries, and the end of the last file is\n"
+            "pushed out with silence. With --delay keep (the default for INPUT OUTPUT) the\n"
+            "output is the stream exactly as the plug-in returns it, as the player plays it.\n"
+            "Outputs are written beside their destination and moved into place when\n"
+            "complete; an interruption removes the unfinished one. A set stops at an input\n"
+            "that cannot be read; the outputs finished before it stay complete.\n"
+            "Exit status: 0 success, 1 a file or the plug-in failed, 2 bad usage.\n",
+            defaultBlockFrames);
+}
+
+}  // namespace
+
+int parse_options(int argc, char** argv, Options& options) {
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "dsphost: %s needs a value\n", name);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        const char* v = nullptr;
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "-h" || arg == "--help") {
+            print_usage(stdout);
+            return -1;
+        } else if (arg == "-q" || arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg == "-l" || arg == "--loudness") {
+            options.loudness = true;
+        } else if (arg == "--no-dither") {
+            options.dither = false;
+        } else if (arg == "-p" || arg == "--plugin") {
+            if ((v = value("--plugin")) == nullptr) return 2;
+            options.plugin = v;
+        } else if (arg == "-o" || arg == "--output-dir") {
+            if ((v = value("--output-dir")) == nullptr) return 2;
+            options.outputDir = v;
+        } else if (arg == "-r" || arg == "--report") {
+            if ((v = value("--report")) == nullptr) return 2;
+            options.reportPath = v;
+        } else if (arg == "-g" || arg == "--plot") {
+            if ((v = value("--plot")) == nullptr) return 2;
+            options.plotPath = v;
+            if (!plot_extension_known(options.plotPath)) {
+                fprintf(stderr, "dsphost: --plot writes .png or .svg files, not %s\n", v);
+                return 2;
+            }
+        } else if (arg == "-f" || arg == "--format") {
+            if ((v = value("--format")) == nullptr) return 2;
+            options.formatGiven = true;
+            if (strcmp(v, "wav") == 0) {
+                options.format = OutputKind::wav;
+            } else if (strcmp(v, "flac") == 0) {
+                options.format = OutputKind::flac;
+            } else {
+                fprintf(stderr, "dsphost: --format takes wav or flac, not %s\n", v);
+                return 2;
+            }
+        } else if (arg == "-d" || arg == "--delay") {
+            if ((v = value("--delay")) == nullptr) return 2;
+            if (strcmp(v, "keep") == 0) {
+                options.removeDelay = 0;
+            } else if (strcmp(v, "remove") == 0) {
+                options.removeDelay = 1;
+            } else {
+                fprintf(stderr, "dsphost: --delay takes keep or remove, not %s\n", v);
+                return 2;
+            }
+        } else if (arg == "-s" || arg == "--set") {
+            if ((v = value("--set")) == nullptr) return 2;
+            options.overrides.push_back({Override::set, v});
+        } else if (arg == "-P" || arg == "--preset") {
+            if ((v = value("--preset")) == nullptr) return 2;
+            options.overrides.push_back({Override::preset, v});
+        } else if (arg == "-m" || arg == "--mode") {
+            if ((v = value("--mode")) == nullptr) return 2;
+            if (strcmp(v, "0") != 0 && strcmp(v, "1") != 0 && strcmp(v, "2") != 0) {
+                fprintf(stderr, "dsphost: --mode takes 0 (off), 1 (classic) or 2 (multiband), not %s\n", v);
+                return 2;
+            }
+            options.overrides.push_back({Override::mode, v});
+        } else if (arg == "-b" || arg == "--block") {
+            if ((v = value("--block")) == nullptr) return 2;
+            char* end = nullptr;
+            options.block = strtol(v, &end, 10);
+            if (*v == '\0' || *end != '\0' || options.block < 1 || options.block > 1000000) {
+                fprintf(stderr, "dsphost: --block takes a frame count from 1 to 1000000\n");
+                return 2;
+            }
+        } else {
+            fprintf(stderr, "dsphost: unknown option %s (see --help)\n", arg.c_str());
+            return 2;
+        }
+    }
+    if (!options.outputDir.empty()) {
+        if (positional.empty()) {
+            fprintf(stderr, "dsphost: expected one or more inputs after -o %s (see --help)\n",
+                    options.outputDir.c_str());
+            return 2;
+        }
+        options.inputs = positional;
+    } else {
+        if (positional.size() != 2) {
+            fprintf(stderr, "dsphost: expected an input and an output file (see --help)\n");
+            return 2;
+        }
+        options.inputs = {positional[0]};
+        options.output = positional[1];
+        // A single output named .flac is written as FLAC unless --format says otherwise.
+        const std::string& out = options.output;
+        if (!options.formatGiven && out.size() > 5 &&
+            strcasecmp(out.c_str() + out.size() - 5, ".flac") == 0)
+            options.format = OutputKind::flac;
+    }
+    if (options.plugin.empty()) options.plugin = default_plugin_path();
+    return 0;
+}
+

@@ -1,0 +1,30 @@
+// dsphost's command line: the options of one run and their parsing.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/sound_file.h"
+
+constexpr int defaultBlockFrames = 576;
+
+// A --set, --preset or --mode argument, applied in the order given.
+struct Override {
+    enum Kind { set, preset, mode } kind;
+    std::string text;
+};
+
+struct Options {
+    std::vector<std::string> inputs;
+    std::string output, outputDir, plugin, reportPath, plotPath;
+    std::vector<Override> overrides;
+    OutputKind format = OutputKind::wav;
+    bool formatGiven = false;
+    long block = defaultBlockFrames;
+    bool quiet = false, loudness = false, dither = true;
+    int removeDelay = -1;  // -1: the form's default (remove with -o, keep otherwise)
+};
+
+// Returns 0 to go on, -1 after --help (printed), otherwise the exit code
+// after a message on stderr.
+int parse_options(int argc, char** argv, Options& options);

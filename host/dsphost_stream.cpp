@@ -1,0 +1,328 @@
+// dsphost's stream: reader, plug-in, writer and meters over a pool of chunks.
+#include "host/dsphost_stream.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "host/run_settings.h"
+
+std::mutex cleanup_mutex;
+std::string unfinished_file;
+std::string private_folder;
+
+namespace {
+
+void watch_signals(sigset_t signals) {
+    int number = 0;
+    if (sigwait(&signals, &number) != 0) return;
+    cleanup_mutex.lock();  // held to the end: no output is moved into place after this
+    if (!unfinished_file.empty()) unlink(unfinished_file.c_str());
+    remove_private_plugin_folder(private_folder);
+    signal(number, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, number);
+    pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    raise(number);
+    _exit(128 + number);
+}
+
+}  // namespace
+
+void start_signal_watch() {
+    // Every thread inherits the mask. A signal the caller chose to ignore
+    // (nohup, a background job) stays ignored.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (sigaction(s, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) sigaddset(&signals, s);
+    }
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread(watch_signals, signals).detach();
+}
+
+void fail(Run& run, const std::string& message) {
+    std::lock_guard<std::mutex> lock(run.errorMutex);
+    if (run.error.empty()) run.error = message;
+    run.abort = true;
+}
+
+static void release(Run& run, Chunk* chunk) {
+    if (--chunk->refs == 0) run.freeChunks.push(chunk);
+}
+
+// The chunk pool, taken before anything is written.
+bool make_pool(Run& run) {
+    const long long perChunk = run.chunkFrames * run.channels;
+    long long count = poolTargetSamples / perChunk;
+    count = count < 4 ? 4 : count > 16 ? 16 : count;
+    for (long long i = 0; i < count; ++i) {
+        auto chunk = std::make_unique<Chunk>();
+        std::unique_ptr<int16_t[]> samples(new (std::nothrow) int16_t[static_cast<size_t>(perChunk)]);
+        if (samples == nullptr) return false;
+        chunk->samples = samples.get();
+        run.storage.push_back(std::move(samples));
+        if (run.metering) {
+            std::unique_ptr<int16_t[]> copy(new (std::nothrow) int16_t[static_cast<size_t>(perChunk)]);
+            if (copy == nullptr) return false;
+            chunk->before = copy.get();
+            run.storage.push_back(std::move(copy));
+        }
+        run.freeChunks.push(chunk.get());
+        run.chunks.push_back(std::move(chunk));
+    }
+    return true;
+}
+
+void read_inputs(Run& run) {
+    for (size_t i = 0; i < run.items.size() && !run.abort; ++i) {
+        Item& item = run.items[i];
+        SoundInput* input = item.opened;
+        item.opened = nullptr;
+        if (input == nullptr) {
+            SoundFormat format;
+            std::string error;
+            input = sound_open_input(item.input, format, error);
+            if (input == nullptr) {
+                run.readError = "cannot read " + item.input + ": " + error;
+                break;
+            }
+            if (format.rate != run.rate || format.channels != run.channels) {
+                sound_close_input(input);
+                run.readError = item.input + " changed its format during the run";
+                break;
+            }
+        }
+        // A pipe is passed on block by block, as it comes.
+        const long long want = is_stream(item.input) ? run.block : run.chunkFrames;
+        bool failed = false;
+        for (;;) {
+            Chunk* chunk = run.freeChunks.pop();
+            if (run.abort) {
+                run.freeChunks.push(chunk);
+                break;
+            }
+            const long long got = sound_read(input, chunk->samples, want, run.dither);
+            if (got < 0) {
+                run.freeChunks.push(chunk);
+                run.readError = "reading " + item.input + " failed";
+                failed = true;
+                break;
+            }
+            chunk->kind = ChunkKind::audio;
+            chunk->file = static_cast<int>(i);
+            chunk->frames = got;
+            chunk->lastOfFile = got < want;
+            chunk->refs = run.metering ? 2 : 1;
+            const long long count = got * run.channels;
+            run.peakIn[i].add(chunk->samples, count);
+            run.framesIn[i] += got;
+            if (run.metering) {
+                memcpy(chunk->before, chunk->samples, static_cast<size_t>(count) * sizeof(int16_t));
+                run.beforeJobs.push({chunk, chunk->before, got, static_cast<int>(i)});
+            }
+            run.toProcess.push(chunk);
+            if (chunk->lastOfFile) break;
+        }
+        sound_close_input(input);
+        if (failed) break;
+    }
+    Chunk* end = run.freeChunks.pop();
+    end->kind = ChunkKind::end;
+    end->refs = 1;
+    run.toProcess.push(end);
+}
+
+namespace {
+
+struct Segment {
+    int file;
+    long long frames;
+    bool last;
+};
+
+}  // namespace
+
+void write_outputs(Run& run) {
+    std::deque<Segment> pending;
+    long long skip = run.delay;
+    int openFile = -1;
+    SoundOutput* out = nullptr;
+
+    auto open_for = [&](int file) {
+        Item& item = run.items[static_cast<size_t>(file)];
+        std::string error;
+        std::lock_guard<std::mutex> lock(cleanup_mutex);
+        unfinished_file = item.partial;
+        out = sound_open_output(item.partial, run.format, run.rate, run.channels, error);
+        if (out == nullptr) {
+            // The file may have been created before its header could be written.
+            remove(item.partial.c_str());
+            unfinished_file.clear();
+            fail(run, "cannot write " + item.output + ": " + error);
+            return false;
+        }
+        openFile = file;
+        return true;
+    };
+    auto discard = [&] {
+        if (out != nullptr) sound_close_output(out);
+        out = nullptr;
+        openFile = -1;
+        std::lock_guard<std::mutex> lock(cleanup_mutex);
+        if (!unfinished_file.empty()) remove(unfinished_file.c_str());
+        unfinished_file.clear();
+    };
+    auto finish = [&](int file) {
+        if (openFile != file && !open_for(file)) return;
+        Item& item = run.items[static_cast<size_t>(file)];
+        const bool closed = sound_close_output(out);
+        out = nullptr;
+        openFile = -1;
+        std::lock_guard<std::mutex> lock(cleanup_mutex);
+        if (!closed) {
+            fail(run, "finishing " + item.output + " failed");
+        } else if (rename(item.partial.c_str(), item.output.c_str()) != 0) {
+            fail(run, "cannot move the result to " + item.output);
+        } else {
+            run.finished[static_cast<size_t>(file)] = 1;
+            unfinished_file.clear();
+            return;
+        }
+        remove(item.partial.c_str());
+        unfinished_file.clear();
+    };
+
+    for (;;) {
+        Chunk* chunk = run.toWrite.pop();
+        if (chunk->kind == ChunkKind::end) {
+            release(run, chunk);
+            break;
+        }
+        if (run.abort) {
+            release(run, chunk);
+            continue;
+        }
+        if (chunk->kind == ChunkKind::audio) pending.push_back({chunk->file, chunk->frames, chunk->lastOfFile});
+        long long start = skip < chunk->frames ? skip : chunk->frames;
+        skip -= start;
+        while (!run.abort) {
+            while (!pending.empty() && pending.front().frames == 0) {
+                const Segment done = pending.front();
+                pending.pop_front();
+                if (done.last) finish(done.file);
+                if (run.abort) break;
+            }
+            if (run.abort || start >= chunk->frames || pending.empty()) break;
+            Segment& segment = pending.front();
+            const long long take = std::min(segment.frames, chunk->frames - start);
+            if (openFile != segment.file && !open_for(segment.file)) break;
+            const int16_t* samples = chunk->samples + start * run.channels;
+            if (!sound_write(out, samples, take)) {
+                fail(run, "writing " + run.items[static_cast<size_t>(segment.file)].output + " failed");
+                break;
+            }
+            run.peakOut[static_cast<size_t>(segment.file)].add(samples, take * run.channels);
+            if (run.metering) {
+                ++chunk->refs;
+                run.afterJobs.push({chunk, samples, take, segment.file});
+            }
+            segment.frames -= take;
+            start += take;
+        }
+        release(run, chunk);
+    }
+    // Whatever is still open did not get all its frames.
+    discard();
+}
+
+void measure(Run& run, Queue<MeterJob>& jobs, std::vector<LoudnessMeter>& meters) {
+    int current = -1;
+    long long seen = 0;  // frames so far, so that each file's curve starts where it plays
+    for (;;) {
+        MeterJob job = jobs.pop();
+        if (job.chunk == nullptr) break;
+        if (job.file != current) {
+            current = job.file;
+            meter_start(meters[static_cast<size_t>(current)], run.rate, run.channels,
+                        static_cast<double>(seen) / run.rate);
+        }
+        LoudnessMeter& meter = meters[static_cast<size_t>(current)];
+        if (meter.state != nullptr) meter_add(meter, job.samples, job.frames);
+        seen += job.frames;
+        release(run, job.chunk);
+    }
+}
+
+static void show_progress(long long done, long long total) {
+    const int percent = total > 0 ? static_cast<int>(100 * done / total) : 100;
+    char bar[41];
+    const int filled = percent * 40 / 100;
+    for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
+    bar[40] = '\0';
+    fprintf(stderr, "\r[%s] %3d%%", bar, percent);
+    fflush(stderr);
+}
+
+// Runs the plug-in over the stream on this thread. Returns false when the
+// plug-in broke the block contract.
+void play(Run& run, DspModule* module, bool progress, long long total) {
+    module->Init(module);
+    long long done = 0;
+    int lastPercent = -1;
+    auto process = [&](Chunk* chunk) {
+        for (long long at = 0; at < chunk->frames; at += run.block) {
+            const long long n = std::min<long long>(run.block, chunk->frames - at);
+            const int32_t returned = module->ModifySamples(module, chunk->samples + at * run.channels,
+                                                           static_cast<int32_t>(n), 16, run.channels, run.rate);
+            if (returned != n) {
+                fail(run, "the plug-in returned " + std::to_string(returned) + " frames for a block of " +
+                              std::to_string(n) + "; a DSP plug-in here must not change the block length");
+                return false;
+            }
+        }
+        return true;
+    };
+    Chunk* end = nullptr;
+    for (;;) {
+        Chunk* chunk = run.toProcess.pop();
+        if (chunk->kind == ChunkKind::end) {
+            end = chunk;
+            break;
+        }
+        if (run.abort || !process(chunk)) {
+            release(run, chunk);
+            continue;
+        }
+        done += chunk->frames;
+        if (progress) {
+            const int percent = static_cast<int>(100 * done / total);
+            if (percent != lastPercent) show_progress(done, total);
+            lastPercent = percent;
+        }
+        run.toWrite.push(chunk);
+    }
+    // Silence pushes the last delayed frames out of the engine.
+    for (long long left = run.delay; left > 0 && !run.abort;) {
+        Chunk* chunk = run.freeChunks.pop();
+        chunk->kind = ChunkKind::flush;
+        chunk->frames = std::min(left, run.chunkFrames);
+        chunk->refs = 1;
+        memset(chunk->samples, 0, static_cast<size_t>(chunk->frames * run.channels) * sizeof(int16_t));
+        if (!process(chunk)) {
+            release(run, chunk);
+            break;
+        }
+        left -= chunk->frames;
+        run.toWrite.push(chunk);
+    }
+    run.toWrite.push(end);
+    module->Quit(module);
+}
+
