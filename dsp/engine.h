@@ -60,6 +60,7 @@ struct EngineWork {
     float* bands[4];       // capacity + bandHistoryLength + 1 floats each
     int32_t* equalizer;    // capacity + 1 samples
     int16_t* shadow;       // capacity + 1 samples: the float path's 16-bit copy
+    float* staged;         // capacity + 1 floats: a 16-bit block on its way through the output stage
 };
 
 struct Engine {

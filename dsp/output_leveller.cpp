@@ -3,10 +3,12 @@
 // It measures the loudness of its input as BS.1770 does (K-weighting, 400 ms
 // blocks every 100 ms, an absolute and a relative gate) and keeps a running
 // gated mean of the current programme, which it steers to the target:
-// - within a programme the mean spans up to 15 s, so the gain drifts slowly
-//   and the music's own dynamics stay;
-// - blocks below the gates (silence, fades, quiet passages) leave the mean and
-//   the gain alone;
+// - within a programme the mean spans 1.5 s (louder passages 0.8 s), so that
+//   whole tracks end at the target even while the engine ahead of the stage
+//   is still settling after a change of track;
+// - blocks below the gates (silence, quiet passages) and quieter blocks while
+//   the level falls by more than 3 LU/s (fades) leave the mean and the gain
+//   alone;
 // - a new programme (a much louder or, steadily, much quieter level) starts
 //   the mean afresh: louder at once, quieter once the new level is stable, so
 //   that a fade-out is never taken for a quiet track;
@@ -31,10 +33,11 @@ constexpr int louderBlocksNeeded = 5;
 constexpr float jumpDelta = 10.0f;         // one 100 ms sub-block, twice in a row
 constexpr float quieterDelta = 8.0f;       // short-term, while steady
 constexpr float steadyRange = 3.0f;        // LU over the last 2 s
+constexpr float fadeRate = 3.0f;           // LU per second
 constexpr double restartCount = 10.0;      // blocks a fresh programme's mean starts with
-constexpr double afterSilenceCount = 30.0; // what a programme keeps across 2 s of silence
-constexpr double maximumCount = 150.0;     // the running mean spans at most 15 s
-constexpr double risingCount = 60.0;      // louder passages: a mean over 6 s
+constexpr double afterSilenceCount = 10.0; // what a programme keeps across 2 s of silence
+constexpr double maximumCount = 15.0;     // the running mean spans at most 1.5 s
+constexpr double risingCount = 8.0;       // louder passages: a mean over 0.8 s
 constexpr int silenceBlocks = 20;
 constexpr float maximumBoost = 20.0f, maximumCut = -40.0f;
 constexpr float risePerBlock = 1.0f;       // dB per 100 ms
@@ -82,6 +85,19 @@ bool steady(const LevellerState& l) {
     return hi - lo < steadyRange;
 }
 
+// True while the loudness of the last second lies more than fadeRate below
+// that of the second before (a fade-out, or the end of a phrase): quieter
+// blocks then leave the mean alone.
+bool falling(const LevellerState& l) {
+    if (l.subCount < 20) return false;
+    double last = 0.0, before = 0.0;
+    for (int i = 0; i < 10; ++i) {
+        last += l.subEnergy[(l.subNewest - i + levellerHistory) % levellerHistory];
+        before += l.subEnergy[(l.subNewest - 10 - i + 2 * levellerHistory) % levellerHistory];
+    }
+    return levellerLoudness(last) < levellerLoudness(before) - fadeRate;
+}
+
 void restart(LevellerState& l, double energy) {
     l.estimate = energy;
     l.count = restartCount;
@@ -102,7 +118,7 @@ void followProgramme(LevellerState& l, float sub, float momentary, float shortTe
         restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, louderBlocksNeeded));
     } else if (shortTerm < programme - quieterDelta && steady(l)) {
         restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 20));
-    } else if (momentary > programme - relativeGate) {
+    } else if (momentary > programme - relativeGate && !(momentaryEnergy < l.estimate && falling(l))) {
         l.count = l.count < maximumCount ? l.count + 1.0 : maximumCount;
         // Louder passages weigh in faster than quieter ones.
         const double weight = momentaryEnergy > l.estimate && l.count > risingCount ? risingCount : l.count;

@@ -10,9 +10,12 @@
 
 namespace {
 
-// Half the interpolator's span in input samples and the window's shape.
+// Half the interpolator's span in input samples, the window's shape and the
+// cut-off (relative to the input's Nyquist frequency): the flattest response
+// that 12 taps per phase give across music and hostile signals.
 constexpr double halfSpan = truePeakTaps / 2;
-constexpr double kaiserBeta = 5.0;
+constexpr double kaiserBeta = 4.0;
+constexpr double cutoff = 0.94;
 
 double besselI0(double x) {
     double sum = 1.0, term = 1.0;
@@ -27,7 +30,8 @@ double windowedSinc(double t) {
     const double u = t / halfSpan;
     if (u <= -1.0 || u >= 1.0) return 0.0;
     const double pi = 3.14159265358979323846;
-    const double sinc = t == 0.0 ? 1.0 : std::sin(pi * t) / (pi * t);
+    const double x = pi * cutoff * t;
+    const double sinc = t == 0.0 ? 1.0 : std::sin(x) / x;
     return sinc * besselI0(kaiserBeta * std::sqrt(1.0 - u * u)) / besselI0(kaiserBeta);
 }
 

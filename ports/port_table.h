@@ -60,6 +60,10 @@ enum Control : int {
     cLimRatio,      // 28..30
     cLimAttack,     // 33..35
     cLimHold,       // 38..40
+    cLoudnessTarget,  // the output stage (settings block fields, not string fields)
+    cTargetLufs,
+    cTpLimit,
+    cTpCeiling,
     controlCount
 };
 
@@ -94,6 +98,7 @@ enum class Effect : uint8_t {
     MultibandParse,  // Enhancer 2 page or limiter dialog: parse with flags 0
     CrossoverParse,  // crossover field: parse with flags 1
     Solo,            // the solo switch: the engine's solo band only
+    OutputStage,     // the output stage's settings: the block's controls only
 };
 
 enum PortFlags : uint8_t {
@@ -102,7 +107,7 @@ enum PortFlags : uint8_t {
     flagEnumeration = 4,
 };
 
-enum class Unit : uint8_t { None, Hz, Ms, Db, Percent, Times, Ratio, Frames };
+enum class Unit : uint8_t { None, Hz, Ms, Db, Percent, Times, Ratio, Frames, Lufs, Dbtp };
 
 struct ScalePoint {
     float value;

@@ -55,6 +55,12 @@ std::string unitTurtle(Unit unit) {
     case Unit::Ratio:
         return "[ a units:Unit ; rdfs:label \"ratio\" ; units:symbol \":1\" ; "
                "units:render \"%.1f : 1\" ]";
+    case Unit::Lufs:
+        return "[ a units:Unit ; rdfs:label \"loudness units full scale\" ; units:symbol \"LUFS\" ; "
+               "units:render \"%.1f LUFS\" ]";
+    case Unit::Dbtp:
+        return "[ a units:Unit ; rdfs:label \"decibels true peak\" ; units:symbol \"dBTP\" ; "
+               "units:render \"%.1f dBTP\" ]";
     case Unit::None: break;
     }
     return "";
@@ -67,6 +73,8 @@ const char* unitText(Unit unit) {
     case Unit::Db: return "dB";
     case Unit::Percent: return "%";
     case Unit::Frames: return "frames";
+    case Unit::Lufs: return "LUFS";
+    case Unit::Dbtp: return "dBTP";
     case Unit::Times: return "x";
     case Unit::Ratio: return ": 1";
     case Unit::None: break;
