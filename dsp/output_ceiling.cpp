@@ -15,14 +15,14 @@
 
 namespace {
 
-// Frames on either side of a peak held at its gain: the interpolation
-// around the peak sees a flat gain.
-constexpr int ceilingGuard = 4;
+// Frames on either side of a peak held at its gain: the whole span of the
+// interpolator around the peak sees a flat gain, however deep the reduction.
+constexpr int ceilingGuard = truePeakLag;
 constexpr double releaseSeconds = 0.06;
-// Aim 0.15 dB below the ceiling so that other meters' interpolators (which
+// Aim 0.2 dB below the ceiling so that other meters' interpolators (which
 // differ by up to 0.1 dB near the Nyquist frequency) and the gain's slope
 // across the interpolator read no higher than the ceiling.
-constexpr float ceilingMargin = 0.983f;
+constexpr float ceilingMargin = 0.977f;
 
 float largestMagnitude(const float* x, int n) {
     float top = 0.0f;

@@ -12,6 +12,7 @@
 
 #include "dsp/multiband_strings.h"
 #include "dsp/output_stage.h"
+#include "settings/multiband_presets.h"
 #include "settings/plugin_settings.h"
 #include "settings/settings_file.h"
 
@@ -172,28 +173,15 @@ void eq_record_lines(const std::string& record, std::vector<SettingLine>& lines)
     }
 }
 
-// The output-stage presets: the multiband engine with its default strings,
-// the loudness target on and the true-peak ceiling on.
-struct OutputPreset {
-    const char* name;
-    int targetTenths, ceilingTenths;
-};
-
-const OutputPreset output_presets[] = {
-    {"Streaming -14", 140, 10},  // the common streaming platforms' reference, -1 dBTP
-    {"Streaming -16", 160, 10},
-    {"Broadcast -23", 230, 10},  // EBU R128: -23 LUFS, -1 dBTP
-};
-
 void multiband_lines(const char* multi1, const char* multi2, const char* limiter,
                      std::vector<SettingLine>& lines);
 
-void output_preset_lines(const OutputPreset& p, std::vector<SettingLine>& lines) {
+void output_preset_lines(const OutputStagePreset& p, std::vector<SettingLine>& lines) {
     multiband_lines(default_enh_multi1, default_enh_multi2, default_enh_limiter, lines);
     lines.push_back({"loudness_target", "1"});
-    lines.push_back({"target_lufs", std::to_string(p.targetTenths)});
+    lines.push_back({"target_lufs", std::to_string(p.targetLufs)});
     lines.push_back({"tp_limit", "1"});
-    lines.push_back({"tp_ceiling", std::to_string(p.ceilingTenths)});
+    lines.push_back({"tp_ceiling", std::to_string(p.tpCeiling)});
 }
 
 void multiband_lines(const char* multi1, const char* multi2, const char* limiter,
@@ -290,7 +278,7 @@ std::vector<std::string> preset_names(const std::string& userFileText) {
     for (const char* record : builtin_eq_presets) names.push_back(shown(record + 56));
     for (const BuiltinMultibandPreset& p : builtin_multiband_presets) names.push_back(shown(p.listText));
     names.push_back("Default");
-    for (const OutputPreset& p : output_presets) names.push_back(p.name);
+    for (const OutputStagePreset& p : output_stage_presets) names.push_back(p.name);
     for (const std::string& record : user_eq_records(userFileText)) names.push_back(shown(record.substr(56)));
     return names;
 }
@@ -315,7 +303,7 @@ bool preset_lines(const std::string& name, const std::string& userFileText,
         multiband_lines(default_enh_multi1, default_enh_multi2, default_enh_limiter, lines);
         return true;
     }
-    for (const OutputPreset& p : output_presets) {
+    for (const OutputStagePreset& p : output_stage_presets) {
         if (preset_key(p.name) == wanted) {
             output_preset_lines(p, lines);
             return true;

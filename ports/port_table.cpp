@@ -127,7 +127,7 @@ const ControlInfo controls[controlCount] = {
      nullptr, 0, parse, "Hold time of the limiter (no page control; presets and the settings "
                         "file set it)."},
     toggle("loudness_target", "Loudness target", 0, Effect::OutputStage,
-           "Output stage: a slow leveller steers the BS.1770 loudness of the engine's output to "
+           "Output stage: a gated leveller steers the BS.1770 loudness of the engine's output to "
            "the target."),
     linear("target_lufs", "Target loudness", -0.1, 0.0, 50, 400, 160, Unit::Lufs,
            Effect::OutputStage, "Loudness the output stage steers to."),

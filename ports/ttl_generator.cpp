@@ -11,6 +11,7 @@
 #include "dsp/multiband_strings.h"
 #include "ports/ladspa_hints.h"
 #include "ports/port_table.h"
+#include "settings/multiband_presets.h"
 #include "settings/plugin_settings.h"
 
 using namespace ports;
@@ -149,6 +150,23 @@ std::vector<Preset> presets() {
     for (int i = 0; i < builtinMultibandPresetCount; ++i) {
         const BuiltinMultibandPreset& b = builtin_multiband_presets[i];
         addStrings(b.multi1, b.multi2, b.limiter, trimmed(b.listText).c_str());
+    }
+    // The output stage's: the multiband engine at its defaults with the stage on.
+    for (const OutputStagePreset& o : output_stage_presets) {
+        Preset p{};
+        defaultCodes(p.codes);
+        p.codes[cEnhance] = 2;
+        p.codes[cLoudnessTarget] = 1;
+        p.codes[cTargetLufs] = o.targetLufs;
+        p.codes[cTpLimit] = 1;
+        p.codes[cTpCeiling] = o.tpCeiling;
+        for (int k = cSplit; k <= cLimHold; ++k) p.set[k] = k != cSolo;
+        for (int k : {static_cast<int>(cEnhance), static_cast<int>(cLoudnessTarget), static_cast<int>(cTargetLufs),
+                      static_cast<int>(cTpLimit), static_cast<int>(cTpCeiling)})
+            p.set[k] = true;
+        p.label = std::string("Output: ") + o.name;
+        p.uri = "urn:dsp-redozer:preset:output-" + slug(o.name);
+        list.push_back(p);
     }
     return list;
 }

@@ -54,6 +54,12 @@ const Hostile hostile[] = {
     {"square_96k", 96000, 2, [](int r, int c) { return signals::square(r, c, 3.0, 3001.0); }},
     {"pink_noise_mono", 44100, 1, [](int r, int c) { return signals::clippedPinkNoise(r, c, 3.0); }},
     {"quarter_rate_sine_mono_96k", 96000, 1, [](int r, int c) { return signals::quarterRateSine(r, c, 3.0); }},
+    {"music_driven_10db_over", 44100, 2,
+     [](int r, int c) {
+         auto x = signals::music(r, c, 6.0, 7);
+         signals::setLoudness(x, r, c, 0.0);  // about 10 dB of reduction on every beat
+         return x;
+     }},
 };
 
 class CeilingOnHostileSignals : public testing::TestWithParam<Hostile> {};
@@ -88,7 +94,7 @@ TEST_P(DetectorAgainstLibebur128, ReadsWithinATenthOfADecibel) {
 }
 
 const Hostile metered[] = {
-    hostile[0], hostile[1], hostile[2], hostile[3], hostile[5],
+    hostile[0], hostile[1], hostile[2], hostile[3], hostile[5], hostile[6],
     {"music", 44100, 2, [](int r, int c) { return signals::music(r, c, 20.0, 1); }},
     {"music_hot", 48000, 2,
      [](int r, int c) {
