@@ -66,40 +66,52 @@ bool detect(OutputStage& s, const float* x, int n, float aim, float* peaks) {
     return any;
 }
 
+// The per-frame state, copied to locals for a chunk and written back once.
+struct Running {
+    int minFirst, minCount, age, boxPosition, quietFrames;
+    float released;
+    double boxSum;
+};
+
 // The minimum of the required gains over the hold window, kept as an
 // ascending queue of (gain, age); an empty queue stands for 1.
-float holdMinimum(CeilingState& c, float r) {
+inline float holdMinimum(CeilingState& c, Running& k, float r) {
     constexpr int capacity = outputStageMaxLookahead + 1;
-    if (c.minCount == 0) c.age = 0;  // nothing to age out: the count starts again
-    ++c.age;
-    if (c.minCount > 0 && c.minAge[c.minFirst] <= c.age - c.hold) {
-        c.minFirst = (c.minFirst + 1) % capacity;
-        --c.minCount;
+    if (k.minCount == 0) k.age = 0;  // nothing to age out: the count starts again
+    ++k.age;
+    if (k.minCount > 0 && c.minAge[k.minFirst] <= k.age - c.hold) {
+        if (++k.minFirst == capacity) k.minFirst = 0;
+        --k.minCount;
     }
     if (r < 1.0f) {
-        while (c.minCount > 0 && c.minValue[(c.minFirst + c.minCount - 1) % capacity] >= r) --c.minCount;
-        const int back = (c.minFirst + c.minCount) % capacity;
+        int back = k.minFirst + k.minCount - 1;
+        if (back >= capacity) back -= capacity;
+        while (k.minCount > 0 && c.minValue[back] >= r) {
+            --k.minCount;
+            if (--back < 0) back += capacity;
+        }
+        if (++back == capacity) back = 0;
         c.minValue[back] = r;
-        c.minAge[back] = c.age;
-        ++c.minCount;
+        c.minAge[back] = k.age;
+        ++k.minCount;
     }
-    return c.minCount > 0 ? c.minValue[c.minFirst] : 1.0f;
+    return k.minCount > 0 ? c.minValue[k.minFirst] : 1.0f;
 }
 
 // One frame's gain from its required gain.
-float frameGain(CeilingState& c, float r) {
-    const float h = holdMinimum(c, r);
-    if (h < c.released)
-        c.released = h;
+inline float frameGain(CeilingState& c, Running& k, float r) {
+    const float h = holdMinimum(c, k, r);
+    if (h < k.released)
+        k.released = h;
     else
-        c.released = h == 1.0f && c.released > 0.99999f ? 1.0f
-                                                         : c.released + (h - c.released) * c.releaseCoefficient;
-    c.boxSum += c.released - c.boxValues[c.boxPosition];
-    c.boxValues[c.boxPosition] = c.released;
-    if (++c.boxPosition == c.attack) c.boxPosition = 0;
-    c.quietFrames = c.released == 1.0f ? c.quietFrames + 1 : 0;
-    if (c.quietFrames >= c.attack) c.boxSum = c.attack;  // all ones: no rounding drift
-    const float g = static_cast<float>(c.boxSum / c.attack);
+        k.released = h == 1.0f && k.released > 0.99999f ? 1.0f
+                                                         : k.released + (h - k.released) * c.releaseCoefficient;
+    k.boxSum += k.released - c.boxValues[k.boxPosition];
+    c.boxValues[k.boxPosition] = k.released;
+    if (++k.boxPosition == c.attack) k.boxPosition = 0;
+    k.quietFrames = k.released == 1.0f ? k.quietFrames + 1 : 0;
+    if (k.quietFrames >= c.attack) k.boxSum = c.attack;  // all ones: no rounding drift
+    const float g = static_cast<float>(k.boxSum / c.attack);
     return g < 1.0f ? g : 1.0f;
 }
 
@@ -139,21 +151,30 @@ float ceilingChunk(OutputStage& s, float* x, int n) {
         return 1.0f;
     }
     float lowest = 1.0f;
-    const int channels = s.channels;
-    int p = c.delayPosition;
+    const int channels = s.channels, length = c.delay * channels;
+    Running k{c.minFirst, c.minCount, c.age, c.boxPosition, c.quietFrames, c.released, c.boxSum};
+    int p = c.delayPosition, limited = 0;
     for (int m = 0; m < n; ++m) {
         const float r = any && peaks[m] > aim ? aim / peaks[m] : 1.0f;
-        const float g = frameGain(c, r);
+        const float g = frameGain(c, k, r);
         lowest = g < lowest ? g : lowest;
-        s.statistics.ceilingFrames += g < 1.0f;
+        limited += g < 1.0f;
         for (int ch = 0; ch < channels; ++ch) {
             const float out = c.delayLine[p + ch];
             c.delayLine[p + ch] = x[m * channels + ch];
             x[m * channels + ch] = out * g;
         }
         p += channels;
-        if (p == c.delay * channels) p = 0;
+        if (p == length) p = 0;
     }
+    c.minFirst = k.minFirst;
+    c.minCount = k.minCount;
+    c.age = k.age;
+    c.boxPosition = k.boxPosition;
+    c.quietFrames = k.quietFrames;
+    c.released = k.released;
+    c.boxSum = k.boxSum;
     c.delayPosition = p;
+    s.statistics.ceilingFrames += limited;
     return lowest;
 }
