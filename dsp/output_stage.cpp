@@ -18,7 +18,7 @@ bool outputStageSetup(OutputStage& s, int rate, int channels) {
     s.rate = rate;
     s.channels = channels;
     s.lookahead = outputStageLatency(rate);
-    designTruePeakFilter(s.filter);
+    designTruePeakFilter(s.filter, truePeakLimiterCutoff);
     levellerSetup(s.leveller, rate, -16.0f);
     ceilingSetup(s.limiter, rate, s.lookahead, 1.0f);
     s.statistics.programmeLufs = std::nanf("");

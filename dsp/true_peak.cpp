@@ -10,12 +10,9 @@
 
 namespace {
 
-// Half the interpolator's span in input samples, the window's shape and the
-// cut-off (relative to the input's Nyquist frequency): the flattest response
-// that 12 taps per phase give across music and hostile signals.
+// Half the interpolator's span in input samples and the window's shape.
 constexpr double halfSpan = truePeakTaps / 2;
 constexpr double kaiserBeta = 4.0;
-constexpr double cutoff = 0.94;
 
 double besselI0(double x) {
     double sum = 1.0, term = 1.0;
@@ -26,7 +23,7 @@ double besselI0(double x) {
     return sum;
 }
 
-double windowedSinc(double t) {
+double windowedSinc(double t, double cutoff) {
     const double u = t / halfSpan;
     if (u <= -1.0 || u >= 1.0) return 0.0;
     const double pi = 3.14159265358979323846;
@@ -46,14 +43,14 @@ float largestMagnitude(const float* x, int n) {
 
 }  // namespace
 
-void designTruePeakFilter(TruePeakFilter& f) {
+void designTruePeakFilter(TruePeakFilter& f, double cutoff) {
     f.bound = 1.0f;
     for (int p = 0; p < 3; ++p) {
         const double fraction = (p + 1) / 4.0;
         double taps[truePeakTaps], sum = 0.0;
         // Tap k weighs x[m + k]; the point lies `fraction` after x[m + lag - 1].
         for (int k = 0; k < truePeakTaps; ++k) {
-            taps[k] = windowedSinc(truePeakLag - 1 + fraction - k);
+            taps[k] = windowedSinc(truePeakLag - 1 + fraction - k, cutoff);
             sum += taps[k];
         }
         double magnitude = 0.0;
@@ -145,7 +142,7 @@ void meterAdd(TruePeakMeter& m, const Sample* samples, long long frames) {
 }  // namespace
 
 void truePeakMeterStart(TruePeakMeter& m, int channels) {
-    designTruePeakFilter(m.filter);
+    designTruePeakFilter(m.filter, truePeakMeterCutoff);
     m.channels = channels < 1 ? 1 : channels > 2 ? 2 : channels;
     for (auto& h : m.history)
         for (float& v : h) v = 0.0f;

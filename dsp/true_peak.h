@@ -16,7 +16,14 @@ struct TruePeakFilter {
     float bound;                   // the largest sum of |taps| of a phase (at least 1)
 };
 
-void designTruePeakFilter(TruePeakFilter& f);
+// Cut-offs relative to the input's Nyquist frequency: the meter's reads within
+// 0.1 dB of libebur128's on music and hostile signals; the limiter's keeps
+// everything up to the Nyquist frequency and so reads noise-like content near
+// it (cymbals, clipping) a little higher, never lower.
+constexpr double truePeakMeterCutoff = 0.94;
+constexpr double truePeakLimiterCutoff = 1.0;
+
+void designTruePeakFilter(TruePeakFilter& f, double cutoff);
 
 // x holds truePeakTaps - 1 samples of history followed by n samples of one
 // channel. out[m] is the largest magnitude on [t, t + 1), t the sample
