@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <iterator>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -259,6 +260,9 @@ int main(int argc, char** argv) {
         {"Audio Enhancer (stereo), mode 1", "urn:dsp-redozer:stereo", {{"enhance", 1.0f}}},
         {"Audio Enhancer (stereo), mode 2", "urn:dsp-redozer:stereo", {{"enhance", 2.0f}}},
         {"x42 dpl (stereo)", "http://gareus.org/oss/lv2/dpl#stereo", {}},
+        {"x42 dpl (stereo), true peak", "http://gareus.org/oss/lv2/dpl#stereo", {{"truepeak", 1.0f}}},
+        {"Audio Enhancer, mode 2 + output stage", "urn:dsp-redozer:stereo",
+         {{"enhance", 2.0f}, {"loudness_target", 1.0f}, {"tp_limit", 1.0f}}},
         {"Calf MultibandCompressor", "http://calf.sourceforge.net/plugins/MultibandCompressor", {}},
         {"LSP mb_compressor_stereo", "http://lsp-plug.in/plugins/lv2/mb_compressor_stereo", {}},
     };
@@ -278,7 +282,7 @@ int main(int argc, char** argv) {
                 ours[mode - 1][b] =
                     std::max(ours[mode - 1][b], runPlugin(world, all, peers[mode - 1], m, blocks[b], 1));
         }
-    for (int p = 0; p < 5; ++p) {
+    for (int p = 0; p < static_cast<int>(std::size(peers)); ++p) {
         printf("%-34s", peers[p].label);
         for (int b = 0; b < 3; ++b) {
             const double x = p < 2 ? ours[p][b] : runPlugin(world, all, peers[p], m, blocks[b], 3);

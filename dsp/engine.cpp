@@ -23,6 +23,7 @@ void engineReleaseWork(Engine& e) {
     for (float* band : e.work.bands) std::free(band);
     std::free(e.work.equalizer);
     std::free(e.work.shadow);
+    std::free(e.work.staged);
     e.work = EngineWork{};
 }
 
@@ -47,6 +48,8 @@ bool engineReserveWork(Engine& e, int maxFrames) {
     complete = complete && work.equalizer != nullptr;
     work.shadow = static_cast<int16_t*>(std::malloc(floats * sizeof(int16_t)));
     complete = complete && work.shadow != nullptr;
+    work.staged = static_cast<float*>(std::malloc(floats * sizeof(float)));
+    complete = complete && work.staged != nullptr;
     e.work = work;
     if (!complete) {
         engineReleaseWork(e);

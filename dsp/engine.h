@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "dsp/engine_types.h"
+#include "dsp/output_stage.h"
 #include "dsp/shared_access.h"
 
 // One equalizer band's user setting.
@@ -34,6 +35,11 @@ struct EngineControls {
     uint8_t threshold;
     int32_t eq_enable;
     EqBand eq_bands[3];
+    // The output stage (off by default): the loudness target and the true-peak ceiling.
+    uint8_t loudness_target;  // 0/1
+    uint8_t tp_limit;         // 0/1
+    int16_t target_lufs;      // tenths of a LU below 0 LUFS, 50..400
+    int16_t tp_ceiling;       // tenths of a dB below 0 dBTP, 0..120
 };
 
 // Capacity of the classic enhancer's high-passed analysis copy, in samples;
@@ -54,6 +60,7 @@ struct EngineWork {
     float* bands[4];       // capacity + bandHistoryLength + 1 floats each
     int32_t* equalizer;    // capacity + 1 samples
     int16_t* shadow;       // capacity + 1 samples: the float path's 16-bit copy
+    float* staged;         // capacity + 1 floats: a 16-bit block on its way through the output stage
 };
 
 struct Engine {
@@ -90,6 +97,9 @@ struct Engine {
     uint32_t pendingResets;            // engineReset* bits, accessed atomically
 
     EngineWork work;
+
+    // The output stage after either engine (runs only while one of its switches is on).
+    OutputStage output;
 };
 
 // State as at load: gains 1.0, histories and filter memories cleared, no

@@ -15,8 +15,48 @@
 #include <emmintrin.h>
 #endif
 
+namespace {
+
+bool outputStageWanted(const Engine& e, const EngineControls& c) {
+    return c.loudness_target != 0 || c.tp_limit != 0 || e.output.levelling || e.output.limiting;
+}
+
+// A 16-bit block through the float chain and the output stage: exact into
+// float, back by round-to-nearest with the clamp (which the ceiling, when on,
+// keeps from acting).
+void processBlockStaged(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
+                        int channels, int rate) {
+    const size_t total = static_cast<size_t>(frames) * static_cast<size_t>(channels);
+    const bool owned = e.work.staged != nullptr && total <= static_cast<size_t>(e.work.capacity);
+    float* x = owned ? e.work.staged : static_cast<float*>(std::malloc(total * sizeof(float)));
+    if (x == nullptr) return;  // the block goes on untouched
+    for (size_t i = 0; i < total; ++i) x[i] = samples[i];
+    processBlockFloat(e, controls, x, frames, channels, rate);
+    for (size_t i = 0; i < total; ++i)
+        samples[i] = static_cast<int16_t>(std::lrint(std::clamp(x[i], -32768.0f, 32767.0f)));
+    if (!owned) std::free(x);
+}
+
+// The stage after either engine: set up for the stream's format, given the
+// block's settings, run while one of its switches is on.
+void runOutputStage(Engine& e, const EngineControls& c, float* samples, int frames, int channels,
+                    int rate) {
+    OutputStage& s = e.output;
+    if (!outputStageWanted(e, c)) return;
+    if (s.rate != rate || s.channels != channels) outputStageSetup(s, rate, channels);
+    outputStageSettings(s, c.loudness_target != 0, c.target_lufs, c.tp_limit != 0, c.tp_ceiling);
+    processOutputStage(s, samples, frames);
+}
+
+}  // namespace
+
 void processBlock(Engine& e, const EngineControls& controls, int16_t* samples, int frames,
                   int channels, int rate) {
+    if (outputStageWanted(e, controls) && samples != nullptr && rate <= 96000 && channels > 0 &&
+        channels <= 2 && frames > 0) {
+        processBlockStaged(e, controls, samples, frames, channels, rate);
+        return;
+    }
     adoptEngineParameters(e);
     if (samples == nullptr || rate > 96000 || channels <= 0 || channels > 2 || frames <= 0) return;
 
@@ -94,4 +134,5 @@ void processBlockFloat(Engine& e, const EngineControls& controls, float* samples
         processMultibandFloat(e, samples, frames, channels, rate);
     else if (enhance != 0 || controls.eq_enable != 0)
         processClassicFloat(e, controls, samples, frames, channels, rate);
+    runOutputStage(e, controls, samples, frames, channels, rate);
 }

@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,15 +36,22 @@ void print_usage(FILE* out) {
             "                        enhance=2, amp_max=70, eq=50,60,40, eq_f=100,1000,8000,\n"
             "                        enh_limiter=...; keys: enhance stereo_width hpcutoff\n"
             "                        amp_max amp_up amp_dwn threshold tab_sel eq_enable eq\n"
-            "                        eq_f enh_multi1 enh_multi2 enh_limiter\n"
+            "                        eq_f enh_multi1 enh_multi2 enh_limiter loudness_target\n"
+            "                        target_lufs tp_limit tp_ceiling\n"
             "  -P, --preset NAME     a built-in preset by its list name, without brackets,\n"
             "                        any case: Night, Party, Club, AC Radio, Simple loud,\n"
             "                        Pump reduce, Normalize, Careful, Equalizer (classic\n"
             "                        engine), 3 band enhance, 3 band soft, 4 band enhance,\n"
             "                        4 band intense 1, 4 band intense 2, 4 band deep bass,\n"
             "                        2 band, Treble boost, Bass + Treble, Default\n"
-            "                        (multiband engine); also the user's own presets\n"
+            "                        (multiband engine); Streaming -14, Streaming -16,\n"
+            "                        Broadcast -23 (multiband engine with the output\n"
+            "                        stage); also the user's own presets\n"
             "  -m, --mode 0|1|2      short for --set enhance=N (0 off, 1 classic, 2 multiband)\n"
+            "  -t, --target LUFS     the output stage's loudness target, -40 to -5 (short\n"
+            "                        for --set loudness_target=1 --set target_lufs=-10*LUFS)\n"
+            "  -T, --true-peak DB    the output stage's true-peak ceiling, -12 to 0 dBTP\n"
+            "                        (short for --set tp_limit=1 --set tp_ceiling=-10*DB)\n"
             "                        Settings apply in the order given, after the user's\n"
             "                        settings file, which is read but never changed.\n"
             "  -l, --loudness        measure loudness before and after and print a table\n"
@@ -166,6 +174,21 @@ int parse_options(int argc, char** argv, Options& options) {
                 return 2;
             }
             options.overrides.push_back({Override::mode, v});
+        } else if (arg == "-t" || arg == "--target" || arg == "-T" || arg == "--true-peak") {
+            const bool target = arg == "-t" || arg == "--target";
+            if ((v = value(target ? "--target" : "--true-peak")) == nullptr) return 2;
+            char* end = nullptr;
+            const double x = strtod(v, &end);
+            const double low = target ? -40.0 : -12.0, high = target ? -5.0 : 0.0;
+            if (*v == '\0' || *end != '\0' || !(x >= low && x <= high)) {
+                fprintf(stderr, "dsphost: %s takes %s from %g to %g, not %s\n",
+                        target ? "--target" : "--true-peak", target ? "LUFS" : "dBTP", low, high, v);
+                return 2;
+            }
+            const long tenths = lround(-10.0 * x);
+            options.overrides.push_back({Override::set, target ? "loudness_target=1" : "tp_limit=1"});
+            options.overrides.push_back(
+                {Override::set, std::string(target ? "target_lufs=" : "tp_ceiling=") + std::to_string(tenths)});
         } else if (arg == "-b" || arg == "--block") {
             if ((v = value("--block")) == nullptr) return 2;
             char* end = nullptr;

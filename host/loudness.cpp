@@ -37,12 +37,13 @@ double peak_dbfs(double peak) { return peak > 0 ? 20.0 * std::log10(peak / 32768
 bool meter_start(LoudnessMeter& meter, int rate, int channels, double startSeconds) {
     meter = LoudnessMeter{};
     meter.state = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
-                               EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+                               EBUR128_MODE_I | EBUR128_MODE_LRA);
     if (meter.state == nullptr) return false;
     // A mono file is measured as one channel (not as dual mono), as other
     // meters do by default.
     meter.rate = rate;
     meter.channels = channels;
+    truePeakMeterStart(meter.truePeak, channels);
     meter.startSeconds = startSeconds;
     meter.stepFrames = static_cast<long long>(std::lround(rate * step_seconds));
     if (meter.stepFrames < 1) meter.stepFrames = 1;
@@ -60,6 +61,7 @@ void meter_add(LoudnessMeter& meter, const float* samples, long long frames) {
         const long long count = take * meter.channels;
         for (long long i = 0; i < count; ++i) scaled[i] = samples[i] / 32768.0f;
         ebur128_add_frames_float(meter.state, scaled, static_cast<size_t>(take));
+        truePeakMeterAddFloat(meter.truePeak, samples, take);
         PeakCount step;
         step.add(samples, count);
         meter.stepPeak = step.peak > meter.stepPeak ? step.peak : meter.stepPeak;
@@ -97,15 +99,8 @@ LoudnessFigures meter_finish(LoudnessMeter& meter) {
     // The range means nothing where the whole is not measurable.
     if (std::isfinite(f.integratedLufs) && ebur128_loudness_range(meter.state, &v) == EBUR128_SUCCESS)
         f.rangeLu = finite_or_nan(v);
-    double top = 0;
-    bool any = false;
-    for (int c = 0; c < meter.channels; ++c) {
-        if (ebur128_true_peak(meter.state, static_cast<unsigned>(c), &v) == EBUR128_SUCCESS) {
-            top = any && top > v ? top : v;
-            any = true;
-        }
-    }
-    if (any && top > 0) f.truePeakDbtp = 20.0 * std::log10(top);
+    const double top = truePeakMeterPeak(meter.truePeak) / 32768.0;
+    if (top > 0) f.truePeakDbtp = 20.0 * std::log10(top);
     ebur128_destroy(&meter.state);
     return f;
 }

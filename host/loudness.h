@@ -1,5 +1,6 @@
-// Loudness after BS.1770 / EBU R128 through libebur128: integrated loudness,
-// loudness range, true peak, and the short-term loudness and sample-peak
+// Loudness after BS.1770 / EBU R128: integrated loudness and loudness range
+// through libebur128, true peak through the output stage's 4x oversampled
+// detector (dsp/true_peak.h), and the short-term loudness and sample-peak
 // envelope over time for the picture. Samples are floats in the 16-bit scale
 // (full scale 32768); sample peak and full-scale count are exact on them.
 #pragma once
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include <ebur128.h>
+
+#include "dsp/true_peak.h"
 
 struct PlotPoint {
     double seconds;  // from the start of the run
@@ -41,6 +44,7 @@ struct LoudnessMeter {
     long long stepFrames = 0;   // one plot point per step
     double stepPeak = 0;
     PeakCount peaks;
+    TruePeakMeter truePeak;
     std::vector<PlotPoint> shortTerm;  // short-term loudness, every step
     std::vector<PlotPoint> peakEnvelope;  // sample peak of each step, dBFS
 };

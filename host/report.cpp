@@ -89,6 +89,13 @@ void print_loudness_table(FILE* out, const RunReport& report) {
     }
     fprintf(out, "Spread of integrated loudness (max - min): before %s LU, after %s LU\n",
             format_figure(loudness_spread(report, false)).c_str(), format_figure(loudness_spread(report, true)).c_str());
+    // Lossy encoders clip overs further: EBU R128 s1 and AES TD1008 ask for
+    // at most -1 dBTP at their input.
+    int overs = 0;
+    for (const FileReport& f : report.files) overs += f.after.truePeakDbtp > -1.0;
+    if (overs > 0)
+        fprintf(out, "%d output%s above -1 dBTP (too hot for a lossy encoder): --true-peak -1 keeps them below\n",
+                overs, overs == 1 ? "" : "s");
 }
 
 std::string report_json(const RunReport& report) {

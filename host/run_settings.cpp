@@ -11,7 +11,9 @@
 #include <sstream>
 
 #include "dsp/multiband_strings.h"
+#include "dsp/output_stage.h"
 #include "settings/eq_preset_slots.h"
+#include "settings/multiband_presets.h"
 #include "settings/plugin_settings.h"
 #include "settings/settings_file.h"
 
@@ -35,7 +37,11 @@ std::vector<std::pair<std::string, std::string>> settings_block_values() {
             {"eq_f", frequencies},
             {"enh_multi1", settings.strings.enh_multi1},
             {"enh_multi2", settings.strings.enh_multi2},
-            {"enh_limiter", settings.strings.enh_limiter}};
+            {"enh_limiter", settings.strings.enh_limiter},
+            {"loudness_target", std::to_string(settings.loudness_target)},
+            {"target_lufs", std::to_string(settings.target_lufs)},
+            {"tp_limit", std::to_string(settings.tp_limit)},
+            {"tp_ceiling", std::to_string(settings.tp_ceiling)}};
 }
 
 namespace {
@@ -54,6 +60,7 @@ const ByteKey byte_keys[] = {
     {"enhance", 0, 2},   {"stereo_width", 0, 100}, {"hpcutoff", 0, 100},
     {"amp_max", 0, 100}, {"amp_up", 0, 120},       {"amp_dwn", 0, 100},
     {"threshold", 0, 100}, {"tab_sel", 0, 3},      {"eq_enable", 0, 1},
+    {"loudness_target", 0, 1}, {"target_lufs", 50, 400}, {"tp_limit", 0, 1}, {"tp_ceiling", 0, 120},
 };
 
 struct StringKey {
@@ -168,6 +175,17 @@ void eq_record_lines(const std::string& record, std::vector<SettingLine>& lines)
 }
 
 void multiband_lines(const char* multi1, const char* multi2, const char* limiter,
+                     std::vector<SettingLine>& lines);
+
+void output_preset_lines(const OutputStagePreset& p, std::vector<SettingLine>& lines) {
+    multiband_lines(default_enh_multi1, default_enh_multi2, default_enh_limiter, lines);
+    lines.push_back({"loudness_target", "1"});
+    lines.push_back({"target_lufs", std::to_string(p.targetLufs)});
+    lines.push_back({"tp_limit", "1"});
+    lines.push_back({"tp_ceiling", std::to_string(p.tpCeiling)});
+}
+
+void multiband_lines(const char* multi1, const char* multi2, const char* limiter,
                      std::vector<SettingLine>& lines) {
     lines.push_back({"enh_multi1", multi1});
     lines.push_back({"enh_multi2", multi2});
@@ -244,7 +262,8 @@ bool parse_set_argument(const std::string& argument, SettingLine& line, std::str
     }
     error = "there is no setting '" + line.key +
             "' (keys: enhance, stereo_width, hpcutoff, amp_max, amp_up, amp_dwn, threshold, tab_sel, "
-            "eq_enable, eq, eq_f, enh_multi1, enh_multi2, enh_limiter)";
+            "eq_enable, eq, eq_f, enh_multi1, enh_multi2, enh_limiter, loudness_target, target_lufs, "
+            "tp_limit, tp_ceiling)";
     return false;
 }
 
@@ -260,6 +279,7 @@ std::vector<std::string> preset_names(const std::string& userFileText) {
     for (const char* record : builtin_eq_presets) names.push_back(shown(record + 56));
     for (const BuiltinMultibandPreset& p : builtin_multiband_presets) names.push_back(shown(p.listText));
     names.push_back("Default");
+    for (const OutputStagePreset& p : output_stage_presets) names.push_back(p.name);
     for (const std::string& record : user_eq_records(userFileText)) names.push_back(shown(record.substr(56)));
     return names;
 }
@@ -283,6 +303,12 @@ bool preset_lines(const std::string& name, const std::string& userFileText,
     if (wanted == "default") {
         multiband_lines(default_enh_multi1, default_enh_multi2, default_enh_limiter, lines);
         return true;
+    }
+    for (const OutputStagePreset& p : output_stage_presets) {
+        if (preset_key(p.name) == wanted) {
+            output_preset_lines(p, lines);
+            return true;
+        }
     }
     for (const std::string& record : user_eq_records(userFileText)) {
         if (preset_key(record.substr(56)) == wanted) {
@@ -343,21 +369,26 @@ std::vector<std::pair<std::string, std::string>> effective_values(const std::str
 
 long long engine_delay_frames(const std::vector<std::pair<std::string, std::string>>& values, int rate,
                               int channels) {
-    std::string enhance, multi1, limiter;
+    std::string enhance, multi1, limiter, target, ceiling;
     for (const auto& [key, value] : values) {
         if (key == "enhance") enhance = value;
         if (key == "enh_multi1") multi1 = value;
         if (key == "enh_limiter") limiter = value;
+        if (key == "loudness_target") target = value;
+        if (key == "tp_limit") ceiling = value;
     }
-    // Only mode 2 delays, and only for the formats the engine processes.
-    if (enhance != "2" || rate <= 0 || rate > 96000 || channels < 1 || channels > 2) return 0;
+    if (rate <= 0 || rate > 96000 || channels < 1 || channels > 2) return 0;
+    // The output stage's lookahead, while either of its switches is on.
+    const long long stageDelay = target == "1" || ceiling == "1" ? outputStageLatency(rate) : 0;
+    // Otherwise only mode 2 delays.
+    if (enhance != "2") return stageDelay;
     // Each of the two stages (bands, limiter) delays by 10 ms, within the
     // 2000-sample histories.
     long long stage = rate / 100;
     if (stage * channels > 2000) stage = 2000 / channels;
     const int stages = (!multi1.empty() && multi1[0] == 'm') +
                        (!limiter.empty() && (limiter[0] == 'l' || limiter[0] == 'L'));
-    return stage * stages;
+    return stage * stages + stageDelay;
 }
 
 std::string run_settings_text(const std::string& userFileText, const std::vector<SettingLine>& lines) {

@@ -6,9 +6,13 @@
 
 #include "dsp/multiband_strings.h"
 #include "settings/eq_preset_slots.h"
+#include "settings/multiband_presets.h"
 #include "settings/plugin_settings.h"
 
 namespace ports {
+
+static_assert(builtinPresetCount ==
+              builtinEqPresetCount + 1 + builtinMultibandPresetCount + outputStagePresetCount);
 
 namespace {
 
@@ -49,6 +53,19 @@ void multibandPreset(const char* m1, const char* m2, const char* lim, const char
     out.kind = PresetKind::Multiband;
 }
 
+// An output stage preset: the multiband engine at its defaults with the
+// loudness target and the true-peak ceiling on.
+void outputPreset(const OutputStagePreset& o, BuiltinPreset& out) {
+    multibandPreset(default_enh_multi1, default_enh_multi2, default_enh_limiter, o.name, out);
+    out.codes[cEnhance] = 2;
+    out.codes[cLoudnessTarget] = 1;
+    out.codes[cTargetLufs] = o.targetLufs;
+    out.codes[cTpLimit] = 1;
+    out.codes[cTpCeiling] = o.tpCeiling;
+    for (int k : {cEnhance, cLoudnessTarget, cTargetLufs, cTpLimit, cTpCeiling}) out.set[k] = true;
+    out.kind = PresetKind::Output;
+}
+
 }  // namespace
 
 bool builtinPreset(int index, BuiltinPreset& out) {
@@ -60,10 +77,14 @@ bool builtinPreset(int index, BuiltinPreset& out) {
     } else if (index == builtinEqPresetCount) {
         multibandPreset(default_enh_multi1, default_enh_multi2, default_enh_limiter, "Standard",
                         out);
-    } else {
+    } else if (index <= builtinEqPresetCount + builtinMultibandPresetCount) {
         const BuiltinMultibandPreset& b =
             builtin_multiband_presets[index - builtinEqPresetCount - 1];
         multibandPreset(b.multi1, b.multi2, b.limiter, b.listText, out);
+    } else {
+        outputPreset(output_stage_presets[index - builtinEqPresetCount - 1 -
+                                          builtinMultibandPresetCount],
+                     out);
     }
     for (int k = 0; k < controlCount; ++k) {  // as the page clamps what it shows
         if (out.codes[k] < controls[k].codeMin) out.codes[k] = controls[k].codeMin;

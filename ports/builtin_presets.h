@@ -1,5 +1,5 @@
 // The built-in presets as port codes: the nine Enhancer presets, the standard
-// multiband strings and the nine multiband presets. The Turtle generator
+// multiband strings, the nine multiband presets and the output stage's three. The Turtle generator
 // writes them as LV2 presets and the plug-in UI applies them through the
 // host, so both set exactly the same ports.
 #pragma once
@@ -10,7 +10,7 @@
 
 namespace ports {
 
-enum class PresetKind : uint8_t { Enhancer, Multiband };
+enum class PresetKind : uint8_t { Enhancer, Multiband, Output };
 
 struct BuiltinPreset {
     PresetKind kind;
@@ -19,9 +19,9 @@ struct BuiltinPreset {
     bool set[controlCount];       // the controls the preset sets
 };
 
-constexpr int builtinPresetCount = 19;
-// Preset 0..18 (Enhancer presets first, then "Standard" and the multiband
-// list). Returns false for an index out of range or a record that is too short.
+constexpr int builtinPresetCount = 22;
+// Preset 0..21 (Enhancer presets first, then "Standard" and the multiband
+// list, then the output stage's). Returns false for an index out of range or a record that is too short.
 bool builtinPreset(int index, BuiltinPreset& out);
 
 }  // namespace ports

@@ -152,6 +152,10 @@ static void toEngineControls(const int32_t* codes, EngineControls& c) {
         c.eq_bands[b].gain = static_cast<uint16_t>(codes[cEqGain1 + b]);
         c.eq_bands[b].frequency = static_cast<uint16_t>(codes[cEqFreq1 + b]);
     }
+    c.loudness_target = static_cast<uint8_t>(codes[cLoudnessTarget]);
+    c.target_lufs = static_cast<int16_t>(codes[cTargetLufs]);
+    c.tp_limit = static_cast<uint8_t>(codes[cTpLimit]);
+    c.tp_ceiling = static_cast<int16_t>(codes[cTpCeiling]);
 }
 
 static const MultibandStrings& engineStrings(FloatInstance& in) {
@@ -201,6 +205,7 @@ static void applyControls(FloatInstance& in) {
             break;
         case Effect::Solo: in.engine.multiband.soloBand = static_cast<uint16_t>(now[k]); break;
         case Effect::Resolution: break;  // read by engineBlock
+        case Effect::OutputStage: break;  // read from the codes into the block's controls
         case Effect::EngineSwitch:
             // Into the multiband engine, or from it to off: its page's
             // "Enable", which parses with flags 2. Into the classic enhancer,
@@ -302,6 +307,8 @@ int instanceLatency(const FloatInstance* in) {
         const int stages = (currentCode(in, cSplit) != 0) + (currentCode(in, cLimiterOn) != 0);
         latency += stages * multibandDelayFrames(in->rate, in->channels);
     }
+    if (in->processes && (currentCode(in, cLoudnessTarget) != 0 || currentCode(in, cTpLimit) != 0))
+        latency += outputStageLatency(in->rate);
     return latency;
 }
 

@@ -129,6 +129,16 @@ const ControlInfo controls[controlCount] = {
     toggle("full_resolution", "Full resolution", 1, Effect::Resolution,
            "1 hands the float samples to the engine as they are; 0 reduces them to 16 bits and "
            "back around the engine, as the player does."),
+    toggle("loudness_target", "Loudness target", 0, Effect::OutputStage,
+           "Output stage: a gated leveller steers the BS.1770 loudness of the engine's output to "
+           "the target."),
+    linear("target_lufs", "Target loudness", -0.1, 0.0, 50, 400, 160, Unit::Lufs,
+           Effect::OutputStage, "Loudness the output stage steers to."),
+    toggle("tp_limit", "True-peak ceiling", 0, Effect::OutputStage,
+           "Output stage: a lookahead limiter keeps the 4x oversampled peaks at the ceiling "
+           "(adds rate / 500 frames of latency while the stage is on)."),
+    linear("tp_ceiling", "True-peak ceiling level", -0.1, 0.0, 0, 120, 10, Unit::Dbtp,
+           Effect::OutputStage, "Highest true peak the output stage lets through."),
 };
 
 const ReadoutInfo readouts[readoutCount] = {
@@ -149,7 +159,8 @@ const ReadoutInfo readouts[readoutCount] = {
     {"latency", "Latency", 0.0f, 4096.0f, 576.0f, Unit::Frames,
      "Delay of the output in frames: 576 for the engine block; in the multiband engine also "
      "its lookahead (rate / 100 frames) once for the band split and once for the limiter, "
-     "each while it is on."},
+     "each while it is on; and the output stage's lookahead (rate / 500 frames, at least 16) "
+     "while its loudness target or true-peak ceiling is on."},
 };
 
 double valueOfCode(const ControlInfo& info, int code) {

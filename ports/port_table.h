@@ -61,6 +61,10 @@ enum Control : int {
     cLimAttack,     // 33..35
     cLimHold,       // 38..40
     cFullResolution,  // the plug-in's own switch: float samples to the engine or 16-bit ones
+    cLoudnessTarget,  // the output stage (settings block fields, not string fields)
+    cTargetLufs,
+    cTpLimit,
+    cTpCeiling,
     controlCount
 };
 
@@ -96,6 +100,7 @@ enum class Effect : uint8_t {
     CrossoverParse,  // crossover field: parse with flags 1
     Solo,            // the solo switch: the engine's solo band only
     Resolution,      // how the plug-in hands its samples to the engine; nothing in the engine
+    OutputStage,     // the output stage's settings: the block's controls only
 };
 
 enum PortFlags : uint8_t {
@@ -104,7 +109,7 @@ enum PortFlags : uint8_t {
     flagEnumeration = 4,
 };
 
-enum class Unit : uint8_t { None, Hz, Ms, Db, Percent, Times, Ratio, Frames };
+enum class Unit : uint8_t { None, Hz, Ms, Db, Percent, Times, Ratio, Frames, Lufs, Dbtp };
 
 struct ScalePoint {
     float value;

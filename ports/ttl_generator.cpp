@@ -59,6 +59,12 @@ std::string unitTurtle(Unit unit) {
     case Unit::Ratio:
         return "[ a units:Unit ; rdfs:label \"ratio\" ; units:symbol \":1\" ; "
                "units:render \"%.1f : 1\" ]";
+    case Unit::Lufs:
+        return "[ a units:Unit ; rdfs:label \"loudness units full scale\" ; units:symbol \"LUFS\" ; "
+               "units:render \"%.1f LUFS\" ]";
+    case Unit::Dbtp:
+        return "[ a units:Unit ; rdfs:label \"decibels true peak\" ; units:symbol \"dBTP\" ; "
+               "units:render \"%.1f dBTP\" ]";
     case Unit::None: break;
     }
     return "";
@@ -71,6 +77,8 @@ const char* unitText(Unit unit) {
     case Unit::Db: return "dB";
     case Unit::Percent: return "%";
     case Unit::Frames: return "frames";
+    case Unit::Lufs: return "LUFS";
+    case Unit::Dbtp: return "dBTP";
     case Unit::Times: return "x";
     case Unit::Ratio: return ": 1";
     case Unit::None: break;
@@ -117,11 +125,14 @@ std::vector<Preset> presets() {
         Preset p{};
         memcpy(p.codes, b.codes, sizeof p.codes);
         memcpy(p.set, b.set, sizeof p.set);
-        const bool enhancer = b.kind == PresetKind::Enhancer;
-        p.label = std::string(enhancer ? "Enhancer: " : "Multiband: ") + b.name;
-        p.uri = std::string(enhancer ? "urn:dsp-redozer:preset:enhancer-"
-                                     : "urn:dsp-redozer:preset:multiband-") +
-                slug(b.name);
+        const char* group = b.kind == PresetKind::Enhancer    ? "enhancer"
+                            : b.kind == PresetKind::Multiband ? "multiband"
+                                                              : "output";
+        const char* title = b.kind == PresetKind::Enhancer    ? "Enhancer: "
+                            : b.kind == PresetKind::Multiband ? "Multiband: "
+                                                              : "Output: ";
+        p.label = std::string(title) + b.name;
+        p.uri = std::string("urn:dsp-redozer:preset:") + group + "-" + slug(b.name);
         list.push_back(p);
     }
     return list;

@@ -85,3 +85,9 @@ const char* multibandPresetRecordName(const char* record) {
     const char* last = strrchr(record, '#');
     return last != nullptr ? last + 1 : nullptr;
 }
+
+const OutputStagePreset output_stage_presets[outputStagePresetCount] = {
+    {"Streaming -14", 140, 10},  // the level most streaming services play at, -1 dBTP
+    {"Streaming -16", 160, 10},
+    {"Broadcast -23", 230, 10},  // EBU R128: -23 LUFS, -1 dBTP
+};

@@ -2,6 +2,8 @@
 // page's snapshot and the user preset records.
 #pragma once
 
+#include <cstdint>
+
 #include "dsp/multiband_strings.h"
 
 // The page's snapshot of the strings, copied back by preset number 20.
@@ -24,3 +26,14 @@ int applyMultibandPresetRecord(const char* record);
 // The name of a record: the text after its last '#'; null when the record has
 // no '#' at all (the page ends its listing at such a record).
 const char* multibandPresetRecordName(const char* record);
+
+// The output stage's presets: the multiband engine with its default strings,
+// the loudness target and the true-peak ceiling on (tenths below 0, as the
+// settings hold them).
+struct OutputStagePreset {
+    const char* name;
+    int16_t targetLufs;
+    int16_t tpCeiling;
+};
+constexpr int outputStagePresetCount = 3;
+extern const OutputStagePreset output_stage_presets[outputStagePresetCount];

@@ -33,6 +33,12 @@ struct PluginSettings {
     uint8_t enhance;   // 0 off, 1 classic enhancer, 2 multiband engine
     int32_t eq_enable;
     EqBand eq_bands[3];
+    // The output stage: loudness target (tenths of a LU below 0) and the
+    // true-peak ceiling (tenths of a dB below 0 dBTP), each with its switch.
+    uint8_t loudness_target;
+    uint8_t tp_limit;
+    int16_t target_lufs;
+    int16_t tp_ceiling;
     const char* eq_preset_slots[presetSlotCount];  // 0..8 built-in constants, 9.. heap
     char* multiband_preset_slots[presetSlotCount]; // heap, memory only
     MultibandStrings strings;
@@ -75,8 +81,15 @@ extern PluginSettings settings;
 // One-time initialisation (defaults, built-in presets, strings, settings file).
 int settings_initialise();
 
-// Sets every scalar user setting to its default (engine mode, enhancer, equalizer, tab).
+// Sets every scalar user setting to its default (engine mode, enhancer, equalizer, tab;
+// the output stage's settings too).
 void settings_set_defaults();
+
+// The output stage's defaults: both switches off, target -16 LUFS, ceiling -1 dBTP.
+constexpr uint8_t defaultLoudnessTarget = 0;
+constexpr int16_t defaultTargetLufs = 160;
+constexpr uint8_t defaultTpLimit = 0;
+constexpr int16_t defaultTpCeiling = 10;
 
 // The user settings as they stand before the settings file is read: the
 // defaults, only the built-in presets, the default multiband strings.

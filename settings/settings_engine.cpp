@@ -54,6 +54,10 @@ EngineControls settingsEngineControls() {
         c.eq_bands[b].gain = load_relaxed(settings.eq_bands[b].gain);
         c.eq_bands[b].frequency = load_relaxed(settings.eq_bands[b].frequency);
     }
+    c.loudness_target = load_relaxed(settings.loudness_target);
+    c.target_lufs = load_relaxed(settings.target_lufs);
+    c.tp_limit = load_relaxed(settings.tp_limit);
+    c.tp_ceiling = load_relaxed(settings.tp_ceiling);
     return c;
 }
 

@@ -152,6 +152,29 @@ static const ByteSetting byte_settings[] = {
     {"threshold", &PluginSettings::threshold}, {"tab_sel", &PluginSettings::tab_sel},
 };
 
+// The output stage's keys; a value outside its range keeps the setting.
+struct OutputStageKey {
+    const char* key;
+    int low, high;
+    void (*store)(int value);
+};
+
+static const OutputStageKey output_stage_keys[] = {
+    {"loudness_target", 0, 1, [](int v) { store_relaxed(settings.loudness_target, static_cast<uint8_t>(v)); }},
+    {"target_lufs", 50, 400, [](int v) { store_relaxed(settings.target_lufs, static_cast<int16_t>(v)); }},
+    {"tp_limit", 0, 1, [](int v) { store_relaxed(settings.tp_limit, static_cast<uint8_t>(v)); }},
+    {"tp_ceiling", 0, 120, [](int v) { store_relaxed(settings.tp_ceiling, static_cast<int16_t>(v)); }},
+};
+
+static void read_output_stage_line(const char* key, const char* value) {
+    for (const OutputStageKey& k : output_stage_keys) {
+        if (strcmp(key, k.key) != 0) continue;
+        const int v = decimal_value(value);
+        if (v >= k.low && v <= k.high) k.store(v);
+        return;
+    }
+}
+
 // One line of the file (at most 999 characters, maybe without line end).
 static void read_line(char* line) {
     char* equals = strchr(line, '=');
@@ -187,6 +210,8 @@ static void read_line(char* line) {
             copy_string_field(settings.strings.enh_limiter, value, length);
     } else if (strcmp(key, "enh_eq_set") == 0) {
         store_eq_preset_line(value, raw_length);
+    } else {
+        read_output_stage_line(key, value);
     }
 }
 
@@ -226,6 +251,17 @@ static void snapshot_field(char (&out)[N], const char (&field)[N]) {
     out[N - 1] = '\0';
 }
 
+// The output stage's lines, only when one of them differs from its default:
+// a file of an installation that never used the stage stays as it was.
+static void write_output_stage_lines(FILE* file) {
+    const int values[4] = {load_relaxed(settings.loudness_target), load_relaxed(settings.target_lufs),
+                           load_relaxed(settings.tp_limit), load_relaxed(settings.tp_ceiling)};
+    if (values[0] == defaultLoudnessTarget && values[1] == defaultTargetLufs &&
+        values[2] == defaultTpLimit && values[3] == defaultTpCeiling)
+        return;
+    for (int i = 0; i < 4; ++i) fprintf(file, "%s=%d\n", output_stage_keys[i].key, values[i]);
+}
+
 static int write_settings(FILE* file) {
     MultibandStrings strings;
     snapshot_field(strings.enh_multi1, settings.strings.enh_multi1);
@@ -252,6 +288,7 @@ static int write_settings(FILE* file) {
     fprintf(file, "enh_multi1=%s\n", strings.enh_multi1);
     fprintf(file, "enh_multi2=%s\n", strings.enh_multi2);
     fprintf(file, "enh_limiter=%s\n", strings.enh_limiter);
+    write_output_stage_lines(file);
     for (int slot = builtinEqPresetCount; slot < presetSlotCount; ++slot) {
         const char* record = settings.eq_preset_slots[slot];
         if (record == nullptr) break;

@@ -58,6 +58,10 @@ void settings_set_defaults() {
         store_relaxed(settings.eq_bands[b].frequency, frequencies[b]);
     }
     store_relaxed(settings.tab_sel, uint8_t{0});
+    store_relaxed(settings.loudness_target, defaultLoudnessTarget);
+    store_relaxed(settings.target_lufs, defaultTargetLufs);
+    store_relaxed(settings.tp_limit, defaultTpLimit);
+    store_relaxed(settings.tp_ceiling, defaultTpCeiling);
 }
 
 void settings_set_start_values() {

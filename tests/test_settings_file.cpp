@@ -568,6 +568,22 @@ TEST_F(SettingsFileWrite, WhatIsSavedIsReadBackAtTheNextStart) {
     }
 }
 
+TEST_F(SettingsFileWrite, OutputStageKeysAreWrittenOnlyAwayFromTheirDefaultsAndReadBack) {
+    initialise();
+    settings.tp_limit = 1;
+    settings.target_lufs = 230;
+    settings_save();
+    EXPECT_EQ(read_file(library_ini()), std::string(default_file_text) +
+                                            "loudness_target=0\ntarget_lufs=230\ntp_limit=1\ntp_ceiling=10\n");
+    // Out-of-range values keep the setting; the others are read back.
+    write_file(library_ini(), read_file(library_ini()) + "tp_ceiling=121\nloudness_target=1\n");
+    restart();
+    EXPECT_EQ(settings.tp_limit, 1);
+    EXPECT_EQ(settings.target_lufs, 230);
+    EXPECT_EQ(settings.tp_ceiling, 10);
+    EXPECT_EQ(settings.loudness_target, 1);
+}
+
 TEST_F(SettingsFileWrite, AnExistingProfileSubFolderIsWrittenAndTheLibraryFileLeftAlone) {
     write_file(library_ini(), "amp_max=11\n");
     make_profile_folder();

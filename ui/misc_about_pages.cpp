@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pages/output_stage_fields.h"
 #include "settings/plugin_settings.h"
 #include "settings/settings_file.h"
 #include "ui/config_dialog.h"
@@ -22,6 +23,49 @@ constexpr int linkBufferSize = 184;
 
 void set_local_ini_box(HWND page, int present) {
     CheckDlgButton(page, localIniBoxId, present ? BST_CHECKED : BST_UNCHECKED);
+}
+
+// The output stage's switches and levels (tenths below 0 in the settings).
+constexpr int targetBoxId = 191, targetEditId = 192, ceilingBoxId = 193, ceilingEditId = 194;
+
+struct LevelField {
+    int editId;
+    int16_t PluginSettings::*value;
+    int low, high;
+};
+constexpr LevelField levelFields[2] = {{targetEditId, &PluginSettings::target_lufs, 50, 400},
+                                       {ceilingEditId, &PluginSettings::tp_ceiling, 0, 120}};
+
+void show_level(HWND page, const LevelField& f) {
+    char text[16];
+    format_tenths_below_zero(load_relaxed(settings.*f.value), text, sizeof text);
+    SetDlgItemTextA(page, f.editId, text);
+}
+
+void show_output_stage(HWND page) {
+    CheckDlgButton(page, targetBoxId, load_relaxed(settings.loudness_target) ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(page, ceilingBoxId, load_relaxed(settings.tp_limit) ? BST_CHECKED : BST_UNCHECKED);
+    for (const LevelField& f : levelFields) show_level(page, f);
+}
+
+// A level is taken when the field loses the focus; text that is not a level
+// in range gives way to the setting as it was.
+void take_level(HWND page, const LevelField& f) {
+    char text[32] = {};
+    GetDlgItemTextA(page, f.editId, text, sizeof text);
+    int tenths = 0;
+    if (parse_tenths_below_zero(text, f.low, f.high, &tenths))
+        store_relaxed(settings.*f.value, static_cast<int16_t>(tenths));
+    show_level(page, f);
+}
+
+void output_stage_command(HWND page, int id, int code) {
+    if (id == targetBoxId)
+        store_relaxed(settings.loudness_target, static_cast<uint8_t>(IsDlgButtonChecked(page, id) == BST_CHECKED));
+    if (id == ceilingBoxId)
+        store_relaxed(settings.tp_limit, static_cast<uint8_t>(IsDlgButtonChecked(page, id) == BST_CHECKED));
+    for (const LevelField& f : levelFields)
+        if (id == f.editId && code == EN_KILLFOCUS) take_level(page, f);
 }
 
 HINSTANCE resources() { return static_cast<HINSTANCE>(settings.resource_instance); }
@@ -93,8 +137,10 @@ INT_PTR CALLBACK misc_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM) 
     case WM_INITDIALOG:
         page_setup(page);
         set_local_ini_box(page, settings.local_tag_present);
+        show_output_stage(page);
         break;
     case WM_COMMAND:
+        output_stage_command(page, LOWORD(wparam), HIWORD(wparam));
         if (LOWORD(wparam) == localIniBoxId) {
             int wanted = IsDlgButtonChecked(page, localIniBoxId) == BST_CHECKED;
             settings.local_tag_present = local_tag_file(wanted ? 1 : 2);

@@ -70,7 +70,9 @@ std::vector<std::pair<std::string, std::string>> start_values() {
             {"eq_f", "00100,01000,10000"},
             {"enh_multi1", default_enh_multi1},
             {"enh_multi2", default_enh_multi2},
-            {"enh_limiter", default_enh_limiter}};
+            {"enh_limiter", default_enh_limiter},
+            {"loudness_target", "0"}, {"target_lufs", "160"},
+            {"tp_limit", "0"},        {"tp_ceiling", "10"}};
 }
 
 TEST_F(RunSettings, ValuesAreThoseThePluginLoads) {
@@ -279,6 +281,30 @@ TEST_F(RunSettings, DelayOfTheMultibandEngine) {
     EXPECT_EQ(delay("enhance=2\nenh_multi1=-" + std::string(default_enh_multi1 + 1) + "\n", 44100, 2), 441);
     EXPECT_EQ(delay("enhance=2\nenh_limiter=L" + std::string(default_enh_limiter + 1) + "\n", 44100, 2), 882);
     EXPECT_EQ(delay("enhance=2\nenh_multi1=-\nenh_limiter=-\n", 44100, 2), 0);
+    // The output stage's lookahead adds while either switch is on, in any mode.
+    EXPECT_EQ(delay("enhance=2\ntp_limit=1\n", 44100, 2), 882 + 88);
+    EXPECT_EQ(delay("enhance=1\nloudness_target=1\n", 48000, 2), 96);
+    EXPECT_EQ(delay("enhance=0\ntp_limit=1\nloudness_target=1\n", 8000, 1), 16);
+    EXPECT_EQ(delay("tp_limit=1\n", 96001, 2), 0);
+}
+
+TEST_F(RunSettings, OutputStageKeysAndPresets) {
+    SettingLine line;
+    std::string error;
+    for (const char* bad : {"target_lufs=49", "target_lufs=401", "tp_ceiling=121", "tp_limit=2", "loudness_target=-1"})
+        EXPECT_FALSE(parse_set_argument(bad, line, error)) << bad;
+    ASSERT_TRUE(parse_set_argument("tp_ceiling=120", line, error));
+    std::vector<SettingLine> lines;
+    ASSERT_TRUE(preset_lines("[ streaming -14 ]", "", lines, error));
+    const auto values = effective_values(run_settings_text("", lines));
+    auto value = [&](const char* key) {
+        for (const auto& [k, v] : values)
+            if (k == key) return v;
+        return std::string();
+    };
+    EXPECT_EQ(value("enhance"), "2");
+    EXPECT_EQ(value("loudness_target") + value("target_lufs") + value("tp_limit") + value("tp_ceiling"), "1140110");
+    EXPECT_EQ(value("enh_limiter"), default_enh_limiter);
 }
 
 TEST_F(RunSettings, WhereTheUsersFileIs) {

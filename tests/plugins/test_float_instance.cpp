@@ -389,6 +389,12 @@ TEST(FloatInstance, ReadoutsFollowTheEngine) {
     EXPECT_GE(multiband.readout[rAgcGainLeft], 0.0f);
     EXPECT_LE(multiband.readout[rAgcGainLeft], 12.05f);
     EXPECT_EQ(multiband.readout[rLatency], 576.0f + 2 * 441.0f);  // band split and limiter
+
+    // The output stage's lookahead while either of its switches is on.
+    Host staged(2, 48000);
+    staged.set(cTpLimit, 1);
+    staged.process(quiet, {1024});
+    EXPECT_EQ(staged.readout[rLatency], 576.0f + 96.0f);
 }
 
 TEST(FloatInstance, UnconnectedControlsKeepTheirDefaults) {

@@ -132,6 +132,10 @@ TEST(PortTable, DefaultsAreThePluginDefaults) {
         EXPECT_EQ(codes[cEqGain1 + b], settings.eq_bands[b].gain);
         EXPECT_EQ(codes[cEqFreq1 + b], settings.eq_bands[b].frequency);
     }
+    EXPECT_EQ(codes[cLoudnessTarget], settings.loudness_target);
+    EXPECT_EQ(codes[cTargetLufs], settings.target_lufs);
+    EXPECT_EQ(codes[cTpLimit], settings.tp_limit);
+    EXPECT_EQ(codes[cTpCeiling], settings.tp_ceiling);
     StringFields strings;
     formatStrings(codes, strings);
     EXPECT_STREQ(strings.multi1, default_enh_multi1);

@@ -81,6 +81,21 @@ bool pageResult(const std::string& label, int32_t codes[controlCount], std::vect
         }
         return false;
     }
+    if (label.rfind("Output: ", 0) == 0) {
+        for (const OutputStagePreset& o : output_stage_presets) {
+            if (label.substr(8) != o.name) continue;
+            codes[cEnhance] = 2;
+            codes[cLoudnessTarget] = 1;
+            codes[cTargetLufs] = o.targetLufs;
+            codes[cTpLimit] = 1;
+            codes[cTpCeiling] = o.tpCeiling;
+            fields = {cEnhance, cLoudnessTarget, cTargetLufs, cTpLimit, cTpCeiling};
+            for (int k = cSplit; k <= cLimHold; ++k)
+                if (k != cSolo) fields.push_back(k);
+            return true;
+        }
+        return false;
+    }
     if (label.rfind("Multiband: ", 0) != 0) return false;
     const std::string name = label.substr(11);
     if (name != "Standard") {
@@ -112,7 +127,7 @@ TEST(Presets, ApplyingOneSetsThePortsAsThePageSetsTheSettings) {
         lilv_node_free(node);
         ASSERT_NE(plugin, nullptr) << uri << " not found: is LV2_PATH set?";
         LilvNodes* presets = lilv_plugin_get_related(plugin, presetClass);
-        int enhancer = 0, multiband = 0;
+        int enhancer = 0, multiband = 0, output = 0;
         LILV_FOREACH (nodes, i, presets) {
             const LilvNode* preset = lilv_nodes_get(presets, i);
             lilv_world_load_resource(world, preset);
@@ -131,7 +146,7 @@ TEST(Presets, ApplyingOneSetsThePortsAsThePageSetsTheSettings) {
             int32_t expected[controlCount];
             std::vector<int> fields;
             ASSERT_TRUE(pageResult(label, expected, fields)) << "no page preset of this name";
-            (label[0] == 'E' ? enhancer : multiband) += 1;
+            (label[0] == 'E' ? enhancer : label[0] == 'O' ? output : multiband) += 1;
             EXPECT_EQ(values.size(), fields.size());
             for (int k : fields) {
                 auto v = values.find(controls[k].symbol);
@@ -143,6 +158,7 @@ TEST(Presets, ApplyingOneSetsThePortsAsThePageSetsTheSettings) {
         lilv_nodes_free(presets);
         EXPECT_EQ(enhancer, 9);
         EXPECT_EQ(multiband, 10);
+        EXPECT_EQ(output, outputStagePresetCount);
     }
     lilv_node_free(presetClass);
     lilv_node_free(labelPredicate);

@@ -366,6 +366,11 @@ const TemplateControl enhancer_controls[] = {
 const TemplateControl misc_controls[] = {
     {144, "Static", WS_GROUP, 6, 6, 180, 12},
     {181, "Button", BS_AUTOCHECKBOX | WS_TABSTOP, 18, 26, 330, 10},
+    {145, "Static", WS_GROUP, 6, 90, 180, 12},
+    {191, "Button", BS_AUTOCHECKBOX | WS_TABSTOP, 18, 110, 100, 10},
+    {192, "Edit", WS_TABSTOP, 124, 108, 36, 13},
+    {193, "Button", BS_AUTOCHECKBOX | WS_TABSTOP, 18, 128, 100, 10},
+    {194, "Edit", WS_TABSTOP, 124, 126, 36, 13},
 };
 
 const TemplateControl frame_controls[] = {
@@ -579,8 +584,25 @@ void round_with_audio() {
     select_tab(2);
     CHECK(page() != nullptr && text_of(page(), 181) == "Force use of local ini file (in DLL's folder)",
           "tab 2 does not show the Misc page");
-    check_controls(page(), misc_controls, 2, "Misc");
+    check_controls(page(), misc_controls, 7, "Misc");
+    // The output stage: switches and levels at their defaults, a typed level
+    // taken (and shown in its own form), one out of range refused.
+    CHECK(!checked(191) && !checked(193) && text_of(page(), 192) == "-16.0" && text_of(page(), 194) == "-1.0",
+          "output stage shows %d %d '%s' '%s'", checked(191), checked(193), text_of(page(), 192).c_str(),
+          text_of(page(), 194).c_str());
+    click(191);
+    click(193);
+    type_into(192, "-23", 194);
+    type_into(194, "-13", 192);
+    CHECK(checked(191) && checked(193) && text_of(page(), 192) == "-23.0" && text_of(page(), 194) == "-1.0",
+          "output stage after typing: %d %d '%s' '%s'", checked(191), checked(193), text_of(page(), 192).c_str(),
+          text_of(page(), 194).c_str());
     save_dialog_picture("page_misc");
+    // Back to the defaults, so that the file saved at the end stays as before.
+    click(191);
+    click(193);
+    type_into(192, "-16", 194);
+    CHECK(!checked(191) && !checked(193) && text_of(page(), 192) == "-16.0", "output stage not back at its defaults");
     select_tab(3);
     HWND document = page() != nullptr ? GetDlgItem(page(), 161) : nullptr;
     CHECK(document != nullptr, "tab 3 has no document control");

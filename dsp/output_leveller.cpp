@@ -1,0 +1,275 @@
+// The loudness leveller of the output stage.
+//
+// It measures the loudness of its input as BS.1770 does (K-weighting, 400 ms
+// blocks every 100 ms, an absolute and a relative gate) and keeps a running
+// gated mean of the current programme, which it steers to the target:
+// - within a programme the mean spans 1.5 s (louder passages 0.8 s), so that
+//   whole tracks end at the target even while the engine ahead of the stage
+//   is still settling after a change of track;
+// - blocks below the gates (silence, quiet passages) and quieter blocks while
+//   the level falls by more than 3 LU/s (fades) leave the mean and the gain
+//   alone;
+// - a new programme (a much louder or, steadily, much quieter level) starts
+//   the mean afresh: louder at once, quieter once the new level is stable, so
+//   that a fade-out is never taken for a quiet track;
+// - the gain falls as fast as needed and rises by at most 10 dB/s, within
+//   -40..+20 dB.
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "dsp/output_stage_parts.h"
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+constexpr float absoluteGate = -60.0f;     // LUFS: below this the input counts as silence
+constexpr float relativeGate = 10.0f;      // LU below the programme's loudness
+constexpr float louderDelta = 4.0f;        // momentary, for louderBlocksNeeded blocks
+constexpr int louderBlocksNeeded = 5;
+constexpr float jumpDelta = 10.0f;         // one 100 ms sub-block, twice in a row
+constexpr float quieterDelta = 8.0f;       // short-term, while steady
+constexpr float steadyRange = 3.0f;        // LU over the last 2 s
+constexpr float fadeRate = 3.0f;           // LU per second
+constexpr double restartCount = 10.0;      // blocks a fresh programme's mean starts with
+constexpr double afterSilenceCount = 10.0; // what a programme keeps across 2 s of silence
+constexpr double maximumCount = 15.0;     // the running mean spans at most 1.5 s
+constexpr double risingCount = 8.0;       // louder passages: a mean over 0.8 s
+constexpr int silenceBlocks = 20;
+constexpr float maximumBoost = 20.0f, maximumCut = -40.0f;
+constexpr float risePerBlock = 1.0f;       // dB per 100 ms
+constexpr double fullScaleSquared = 32768.0 * 32768.0;
+
+// BS.1770 K-weighting for the rate: a high shelf and the RLB high-pass.
+void designKWeighting(LevellerState& l, int rate) {
+    double k = std::tan(pi * 1681.974450955533 / rate);
+    const double q = 0.7071752369554196;
+    const double vh = std::pow(10.0, 3.999843853973347 / 20.0);
+    const double vb = std::pow(vh, 0.4996667741545416);
+    double a0 = 1.0 + k / q + k * k;
+    l.shelf[0] = (vh + vb * k / q + k * k) / a0;
+    l.shelf[1] = 2.0 * (k * k - vh) / a0;
+    l.shelf[2] = (vh - vb * k / q + k * k) / a0;
+    l.shelf[3] = 2.0 * (k * k - 1.0) / a0;
+    l.shelf[4] = (1.0 - k / q + k * k) / a0;
+    k = std::tan(pi * 38.13547087602444 / rate);
+    const double hq = 0.5003270373238773;
+    a0 = 1.0 + k / hq + k * k;
+    l.highPass[0] = 1.0;
+    l.highPass[1] = -2.0;
+    l.highPass[2] = 1.0;
+    l.highPass[3] = 2.0 * (k * k - 1.0) / a0;
+    l.highPass[4] = (1.0 - k / hq + k * k) / a0;
+}
+
+double meanOfLast(const double* ring, int newest, int count, int n) {
+    if (n > count) n = count;
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum += ring[(newest - i + levellerHistory) % levellerHistory];
+    return n > 0 ? sum / n : 0.0;
+}
+
+float decibelsToGain(float db) { return std::pow(10.0f, db / 20.0f); }
+
+// True once the short-term loudness of the last 2 s has stayed within steadyRange.
+bool steady(const LevellerState& l) {
+    if (l.shortCount < 20) return false;
+    double lo = l.shortTerm[0], hi = l.shortTerm[0];
+    for (double v : l.shortTerm) {
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
+    }
+    return hi - lo < steadyRange;
+}
+
+// True while the loudness of the last second lies more than fadeRate below
+// that of the second before (a fade-out, or the end of a phrase): quieter
+// blocks then leave the mean alone.
+bool falling(const LevellerState& l) {
+    if (l.subCount < 20) return false;
+    double last = 0.0, before = 0.0;
+    for (int i = 0; i < 10; ++i) {
+        last += l.subEnergy[(l.subNewest - i + levellerHistory) % levellerHistory];
+        before += l.subEnergy[(l.subNewest - 10 - i + 2 * levellerHistory) % levellerHistory];
+    }
+    return levellerLoudness(last) < levellerLoudness(before) - fadeRate;
+}
+
+void restart(LevellerState& l, double energy) {
+    l.estimate = energy;
+    l.count = restartCount;
+    l.louderBlocks = l.jumpBlocks = 0;
+}
+
+// Whether the last block starts a new programme, and from which level: a
+// louder one from the sub-blocks that showed it, a quieter one from the
+// short-term loudness once that is steady.
+void followProgramme(LevellerState& l, float sub, float momentary, float shortTerm,
+                     double momentaryEnergy) {
+    const float programme = levellerLoudness(l.estimate);
+    l.louderBlocks = momentary > programme + louderDelta ? l.louderBlocks + 1 : 0;
+    l.jumpBlocks = sub > programme + jumpDelta ? l.jumpBlocks + 1 : 0;
+    if (l.jumpBlocks >= 2) {
+        restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 2));
+    } else if (l.louderBlocks >= louderBlocksNeeded) {
+        restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, louderBlocksNeeded));
+    } else if (shortTerm < programme - quieterDelta && steady(l)) {
+        restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 20));
+    } else if (momentary > programme - relativeGate && !(momentaryEnergy < l.estimate && falling(l))) {
+        l.count = l.count < maximumCount ? l.count + 1.0 : maximumCount;
+        // Louder passages weigh in faster than quieter ones.
+        const double weight = momentaryEnergy > l.estimate && l.count > risingCount ? risingCount : l.count;
+        l.estimate += (momentaryEnergy - l.estimate) / weight;
+    }
+}
+
+// Called at the end of every 100 ms sub-block: measure, decide, set the ramp.
+void decide(LevellerState& l) {
+    const double subEnergy = l.blockEnergy / l.blockLength;
+    l.subNewest = (l.subNewest + 1) % levellerHistory;
+    l.subEnergy[l.subNewest] = subEnergy;
+    if (l.subCount < levellerHistory) ++l.subCount;
+    const double momentaryEnergy = meanOfLast(l.subEnergy, l.subNewest, l.subCount, 4);
+    const double shortEnergy = meanOfLast(l.subEnergy, l.subNewest, l.subCount, levellerHistory);
+    const float momentary = levellerLoudness(momentaryEnergy);
+    const float shortTerm = levellerLoudness(shortEnergy);
+    l.shortNewest = (l.shortNewest + 1) % 20;
+    l.shortTerm[l.shortNewest] = shortTerm;
+    if (l.shortCount < 20) ++l.shortCount;
+
+    float wanted = l.gainDb;
+    if (momentary < absoluteGate) {
+        if (++l.silentBlocks >= silenceBlocks && l.count > afterSilenceCount) l.count = afterSilenceCount;
+        l.louderBlocks = l.jumpBlocks = 0;
+    } else {
+        l.silentBlocks = 0;
+        if (!l.programme) {
+            restart(l, momentaryEnergy);
+            l.programme = true;
+        } else {
+            followProgramme(l, levellerLoudness(subEnergy), momentary, shortTerm, momentaryEnergy);
+        }
+        wanted = l.targetLufs - levellerLoudness(l.estimate);
+    }
+    wanted = wanted > maximumBoost ? maximumBoost : wanted < maximumCut ? maximumCut : wanted;
+    if (wanted > l.gainDb + risePerBlock) wanted = l.gainDb + risePerBlock;
+    l.gain = decibelsToGain(l.gainDb);  // where the last ramp ended
+    l.gainDb = wanted;
+    l.gainStep = (decibelsToGain(wanted) - l.gain) / static_cast<float>(l.blockLength);
+    l.blockEnergy = 0.0;
+    l.blockFill = 0;
+    for (auto& channel : l.k)
+        for (double& v : channel)
+            if (std::fabs(v) < 1e-12) v = 0.0;  // no denormals after silence
+}
+
+#if defined(__SSE2__)
+// Both channels of one frame in the two lanes of each register.
+struct Biquad2 {
+    __m128d b0, b1, b2, a1, a2;
+};
+
+inline __m128d biquad(const Biquad2& f, __m128d x, __m128d& s1, __m128d& s2) {
+    const __m128d y = _mm_add_pd(_mm_mul_pd(f.b0, x), s1);
+    s1 = _mm_add_pd(_mm_sub_pd(_mm_mul_pd(f.b1, x), _mm_mul_pd(f.a1, y)), s2);
+    s2 = _mm_sub_pd(_mm_mul_pd(f.b2, x), _mm_mul_pd(f.a2, y));
+    return y;
+}
+
+Biquad2 lanes(const double* c) {
+    return {_mm_set1_pd(c[0]), _mm_set1_pd(c[1]), _mm_set1_pd(c[2]), _mm_set1_pd(c[3]),
+            _mm_set1_pd(c[4])};
+}
+
+// Measures and applies the gain to n frames of one sub-block, stereo.
+void levelStereo(LevellerState& l, float* x, int n) {
+    const Biquad2 shelf = lanes(l.shelf), high = lanes(l.highPass);
+    __m128d s1 = _mm_set_pd(l.k[1][0], l.k[0][0]), s2 = _mm_set_pd(l.k[1][1], l.k[0][1]);
+    __m128d h1 = _mm_set_pd(l.k[1][2], l.k[0][2]), h2 = _mm_set_pd(l.k[1][3], l.k[0][3]);
+    __m128d energy = _mm_setzero_pd();
+    float gain = l.gain;
+    const float step = l.gainStep;
+    for (int i = 0; i < n; ++i) {
+        const __m128d in = _mm_cvtps_pd(_mm_castsi128_ps(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(x + 2 * i))));
+        const __m128d z = biquad(high, biquad(shelf, in, s1, s2), h1, h2);
+        energy = _mm_add_pd(energy, _mm_mul_pd(z, z));
+        x[2 * i] *= gain;
+        x[2 * i + 1] *= gain;
+        gain += step;
+    }
+    double e[2], v[2];
+    _mm_storeu_pd(e, energy);
+    l.blockEnergy += e[0] + e[1];
+    const __m128d* states[4] = {&s1, &s2, &h1, &h2};
+    for (int j = 0; j < 4; ++j) {
+        _mm_storeu_pd(v, *states[j]);
+        l.k[0][j] = v[0];
+        l.k[1][j] = v[1];
+    }
+    l.gain = gain;
+}
+#endif
+
+inline double biquad1(const double* c, double x, double& s1, double& s2) {
+    const double y = c[0] * x + s1;
+    s1 = c[1] * x - c[3] * y + s2;
+    s2 = c[2] * x - c[4] * y;
+    return y;
+}
+
+// The same for any channel count, one channel at a time.
+void levelPlain(LevellerState& l, float* x, int n, int channels) {
+    for (int c = 0; c < channels; ++c) {
+        double s1 = l.k[c][0], s2 = l.k[c][1], h1 = l.k[c][2], h2 = l.k[c][3], energy = 0.0;
+        float gain = l.gain;
+        for (int i = 0; i < n; ++i) {
+            float& v = x[i * channels + c];
+            const double z = biquad1(l.highPass, biquad1(l.shelf, v, s1, s2), h1, h2);
+            energy += z * z;
+            v *= gain;
+            gain += l.gainStep;
+        }
+        l.k[c][0] = s1;
+        l.k[c][1] = s2;
+        l.k[c][2] = h1;
+        l.k[c][3] = h2;
+        l.blockEnergy += energy;
+        if (c + 1 == channels) l.gain = gain;
+    }
+}
+
+}  // namespace
+
+float levellerLoudness(double energy) {
+    if (!(energy > 0.0)) return -200.0f;
+    return static_cast<float>(-0.691 + 10.0 * std::log10(energy / fullScaleSquared));
+}
+
+void levellerSetup(LevellerState& l, int rate, float targetLufs) {
+    std::memset(static_cast<void*>(&l), 0, sizeof l);
+    designKWeighting(l, rate);
+    l.blockLength = rate / 10 > 0 ? rate / 10 : 1;
+    l.targetLufs = targetLufs;
+    l.gain = 1.0f;
+}
+
+void levelChunk(LevellerState& l, float* x, int n, int channels) {
+    while (n > 0) {
+        int run = l.blockLength - l.blockFill;
+        if (run > n) run = n;
+#if defined(__SSE2__)
+        if (channels == 2)
+            levelStereo(l, x, run);
+        else
+#endif
+            levelPlain(l, x, run, channels);
+        l.blockFill += run;
+        if (l.blockFill == l.blockLength) decide(l);
+        x += run * channels;
+        n -= run;
+    }
+}

@@ -1,0 +1,96 @@
+// The output stage after the equalizer and either engine: a slow loudness
+// leveller that steers the BS.1770 loudness of what the engine produced to a
+// target, then a true-peak ceiling, a lookahead limiter driven by a 4x
+// oversampled peak detector. Interleaved float samples in the 16-bit scale
+// (full scale 32768.0), mono or stereo, any rate up to 96000 Hz.
+//
+// Usage as a plug-in instance: outputStageSetup once (not real-time safe,
+// but allocates nothing), the setters whenever a block's settings say so, then
+// processOutputStage per block on the audio thread. Statistics are read back
+// between blocks. Nothing in here allocates, locks or touches the platform.
+#pragma once
+
+#include <cstdint>
+
+#include "dsp/true_peak.h"
+
+// The stage's lookahead in frames: rate / 500 (2 ms), at least 16. Audio
+// leaves the stage this many frames late whenever the stage runs (either of
+// its switches on). 88 frames at 44100 Hz, 96 at 48000, 192 at 96000.
+int outputStageLatency(int rate);
+
+constexpr int outputStageMaxLookahead = 96000 / 500;
+// Frames of 100 ms sub-blocks kept for the 3 s short-term loudness.
+constexpr int levellerHistory = 30;
+
+// The loudness leveller: K-weighting, gated running loudness, gain.
+struct LevellerState {
+    double k[2][4];          // per channel: shelf s1, s2, high-pass s1, s2
+    double shelf[5];         // b0 b1 b2 a1 a2
+    double highPass[5];
+    double blockEnergy;      // K-weighted sum of squares of the current sub-block
+    int blockFill;           // frames in the current sub-block
+    int blockLength;         // frames of a 100 ms sub-block
+    double subEnergy[levellerHistory];  // mean squares (channel sum), newest at subNewest
+    int subNewest, subCount;
+    double shortTerm[20];    // short-term loudness of the last 2 s, for the stability test
+    int shortNewest, shortCount;
+    double estimate;         // gated running mean energy of the current programme
+    double count;            // blocks the running mean stands for
+    int silentBlocks, louderBlocks, jumpBlocks;
+    bool programme;          // a programme has been measured
+    float targetLufs;
+    float gainDb;            // where the gain is heading (at the end of the current ramp)
+    float gain, gainStep;    // linear gain at the next frame and its change per frame
+};
+
+// The ceiling: delay line, detector history, hold, release and attack.
+struct CeilingState {
+    float ceiling;                 // linear, 16-bit scale
+    int attack;                    // frames of the gain ramp in front of a peak
+    int hold;                      // window of the minimum: attack + 2 * ceilingGuard
+    int delay;                     // frames in the delay line (the stage's lookahead)
+    float releaseCoefficient;
+    float delayLine[2 * outputStageMaxLookahead];
+    int delayPosition;
+    float minValue[outputStageMaxLookahead + 1];  // ascending minima queue over the window
+    int minAge[outputStageMaxLookahead + 1];
+    int minFirst, minCount, age;
+    float released;                // the held minimum after the release
+    float boxValues[outputStageMaxLookahead + 1];
+    int boxPosition;
+    double boxSum;
+    int quietFrames;               // frames since the gain was last below 1
+};
+
+struct OutputStageStatistics {
+    float levellerGainDb;     // gain the leveller heads for
+    float programmeLufs;      // the leveller's running loudness of its input (NaN before any)
+    float ceilingGainDb;      // lowest ceiling gain of the last block
+    int64_t ceilingFrames;    // frames processed with the ceiling's gain below 1
+};
+
+struct OutputStage {
+    int rate;
+    int channels;
+    int lookahead;
+    bool levelling, limiting;
+    bool running;             // processed since the last set-up or switch-on
+    TruePeakFilter filter;
+    float detectorHistory[2][truePeakTaps];
+    LevellerState leveller;
+    CeilingState limiter;
+    OutputStageStatistics statistics;
+};
+
+// Set-up for a stream (rate 1..96000, channels 1 or 2): clears every state,
+// both parts off, target -16 LUFS, ceiling -1 dBTP. Returns false for a
+// format the stage does not take (it then passes audio through unchanged).
+bool outputStageSetup(OutputStage& s, int rate, int channels);
+// The switches and values as a block's settings carry them: target in tenths
+// of a LU below 0 (50..400), ceiling in tenths of a dB below 0 dBTP (0..120).
+// Switching the stage on from off starts it afresh (empty delay line).
+void outputStageSettings(OutputStage& s, bool levelling, int targetTenths, bool limiting,
+                         int ceilingTenths);
+// Processes a block in place; the output lags by outputStageLatency frames.
+void processOutputStage(OutputStage& s, float* samples, int frames);

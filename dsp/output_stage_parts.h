@@ -1,0 +1,23 @@
+// The output stage's two parts as the stage's driver calls them; not for use
+// outside dsp/output_*.cpp.
+#pragma once
+
+#include "dsp/output_stage.h"
+
+// Frames the driver hands each part at a time.
+constexpr int stageChunk = 64;
+
+// Leveller (output_leveller.cpp).
+void levellerSetup(LevellerState& l, int rate, float targetLufs);
+// Measures the chunk's K-weighted loudness, then applies the leveller's gain in place.
+void levelChunk(LevellerState& l, float* x, int n, int channels);
+// LUFS of a K-weighted mean square (channel sum) in the 16-bit scale.
+float levellerLoudness(double energy);
+
+// Ceiling (output_ceiling.cpp).
+void ceilingSetup(CeilingState& c, int rate, int lookahead, float ceiling);
+// The gain back at 1 with nothing held, keeping the delay line's audio.
+void ceilingRestart(CeilingState& c);
+// Delays the chunk by the stage's lookahead and, while the ceiling is on,
+// limits it. Returns the lowest gain applied.
+float ceilingChunk(OutputStage& s, float* x, int n);
