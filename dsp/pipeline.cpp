@@ -117,7 +117,7 @@ void processClassicFloat(Engine& e, const EngineControls& controls, float* sampl
         equalizeBlock(e, controls, shadow, frames, channels, rate);
         equalizeBlockFloat(e, controls, samples, frames, channels, rate);
     }
-    if (controls.enhance == 1)
+    if (controls.enhance != 0)  // any value but 0 (and 2, handled apart), as in the 16-bit path
         enhanceClassicFloat(e, controls, samples, shadow, frames, channels, rate);
     if (!owned) std::free(shadow);
 }
