@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "dsp/multiband_strings.h"
 #include "pages/enhancer_page.h"
@@ -270,7 +271,9 @@ void genericLabel(int control, int code, char* out, int size) {
         snprintf(out, static_cast<size_t>(size), "off");
         return;
     }
-    static const char* const units[] = {"", " Hz", " ms", " dB", " %", " x", " : 1", " frames"};
+    static const char* const units[] = {"",    " Hz",     " ms",   " dB",    " %",
+                                        " x",  " : 1",    " frames", " LUFS", " dBTP"};
+    static_assert(std::size(units) == static_cast<size_t>(Unit::Dbtp) + 1);
     const double v = valueOfCode(c, code);
     if (c.flags & flagInteger)
         snprintf(out, static_cast<size_t>(size), "%d%s", static_cast<int>(std::lround(v)),

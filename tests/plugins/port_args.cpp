@@ -53,6 +53,9 @@ int main(int argc, char** argv) {
                codes[cAmpUp], codes[cAmpDown], codes[cThreshold], codes[cEqEnable],
                codes[cEqGain1], codes[cEqGain2], codes[cEqGain3], codes[cEqFreq1], codes[cEqFreq2],
                codes[cEqFreq3], s.multi1, s.multi2, s.limiter);
+        // The output stage's keys carry the settings file's codes under the ports' symbols.
+        for (int k = 0; k < controlCount; ++k)
+            if (controls[k].effect == Effect::OutputStage) printf("%s=%d\n", controls[k].symbol, codes[k]);
         return 0;
     }
     std::string out;
