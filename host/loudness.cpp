@@ -2,9 +2,14 @@
 
 #include <ebur128.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -18,19 +23,65 @@ constexpr long long peak_steps = 5;
 
 double finite_or_nan(double v) { return std::isfinite(v) ? v : not_measured; }
 
+// BS.1770's loudness of a mean square energy and back.
+constexpr double loudness_offset = -0.691;
+double energy_of(double lufs) { return std::isfinite(lufs) ? std::pow(10.0, (lufs - loudness_offset) / 10.0) : 0.0; }
+
+// The short-term loudness at a step mark: from the 100 ms windows where the
+// rate has them, else libebur128's own 3 s sum. -HUGE_VAL for silence.
+double short_term_now(LoudnessMeter& meter) {
+    double lufs = -HUGE_VAL;
+    if (meter.windowFrames == 0)
+        return ebur128_loudness_shortterm(meter.state, &lufs) == EBUR128_SUCCESS ? lufs : not_measured;
+    double sum = 0;
+    for (double e : meter.windowEnergy) sum += e;
+    return sum > 0 ? loudness_offset + 10.0 * std::log10(sum / 30.0) : -HUGE_VAL;
+}
+
 }  // namespace
 
-void PeakCount::add(const float* samples, long long count) {
-    double p = peak;
-    long long full = 0;
-    for (long long i = 0; i < count; ++i) {
-        const double v = std::fabs(static_cast<double>(samples[i]));
-        p = v > p ? v : p;
-        full += v >= 32766.0;
+namespace {
+
+// One pass over a piece: its sample peak and full-scale count, and, where
+// `scaled` is given, the samples at full scale 1.0 (an exact division).
+void scan(PeakCount& counts, const float* samples, long long count, float* scaled) {
+    float p = 0.0f;
+    long long full = 0, i = 0;
+#if defined(__SSE2__)
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    const __m128 clamp = _mm_set1_ps(32766.0f), unit = _mm_set1_ps(1.0f / 32768.0f);
+    __m128 top = _mm_setzero_ps();
+    for (; i + 4 <= count;) {
+        // Counted in 32-bit lanes, so at most 2^31 samples at a time.
+        __m128i fulls = _mm_setzero_si128();
+        for (long long end = std::min(count & ~3LL, i + (1LL << 31)); i < end; i += 4) {
+            const __m128 x = _mm_loadu_ps(samples + i);
+            if (scaled != nullptr) _mm_storeu_ps(scaled + i, _mm_mul_ps(x, unit));
+            const __m128 v = _mm_and_ps(x, magnitude);
+            top = _mm_max_ps(v, top);  // a NaN sample is passed over
+            fulls = _mm_sub_epi32(fulls, _mm_castps_si128(_mm_cmpge_ps(v, clamp)));
+        }
+        alignas(16) int32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), fulls);
+        full += static_cast<long long>(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
     }
-    peak = p;
-    fullScale += full;
+    alignas(16) float tops[4];
+    _mm_store_ps(tops, top);
+    p = std::max(std::max(tops[0], tops[1]), std::max(tops[2], tops[3]));
+#endif
+    for (; i < count; ++i) {
+        if (scaled != nullptr) scaled[i] = samples[i] / 32768.0f;
+        const float v = std::fabs(samples[i]);
+        p = v > p ? v : p;
+        full += v >= 32766.0f;
+    }
+    counts.peak = std::max(counts.peak, static_cast<double>(p));
+    counts.fullScale += full;
 }
+
+}  // namespace
+
+void PeakCount::add(const float* samples, long long count) { scan(*this, samples, count, nullptr); }
 
 double peak_dbfs(double peak) { return peak > 0 ? 20.0 * std::log10(peak / 32768.0) : not_measured; }
 
@@ -47,29 +98,36 @@ bool meter_start(LoudnessMeter& meter, int rate, int channels, double startSecon
     meter.startSeconds = startSeconds;
     meter.stepFrames = static_cast<long long>(std::lround(rate * step_seconds));
     if (meter.stepFrames < 1) meter.stepFrames = 1;
+    if (rate % 10 == 0 && meter.stepFrames == 2LL * (rate / 10)) meter.windowFrames = rate / 10;
     return true;
 }
 
 void meter_add(LoudnessMeter& meter, const float* samples, long long frames) {
     float scaled[4096 * 2];  // one piece, full scale 1.0 (an exact division)
     while (frames > 0) {
-        // Up to the next step mark, so that each reading ends on it.
-        long long take = meter.stepFrames - meter.frames % meter.stepFrames;
+        // Up to the next step (or window) mark, so that each reading ends on it.
+        const long long mark = meter.windowFrames > 0 ? meter.windowFrames : meter.stepFrames;
+        long long take = mark - meter.frames % mark;
         if (take > frames) take = frames;
         // libebur128 runs fastest on pieces of about 0.1 s (they stay in cache).
         if (take > 4096) take = 4096;
         const long long count = take * meter.channels;
-        for (long long i = 0; i < count; ++i) scaled[i] = samples[i] / 32768.0f;
+        PeakCount step;
+        scan(step, samples, count, scaled);
         ebur128_add_frames_float(meter.state, scaled, static_cast<size_t>(take));
         truePeakMeterAddFloat(meter.truePeak, samples, take);
-        PeakCount step;
-        step.add(samples, count);
         meter.stepPeak = step.peak > meter.stepPeak ? step.peak : meter.stepPeak;
         meter.peaks.peak = step.peak > meter.peaks.peak ? step.peak : meter.peaks.peak;
         meter.peaks.fullScale += step.fullScale;
         meter.frames += take;
         samples += count;
         frames -= take;
+        if (meter.windowFrames > 0 && meter.frames % meter.windowFrames == 0) {
+            double window = -HUGE_VAL;
+            ebur128_loudness_window(meter.state, 100, &window);
+            meter.windowNewest = (meter.windowNewest + 1) % 30;
+            meter.windowEnergy[meter.windowNewest] = energy_of(window);
+        }
         if (meter.frames % meter.stepFrames != 0) continue;
 
         const double played = static_cast<double>(meter.frames) / meter.rate;
@@ -79,8 +137,7 @@ void meter_add(LoudnessMeter& meter, const float* samples, long long frames) {
             meter.stepPeak = 0;
         }
         if (played + 1e-9 < first_reading_seconds) continue;
-        double shortTerm = -HUGE_VAL;
-        if (ebur128_loudness_shortterm(meter.state, &shortTerm) != EBUR128_SUCCESS) continue;
+        double shortTerm = short_term_now(meter);
         // Within the first 3 s of a file the window still holds silence
         // before the start; count only what has played.
         if (played < short_term_seconds) shortTerm += 10.0 * std::log10(short_term_seconds / played);

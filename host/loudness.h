@@ -42,6 +42,12 @@ struct LoudnessMeter {
     long long frames = 0;       // frames measured so far
     double startSeconds = 0;    // where this file begins in the run
     long long stepFrames = 0;   // one plot point per step
+    // Short-term loudness from the last 30 energies of 100 ms windows (one
+    // 100 ms sum per window instead of a 3 s sum per reading); 0 frames where
+    // the rate has no whole 100 ms, and libebur128 sums the 3 s itself.
+    long long windowFrames = 0;
+    double windowEnergy[30] = {};
+    int windowNewest = 0;
     double stepPeak = 0;
     PeakCount peaks;
     TruePeakMeter truePeak;
