@@ -40,7 +40,9 @@ std::vector<int16_t> music(int totalFrames) {
     return out;
 }
 
-void set_strings(const char* m1, const char* m2, const char* lim) {
+// The multiband strings, with or without the output stage (target -16 LUFS,
+// ceiling -1 dBTP) after the engine.
+void set_strings(const char* m1, const char* m2, const char* lim, bool outputStage = false) {
     settings_reset_to_load_state();
     strncpy(settings.strings.enh_multi1, m1, sizeof settings.strings.enh_multi1 - 1);
     strncpy(settings.strings.enh_multi2, m2, sizeof settings.strings.enh_multi2 - 1);
@@ -49,6 +51,10 @@ void set_strings(const char* m1, const char* m2, const char* lim) {
     settings.channel_count = 2;
     settings.bits_per_sample = 16;
     settings.enhance = 2;
+    settings.loudness_target = outputStage ? 1 : 0;
+    settings.tp_limit = outputStage ? 1 : 0;
+    settings.target_lufs = 160;  // -16 LUFS
+    settings.tp_ceiling = 10;    // -1 dBTP
     parseMultibandStrings(3, rate, 2);
     adoptEngineParameters(settings.engine);
 }
@@ -102,5 +108,19 @@ void MultibandFourBandIntenseFloat(benchmark::State& state) {
     run<float>(state);
 }
 BENCHMARK(MultibandFourBandIntenseFloat)->Unit(benchmark::kMillisecond);
+
+// The same engine and input as MultibandDefaultStrings(Float) with the output
+// stage on: the stage's share of the multiband engine's cost.
+void MultibandDefaultStringsOutputStage(benchmark::State& state) {
+    set_strings(default_enh_multi1, default_enh_multi2, default_enh_limiter, true);
+    run<>(state);
+}
+BENCHMARK(MultibandDefaultStringsOutputStage)->Unit(benchmark::kMillisecond);
+
+void MultibandDefaultStringsOutputStageFloat(benchmark::State& state) {
+    set_strings(default_enh_multi1, default_enh_multi2, default_enh_limiter, true);
+    run<float>(state);
+}
+BENCHMARK(MultibandDefaultStringsOutputStageFloat)->Unit(benchmark::kMillisecond);
 
 }  // namespace

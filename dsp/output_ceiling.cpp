@@ -8,8 +8,13 @@
 // frame within ceilingGuard frames of a peak gets a gain no higher than the
 // peak needs, the gain is fully down before the peak arrives, rises again
 // through an exponential release smoothed by the same box, and never exceeds 1.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "dsp/output_stage_parts.h"
 
@@ -24,40 +29,89 @@ constexpr double releaseSeconds = 0.06;
 // across the interpolator read no higher than the ceiling.
 constexpr float ceilingMargin = 0.977f;
 
+constexpr int history = truePeakTaps - 1;
+
 float largestMagnitude(const float* x, int n) {
     float top = 0.0f;
-    for (int i = 0; i < n; ++i) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    __m128 lanes = _mm_setzero_ps();
+    for (; i + 4 <= n; i += 4) lanes = _mm_max_ps(lanes, _mm_and_ps(_mm_loadu_ps(x + i), magnitude));
+    alignas(16) float tops[4];
+    _mm_store_ps(tops, lanes);
+    top = std::max(std::max(tops[0], tops[1]), std::max(tops[2], tops[3]));
+#endif
+    for (; i < n; ++i) {
         const float v = std::fabs(x[i]);
         top = v > top ? v : top;
     }
     return top;
 }
 
-// The chunk into the delay line, the delay line's oldest frames out.
+void swapSamples(float* a, float* b, int n) {
+    int i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= n; i += 4) {
+        const __m128 va = _mm_loadu_ps(a + i), vb = _mm_loadu_ps(b + i);
+        _mm_storeu_ps(a + i, vb);
+        _mm_storeu_ps(b + i, va);
+    }
+#endif
+    for (; i < n; ++i) std::swap(a[i], b[i]);
+}
+
+// The chunk into the delay line, the delay line's oldest frames out: each
+// sample swapped with the line's at the write position, in up to two runs
+// per turn of the ring.
 void delayOnly(CeilingState& c, float* x, int n, int channels) {
+    const int length = c.delay * channels;
     int p = c.delayPosition;
-    for (int i = 0; i < n * channels; ++i) {
-        const float out = c.delayLine[p];
-        c.delayLine[p] = x[i];
-        x[i] = out;
-        if (++p == c.delay * channels) p = 0;
+    for (int left = n * channels; left > 0;) {
+        const int run = std::min(left, length - p);
+        swapSamples(x, c.delayLine + p, run);
+        x += run;
+        left -= run;
+        p += run;
+        if (p == length) p = 0;
     }
     c.delayPosition = p;
+}
+
+// Keeps the detector's history (the last frames of each channel) when the
+// chunk is not interpolated.
+void keepHistory(OutputStage& s, const float* x, int n) {
+    for (int c = 0; c < s.channels; ++c) {
+        float* h = s.detectorHistory[c];
+        const int kept = n < history ? history - n : 0;
+        for (int i = 0; i < kept; ++i) h[i] = h[i + n];
+        for (int i = kept; i < history; ++i) h[i] = x[(n - history + i) * s.channels + c];
+    }
 }
 
 // Interval peaks of the chunk across channels (peaks[m] belongs to the frame
 // truePeakLag frames before the chunk's frame m). False when none can reach
 // the aim, without interpolating then.
 bool detect(OutputStage& s, const float* x, int n, float aim, float* peaks) {
-    constexpr int history = truePeakTaps - 1;
     float buffer[history + stageChunk], block[stageChunk];
+    if (!s.limiting) {
+        keepHistory(s, x, n);
+        return false;
+    }
+    // Both channels at once first: most chunks of levelled music end here.
+    float top = largestMagnitude(x, n * s.channels);
+    for (int c = 0; c < s.channels; ++c) top = std::max(top, largestMagnitude(s.detectorHistory[c], history));
+    if (top * s.filter.bound <= aim) {
+        keepHistory(s, x, n);
+        return false;
+    }
     bool any = false;
     for (int c = 0; c < s.channels; ++c) {
         float* h = s.detectorHistory[c];
         for (int i = 0; i < history; ++i) buffer[i] = h[i];
         for (int i = 0; i < n; ++i) buffer[history + i] = x[i * s.channels + c];
         for (int i = 0; i < history; ++i) h[i] = buffer[n + i];
-        if (!s.limiting || largestMagnitude(buffer, n + history) * s.filter.bound <= aim) continue;
+        if (largestMagnitude(buffer, n + history) * s.filter.bound <= aim) continue;
         truePeakBlock(s.filter, buffer, n, any ? block : peaks);
         if (any)
             for (int m = 0; m < n; ++m) peaks[m] = block[m] > peaks[m] ? block[m] : peaks[m];
@@ -101,11 +155,15 @@ inline float holdMinimum(CeilingState& c, Running& k, float r) {
 // One frame's gain from its required gain.
 inline float frameGain(CeilingState& c, Running& k, float r) {
     const float h = holdMinimum(c, k, r);
-    if (h < k.released)
+    if (h < k.released) {
         k.released = h;
-    else
-        k.released = h == 1.0f && k.released > 0.99999f ? 1.0f
-                                                         : k.released + (h - k.released) * c.releaseCoefficient;
+    } else {
+        // Close to h the step falls below a float's resolution (within 1e-4
+        // of 1 at 44100 Hz) and the gain would stay there for ever: it then
+        // takes h, a step of at most 0.002 dB.
+        const float next = k.released + (h - k.released) * c.releaseCoefficient;
+        k.released = next == k.released ? h : next;
+    }
     k.boxSum += k.released - c.boxValues[k.boxPosition];
     c.boxValues[k.boxPosition] = k.released;
     if (++k.boxPosition == c.attack) k.boxPosition = 0;
@@ -117,6 +175,18 @@ inline float frameGain(CeilingState& c, Running& k, float r) {
 
 bool idle(const CeilingState& c) {
     return c.minCount == 0 && c.released == 1.0f && c.quietFrames >= c.attack;
+}
+
+// Applies the chunk's gains to the delay line's output as it passes.
+void delayWithGains(CeilingState& c, float* x, const float* gains, int n, int channels) {
+    delayOnly(c, x, n, channels);
+    if (channels == 2)
+        for (int m = 0; m < n; ++m) {
+            x[2 * m] *= gains[m];
+            x[2 * m + 1] *= gains[m];
+        }
+    else
+        for (int m = 0; m < n; ++m) x[m] *= gains[m];
 }
 
 }  // namespace
@@ -144,28 +214,23 @@ float ceilingChunk(OutputStage& s, float* x, int n) {
     CeilingState& c = s.limiter;
     const float aim = c.ceiling * ceilingMargin;
     float peaks[stageChunk];
-    const bool any = detect(s, x, n, aim, peaks);
+    bool any = detect(s, x, n, aim, peaks);
+    if (any) any = *std::max_element(peaks, peaks + n) > aim;
     if (!s.limiting || (!any && idle(c))) {
         c.boxPosition = (c.boxPosition + n) % c.attack;
         delayOnly(c, x, n, s.channels);
         return 1.0f;
     }
+    float gains[stageChunk];
     float lowest = 1.0f;
-    const int channels = s.channels, length = c.delay * channels;
     Running k{c.minFirst, c.minCount, c.age, c.boxPosition, c.quietFrames, c.released, c.boxSum};
-    int p = c.delayPosition, limited = 0;
+    int limited = 0;
     for (int m = 0; m < n; ++m) {
         const float r = any && peaks[m] > aim ? aim / peaks[m] : 1.0f;
         const float g = frameGain(c, k, r);
         lowest = g < lowest ? g : lowest;
         limited += g < 1.0f;
-        for (int ch = 0; ch < channels; ++ch) {
-            const float out = c.delayLine[p + ch];
-            c.delayLine[p + ch] = x[m * channels + ch];
-            x[m * channels + ch] = out * g;
-        }
-        p += channels;
-        if (p == length) p = 0;
+        gains[m] = g;
     }
     c.minFirst = k.minFirst;
     c.minCount = k.minCount;
@@ -174,7 +239,7 @@ float ceilingChunk(OutputStage& s, float* x, int n) {
     c.quietFrames = k.quietFrames;
     c.released = k.released;
     c.boxSum = k.boxSum;
-    c.delayPosition = p;
+    delayWithGains(c, x, gains, n, s.channels);
     s.statistics.ceilingFrames += limited;
     return lowest;
 }

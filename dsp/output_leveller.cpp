@@ -172,9 +172,12 @@ struct Biquad2 {
     __m128d b0, b1, b2, a1, a2;
 };
 
+// Transposed direct form II, with the terms that do not wait for y added
+// first: from one frame's s1 to the next's there are one addition, one
+// multiplication and one subtraction.
 inline __m128d biquad(const Biquad2& f, __m128d x, __m128d& s1, __m128d& s2) {
     const __m128d y = _mm_add_pd(_mm_mul_pd(f.b0, x), s1);
-    s1 = _mm_add_pd(_mm_sub_pd(_mm_mul_pd(f.b1, x), _mm_mul_pd(f.a1, y)), s2);
+    s1 = _mm_sub_pd(_mm_add_pd(_mm_mul_pd(f.b1, x), s2), _mm_mul_pd(f.a1, y));
     s2 = _mm_sub_pd(_mm_mul_pd(f.b2, x), _mm_mul_pd(f.a2, y));
     return y;
 }
@@ -216,7 +219,7 @@ void levelStereo(LevellerState& l, float* x, int n) {
 
 inline double biquad1(const double* c, double x, double& s1, double& s2) {
     const double y = c[0] * x + s1;
-    s1 = c[1] * x - c[3] * y + s2;
+    s1 = (c[1] * x + s2) - c[3] * y;
     s2 = c[2] * x - c[4] * y;
     return y;
 }

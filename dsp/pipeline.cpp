@@ -21,6 +21,38 @@ bool outputStageWanted(const Engine& e, const EngineControls& c) {
     return c.loudness_target != 0 || c.tp_limit != 0 || e.output.levelling || e.output.limiting;
 }
 
+// 16-bit samples into floats, exactly.
+void widen(const int16_t* in, float* out, size_t total) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 8 <= total; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        // Each 16-bit sample into the top half of a 32-bit lane, then shifted
+        // down with its sign.
+        const __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+        const __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16);
+        _mm_storeu_ps(out + i, _mm_cvtepi32_ps(lo));
+        _mm_storeu_ps(out + i + 4, _mm_cvtepi32_ps(hi));
+    }
+#endif
+    for (; i < total; ++i) out[i] = in[i];
+}
+
+// Floats back to 16 bits: round to nearest (even on a tie) and clamp.
+void narrow(const float* in, int16_t* out, size_t total) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // cvtps rounds to nearest even (the default mode, as lrint); packs clamps.
+    const __m128 low = _mm_set1_ps(-32768.0f), high = _mm_set1_ps(32767.0f);
+    for (; i + 8 <= total; i += 8) {
+        const __m128i a = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(in + i), low), high));
+        const __m128i b = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(in + i + 4), low), high));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(a, b));
+    }
+#endif
+    for (; i < total; ++i) out[i] = static_cast<int16_t>(std::lrint(std::clamp(in[i], -32768.0f, 32767.0f)));
+}
+
 // A 16-bit block through the float chain and the output stage: exact into
 // float, back by round-to-nearest with the clamp (which the ceiling, when on,
 // keeps from acting).
@@ -30,10 +62,9 @@ void processBlockStaged(Engine& e, const EngineControls& controls, int16_t* samp
     const bool owned = e.work.staged != nullptr && total <= static_cast<size_t>(e.work.capacity);
     float* x = owned ? e.work.staged : static_cast<float*>(std::malloc(total * sizeof(float)));
     if (x == nullptr) return;  // the block goes on untouched
-    for (size_t i = 0; i < total; ++i) x[i] = samples[i];
+    widen(samples, x, total);
     processBlockFloat(e, controls, x, frames, channels, rate);
-    for (size_t i = 0; i < total; ++i)
-        samples[i] = static_cast<int16_t>(std::lrint(std::clamp(x[i], -32768.0f, 32767.0f)));
+    narrow(x, samples, total);
     if (!owned) std::free(x);
 }
 

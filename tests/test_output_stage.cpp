@@ -125,6 +125,27 @@ TEST(OutputStage, DelaysByExactlyItsLatencyWhereNothingIsLimited) {
     }
 }
 
+// After a burst that the ceiling limits, the gain comes back to exactly 1:
+// quiet audio leaves the stage untouched again, only delayed.
+TEST(OutputStage, CeilingReturnsToUnityGainAfterABurst) {
+    for (int rate : {44100, 96000}) {
+        const int channels = 2;
+        std::vector<float> burst = signals::music(rate, channels, 1.0, 8);
+        signals::setLoudness(burst, rate, channels, 0.0);
+        std::vector<float> quiet = signals::music(rate, channels, 3.0, 9);
+        signals::setLoudness(quiet, rate, channels, -30.0);
+        std::vector<float> in = burst;
+        in.insert(in.end(), quiet.begin(), quiet.end());
+        OutputStage s;
+        const std::vector<float> out = runStage(in, rate, channels, {.limit = true}, &s);
+        const long long frames = static_cast<long long>(in.size()) / channels, last = rate;
+        const int latency = outputStageLatency(rate);
+        EXPECT_GT(s.statistics.ceilingFrames, 0) << rate;
+        EXPECT_EQ(slice(out, channels, frames - last, last), slice(in, channels, frames - last - latency, last))
+            << rate << " Hz: the last second is not the input delayed";
+    }
+}
+
 TEST(OutputStage, LevelsPiecesFromMinus30ToMinus10LufsToTheTarget) {
     const int rate = 44100, channels = 2;
     const double seconds = 60.0;
