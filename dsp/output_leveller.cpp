@@ -3,15 +3,16 @@
 // It measures the loudness of its input as BS.1770 does (K-weighting, 400 ms
 // blocks every 100 ms, an absolute and a relative gate) and keeps a running
 // gated mean of the current programme, which it steers to the target:
-// - within a programme the mean spans 1.5 s (louder passages 0.8 s), so that
-//   whole tracks end at the target even while the engine ahead of the stage
-//   is still settling after a change of track;
+// - within a programme the mean spans 1.5 s, louder and quieter passages
+//   alike, so that whole tracks end at the target even while the engine
+//   ahead of the stage is still settling after a change of track;
 // - blocks below the gates (silence, quiet passages) and quieter blocks while
 //   the level falls by more than 3 LU/s (fades) leave the mean and the gain
 //   alone;
 // - a new programme (a much louder or, steadily, much quieter level) starts
-//   the mean afresh: louder at once, quieter once the new level is stable, so
-//   that a fade-out is never taken for a quiet track;
+//   the mean afresh: louder at once, quieter once two seconds hold one level
+//   (the last within 2 LU of the one before), so that a fade-out is never
+//   taken for a quiet track;
 // - the gain falls as fast as needed and rises by at most 10 dB/s, within
 //   -40..+20 dB.
 #include <cmath>
@@ -31,13 +32,12 @@ constexpr float relativeGate = 10.0f;      // LU below the programme's loudness
 constexpr float louderDelta = 4.0f;        // momentary, for louderBlocksNeeded blocks
 constexpr int louderBlocksNeeded = 5;
 constexpr float jumpDelta = 10.0f;         // one 100 ms sub-block, twice in a row
-constexpr float quieterDelta = 8.0f;       // short-term, while steady
-constexpr float steadyRange = 3.0f;        // LU over the last 2 s
+constexpr float quieterDelta = 8.0f;       // the last 2 s, while steady
+constexpr float steadyRange = 2.0f;        // LU between the last two seconds
 constexpr float fadeRate = 3.0f;           // LU per second
 constexpr double restartCount = 10.0;      // blocks a fresh programme's mean starts with
 constexpr double afterSilenceCount = 10.0; // what a programme keeps across 2 s of silence
-constexpr double maximumCount = 15.0;     // the running mean spans at most 1.5 s
-constexpr double risingCount = 8.0;       // louder passages: a mean over 0.8 s
+constexpr double maximumCount = 15.0;    // the running mean spans at most 1.5 s
 constexpr int silenceBlocks = 20;
 constexpr float maximumBoost = 20.0f, maximumCut = -40.0f;
 constexpr float risePerBlock = 1.0f;       // dB per 100 ms
@@ -74,29 +74,29 @@ double meanOfLast(const double* ring, int newest, int count, int n) {
 
 float decibelsToGain(float db) { return std::pow(10.0f, db / 20.0f); }
 
-// True once the short-term loudness of the last 2 s has stayed within steadyRange.
-bool steady(const LevellerState& l) {
-    if (l.shortCount < 20) return false;
-    double lo = l.shortTerm[0], hi = l.shortTerm[0];
-    for (double v : l.shortTerm) {
-        lo = v < lo ? v : lo;
-        hi = v > hi ? v : hi;
-    }
-    return hi - lo < steadyRange;
-}
-
-// True while the loudness of the last second lies more than fadeRate below
-// that of the second before (a fade-out, or the end of a phrase): quieter
-// blocks then leave the mean alone.
-bool falling(const LevellerState& l) {
-    if (l.subCount < 20) return false;
+// The loudness of the last second less that of the second before (0 before
+// two seconds have been measured).
+float lastSecondChange(const LevellerState& l) {
+    if (l.subCount < 20) return 0.0f;
     double last = 0.0, before = 0.0;
     for (int i = 0; i < 10; ++i) {
         last += l.subEnergy[(l.subNewest - i + levellerHistory) % levellerHistory];
         before += l.subEnergy[(l.subNewest - 10 - i + 2 * levellerHistory) % levellerHistory];
     }
-    return levellerLoudness(last) < levellerLoudness(before) - fadeRate;
+    return levellerLoudness(last) - levellerLoudness(before);
 }
+
+// True once the last two seconds hold one level: the last second within
+// steadyRange of the second before (a fade, or a level still falling after
+// the end of a track, is not steady).
+bool steady(const LevellerState& l) {
+    return l.subCount >= 20 && std::fabs(lastSecondChange(l)) < steadyRange;
+}
+
+// True while the loudness of the last second lies more than fadeRate below
+// that of the second before (a fade-out, or the end of a phrase): quieter
+// blocks then leave the mean alone.
+bool falling(const LevellerState& l) { return lastSecondChange(l) < -fadeRate; }
 
 void restart(LevellerState& l, double energy) {
     l.estimate = energy;
@@ -105,9 +105,9 @@ void restart(LevellerState& l, double energy) {
 }
 
 // Whether the last block starts a new programme, and from which level: a
-// louder one from the sub-blocks that showed it, a quieter one from the
-// short-term loudness once that is steady.
-void followProgramme(LevellerState& l, float sub, float momentary, float shortTerm,
+// louder one from the sub-blocks that showed it, a quieter one from the last
+// two seconds once they hold one level.
+void followProgramme(LevellerState& l, float sub, float momentary, float recent,
                      double momentaryEnergy) {
     const float programme = levellerLoudness(l.estimate);
     l.louderBlocks = momentary > programme + louderDelta ? l.louderBlocks + 1 : 0;
@@ -116,13 +116,11 @@ void followProgramme(LevellerState& l, float sub, float momentary, float shortTe
         restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 2));
     } else if (l.louderBlocks >= louderBlocksNeeded) {
         restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, louderBlocksNeeded));
-    } else if (shortTerm < programme - quieterDelta && steady(l)) {
+    } else if (recent < programme - quieterDelta && steady(l)) {
         restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 20));
     } else if (momentary > programme - relativeGate && !(momentaryEnergy < l.estimate && falling(l))) {
         l.count = l.count < maximumCount ? l.count + 1.0 : maximumCount;
-        // Louder passages weigh in faster than quieter ones.
-        const double weight = momentaryEnergy > l.estimate && l.count > risingCount ? risingCount : l.count;
-        l.estimate += (momentaryEnergy - l.estimate) / weight;
+        l.estimate += (momentaryEnergy - l.estimate) / l.count;
     }
 }
 
@@ -133,12 +131,8 @@ void decide(LevellerState& l) {
     l.subEnergy[l.subNewest] = subEnergy;
     if (l.subCount < levellerHistory) ++l.subCount;
     const double momentaryEnergy = meanOfLast(l.subEnergy, l.subNewest, l.subCount, 4);
-    const double shortEnergy = meanOfLast(l.subEnergy, l.subNewest, l.subCount, levellerHistory);
     const float momentary = levellerLoudness(momentaryEnergy);
-    const float shortTerm = levellerLoudness(shortEnergy);
-    l.shortNewest = (l.shortNewest + 1) % 20;
-    l.shortTerm[l.shortNewest] = shortTerm;
-    if (l.shortCount < 20) ++l.shortCount;
+    const float recent = levellerLoudness(meanOfLast(l.subEnergy, l.subNewest, l.subCount, 20));
 
     float wanted = l.gainDb;
     if (momentary < absoluteGate) {
@@ -150,7 +144,7 @@ void decide(LevellerState& l) {
             restart(l, momentaryEnergy);
             l.programme = true;
         } else {
-            followProgramme(l, levellerLoudness(subEnergy), momentary, shortTerm, momentaryEnergy);
+            followProgramme(l, levellerLoudness(subEnergy), momentary, recent, momentaryEnergy);
         }
         wanted = l.targetLufs - levellerLoudness(l.estimate);
     }

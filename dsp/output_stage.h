@@ -33,8 +33,6 @@ struct LevellerState {
     int blockLength;         // frames of a 100 ms sub-block
     double subEnergy[levellerHistory];  // mean squares (channel sum), newest at subNewest
     int subNewest, subCount;
-    double shortTerm[20];    // short-term loudness of the last 2 s, for the stability test
-    int shortNewest, shortCount;
     double estimate;         // gated running mean energy of the current programme
     double count;            // blocks the running mean stands for
     int silentBlocks, louderBlocks, jumpBlocks;

@@ -164,6 +164,10 @@ TEST(OutputStage, LevelsPiecesFromMinus30ToMinus10LufsToTheTarget) {
             signals::integratedLufs(slice(out, channels, i * pieceFrames + latency, pieceFrames - latency), rate, channels);
         EXPECT_NEAR(lufs, -16.0, 1.0) << "piece " << i << " at " << levels[i] << " LUFS";
     }
+    // A track 20 LU quieter than the one before is at the target after 4 s.
+    const double settled = signals::integratedLufs(
+        slice(out, channels, 2 * pieceFrames + latency + 4 * rate, 4 * rate), rate, channels);
+    EXPECT_NEAR(settled, -16.0, 1.0) << "seconds 4 to 8 of the track at -30 LUFS after one at -10";
     EXPECT_LE(signals::truePeakDbtp(out, rate, channels), -1.0);
     EXPECT_EQ(signals::fullScaleSamples(out), 0);
 }
