@@ -1,19 +1,44 @@
 #!/usr/bin/env bash
-# The output stage side by side with peers on one set of generated pieces
-# levelled from -30 to -10 LUFS (tests/end_to_end/make_music), played as one
-# set: per configuration the spread of integrated loudness, the range of the
-# outputs' loudness, the highest true peak (ffmpeg ebur128=peak=true) and the
-# samples at |s| >= 32766.
-# Usage: compare_output_stage.sh BIN_DIR WORK_DIR
+# The output stage side by side with peers on one set of eight pieces
+# levelled from -30 to -10 LUFS, played as one set: per configuration the
+# spread of integrated loudness, the range of the outputs' loudness, the
+# highest true peak (ffmpeg ebur128=peak=true) and the samples at
+# |s| >= 32766. "Set as one file" rows run the set joined into one file and
+# measure it cut back into its pieces.
+# The pieces are generated (tests/end_to_end/make_music), or, with
+# SOURCES=DIR, 60 s excerpts of the first eight recordings of at least 90 s
+# in DIR (any format ffmpeg reads), each levelled by a plain gain (16-bit,
+# clipped where the level asks for more than full scale).
+# Usage: [SOURCES=DIR] compare_output_stage.sh BIN_DIR WORK_DIR
 set -eu
 bin=$(cd "$1" && pwd) work=$2
 mkdir -p "$work/in"
 export XDG_CONFIG_HOME="$work/profile" LV2_PATH="$bin/../lv2:/usr/lib/lv2"
 mkdir -p "$XDG_CONFIG_HOME"
 levels=(-22 -10 -30 -14 -26 -18 -12 -28)
-for i in "${!levels[@]}"; do
-  [ -s "$work/in/piece$i.wav" ] || "$bin/make_music" "$work/in/piece$i.wav" 60 $((20 + i)) "${levels[$i]}"
-done
+integrated() {  # integrated FILE: its integrated loudness by ffmpeg's ebur128
+  ffmpeg -nostdin -hide_banner -nostats -i "$1" -af ebur128 -f null - 2>&1 |
+    sed -n '/Summary/,$p' | sed -n 's/^ *I: *\(-*[0-9.]*\) LUFS/\1/p'
+}
+if [ -n "${SOURCES:-}" ]; then
+  sources=()
+  while IFS= read -r f; do  # the first eight of at least 90 s
+    d=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$f" || echo 0)
+    awk -v d="$d" 'BEGIN { exit !(d >= 90) }' && sources+=("$f")
+    [ ${#sources[@]} -lt 8 ] || break
+  done < <(find "$SOURCES" -type f \( -name '*.ogg' -o -name '*.flac' -o -name '*.wav' -o -name '*.mp3' \) | sort)
+  [ ${#sources[@]} -eq 8 ] || { echo "compare_output_stage: SOURCES needs eight recordings" >&2; exit 2; }
+  for i in "${!levels[@]}"; do
+    [ -s "$work/in/piece$i.wav" ] && continue
+    ffmpeg -nostdin -y -v error -ss 20 -t 60 -i "${sources[$i]}" -ar 44100 -ac 2 -c:a pcm_f32le "$work/raw$i.wav"
+    gain=$(awk -v want="${levels[$i]}" -v have="$(integrated "$work/raw$i.wav")" 'BEGIN { printf "%.2f", want - have }')
+    sox -V1 "$work/raw$i.wav" -b 16 "$work/in/piece$i.wav" gain "$gain"
+  done
+else
+  for i in "${!levels[@]}"; do
+    [ -s "$work/in/piece$i.wav" ] || "$bin/make_music" "$work/in/piece$i.wav" 60 $((20 + i)) "${levels[$i]}"
+  done
+fi
 inputs=("$work"/in/piece?.wav)
 sox "${inputs[@]}" "$work/set.wav"
 
@@ -56,6 +81,11 @@ done
 out="$work/ours-0-on"; rm -rf "$out"; mkdir -p "$out"
 "$bin/dsphost" -q --mode 0 --target -16 --true-peak -1 -o "$out" "${inputs[@]}"
 row "dsphost mode 0 (the stage alone)" "$out"
+for mode in 0 1 2; do
+  "$bin/dsphost" -q --mode $mode --target -16 --true-peak -1 "$work/set.wav" "$work/ours-set-$mode.wav"
+  cut "$work/ours-set-$mode.wav" "$work/ours-set-$mode"
+  row "dsphost mode $mode + stage, set as one file" "$work/ours-set-$mode"
+done
 ffmpeg -nostdin -y -v error -i "$work/set.wav" -af "lv2=p=http\\\\://gareus.org/oss/lv2/dpl#stereo:c=threshold=-1|truepeak=1" -c:a pcm_s16le "$work/dpl.wav"
 cut "$work/dpl.wav" "$work/dpl"; row "x42 dpl, -1 dB, true peak (set as one file)" "$work/dpl"
 mkdir -p "$work/loudnorm"; i=0

@@ -261,6 +261,7 @@ int main(int argc, char** argv) {
         {"Audio Enhancer (stereo), mode 2", "urn:dsp-redozer:stereo", {{"enhance", 2.0f}}},
         {"x42 dpl (stereo)", "http://gareus.org/oss/lv2/dpl#stereo", {}},
         {"x42 dpl (stereo), true peak", "http://gareus.org/oss/lv2/dpl#stereo", {{"truepeak", 1.0f}}},
+        {"Audio Enhancer, mode 0 + ceiling", "urn:dsp-redozer:stereo", {{"enhance", 0.0f}, {"tp_limit", 1.0f}}},
         {"Audio Enhancer, mode 2 + output stage", "urn:dsp-redozer:stereo",
          {{"enhance", 2.0f}, {"loudness_target", 1.0f}, {"tp_limit", 1.0f}}},
         {"Calf MultibandCompressor", "http://calf.sourceforge.net/plugins/MultibandCompressor", {}},
@@ -268,7 +269,7 @@ int main(int argc, char** argv) {
     };
     printf("LV2 plug-ins over %d s of stereo audio at %d Hz, default settings, "
            "CPU time of one thread, times real time:\n\n", seconds, rate);
-    printf("%-34s %12s %12s %12s\n", "plug-in", "64 frames", "256 frames", "4096 frames");
+    printf("%-38s %12s %12s %12s\n", "plug-in", "64 frames", "256 frames", "4096 frames");
     const int blocks[3] = {64, 256, 4096};
 
     // Our plug-in and the bare engine in alternating rounds, best of each, so
@@ -283,7 +284,7 @@ int main(int argc, char** argv) {
                     std::max(ours[mode - 1][b], runPlugin(world, all, peers[mode - 1], m, blocks[b], 1));
         }
     for (int p = 0; p < static_cast<int>(std::size(peers)); ++p) {
-        printf("%-34s", peers[p].label);
+        printf("%-38s", peers[p].label);
         for (int b = 0; b < 3; ++b) {
             const double x = p < 2 ? ours[p][b] : runPlugin(world, all, peers[p], m, blocks[b], 3);
             if (x > 0)
@@ -294,7 +295,7 @@ int main(int argc, char** argv) {
         }
         printf("\n");
     }
-    printf("%-34s", wrapperAlone.label);
+    printf("%-38s", wrapperAlone.label);
     for (int b = 0; b < 3; ++b) printf(" %11.0fx", runPlugin(world, all, wrapperAlone, m, blocks[b], 3));
     printf("\n");
     printf("\nThe bare engine (processBlock on 576-frame 16-bit blocks) and what the plug-in\n"
@@ -303,7 +304,7 @@ int main(int argc, char** argv) {
     const char* names[3] = {"engine, mode 1", "engine, mode 2", "engine, mode 2, band read-outs"};
     const double bare[3] = {engine[0], engine[1], engineReadouts};
     for (int row = 0; row < 3; ++row) {
-        printf("%-34s %11.0fx   ", names[row], bare[row]);
+        printf("%-38s %11.0fx   ", names[row], bare[row]);
         for (int b = 0; b < 3; ++b) {
             const double x = ours[row == 0 ? 0 : 1][b];
             printf("%+.1f%% ", x > 0 ? (bare[row] / x - 1.0) * 100.0 : 0.0);
