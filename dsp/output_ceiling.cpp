@@ -31,24 +31,6 @@ constexpr float ceilingMargin = 0.977f;
 
 constexpr int history = truePeakTaps - 1;
 
-float largestMagnitude(const float* x, int n) {
-    float top = 0.0f;
-    int i = 0;
-#if defined(__SSE2__)
-    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-    __m128 lanes = _mm_setzero_ps();
-    for (; i + 4 <= n; i += 4) lanes = _mm_max_ps(lanes, _mm_and_ps(_mm_loadu_ps(x + i), magnitude));
-    alignas(16) float tops[4];
-    _mm_store_ps(tops, lanes);
-    top = std::max(std::max(tops[0], tops[1]), std::max(tops[2], tops[3]));
-#endif
-    for (; i < n; ++i) {
-        const float v = std::fabs(x[i]);
-        top = v > top ? v : top;
-    }
-    return top;
-}
-
 void swapSamples(float* a, float* b, int n) {
     int i = 0;
 #if defined(__SSE2__)

@@ -1,6 +1,7 @@
 // The 4x oversampled true-peak detector and a whole-stream meter built on it.
 #include "dsp/true_peak.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -32,16 +33,25 @@ double windowedSinc(double t, double cutoff) {
     return sinc * besselI0(kaiserBeta * std::sqrt(1.0 - u * u)) / besselI0(kaiserBeta);
 }
 
+}  // namespace
+
 float largestMagnitude(const float* x, int n) {
     float top = 0.0f;
-    for (int i = 0; i < n; ++i) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    __m128 lanes = _mm_setzero_ps();
+    for (; i + 4 <= n; i += 4) lanes = _mm_max_ps(lanes, _mm_and_ps(_mm_loadu_ps(x + i), magnitude));
+    alignas(16) float tops[4];
+    _mm_store_ps(tops, lanes);
+    top = std::max(std::max(tops[0], tops[1]), std::max(tops[2], tops[3]));
+#endif
+    for (; i < n; ++i) {
         const float v = std::fabs(x[i]);
         top = v > top ? v : top;
     }
     return top;
 }
-
-}  // namespace
 
 void designTruePeakFilter(TruePeakFilter& f, double cutoff) {
     f.bound = 1.0f;
@@ -123,11 +133,34 @@ float chunkPeak(const TruePeakFilter& f, const float* x, int n, float peak) {
     return peak;
 }
 
+// The largest magnitude of a piece's samples, both channels at once.
+float pieceTop(const float* x, int count) { return largestMagnitude(x, count); }
+float pieceTop(const int16_t* x, int count) {
+    int top = 0;
+    for (int i = 0; i < count; ++i) top = std::max(top, std::abs(static_cast<int>(x[i])));
+    return static_cast<float>(top);
+}
+
 template <typename Sample>
 void meterAdd(TruePeakMeter& m, const Sample* samples, long long frames) {
     float buffer[history + meterChunk];
     while (frames > 0) {
         const int n = frames < meterChunk ? static_cast<int>(frames) : meterChunk;
+        // Most pieces cannot beat the peak so far: only their last frames
+        // are kept, for the next piece's interpolation.
+        float top = pieceTop(samples, n * m.channels);
+        for (int c = 0; c < m.channels; ++c) top = std::max(top, largestMagnitude(m.history[c], history));
+        if (top * m.filter.bound <= m.peak) {
+            for (int c = 0; c < m.channels; ++c) {
+                const int kept = n < history ? history - n : 0;
+                for (int i = 0; i < kept; ++i) m.history[c][i] = m.history[c][i + n];
+                for (int i = kept; i < history; ++i)
+                    m.history[c][i] = static_cast<float>(samples[(n - history + i) * m.channels + c]);
+            }
+            samples += static_cast<long long>(n) * m.channels;
+            frames -= n;
+            continue;
+        }
         for (int c = 0; c < m.channels; ++c) {
             for (int i = 0; i < history; ++i) buffer[i] = m.history[c][i];
             for (int i = 0; i < n; ++i) buffer[history + i] = static_cast<float>(samples[i * m.channels + c]);

@@ -31,6 +31,9 @@ void designTruePeakFilter(TruePeakFilter& f, double cutoff);
 void truePeakBlock(const TruePeakFilter& f, const float* x, int n, float* out);
 // The largest out[m] of truePeakBlock, without storing them.
 float truePeakBlockMax(const TruePeakFilter& f, const float* x, int n);
+// The largest |x[i]| of n samples (0 for none); with bound, whether a stretch
+// can reach a level at all.
+float largestMagnitude(const float* x, int n);
 
 // A meter of the highest true peak of a stream, interleaved, 1 or 2 channels.
 struct TruePeakMeter {
