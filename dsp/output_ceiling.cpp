@@ -104,59 +104,63 @@ bool detect(OutputStage& s, const float* x, int n, float aim, float* peaks) {
 
 // The per-frame state, copied to locals for a chunk and written back once.
 struct Running {
-    int minFirst, minCount, age, boxPosition, quietFrames;
-    float released;
+    int holdPosition, boxPosition, quietFrames;
+    float holdPrefix, lastHold, held, rise;
     double boxSum;
 };
 
-// The minimum of the required gains over the hold window, kept as an
-// ascending queue of (gain, age); an empty queue stands for 1.
+// The minimum of the required gains over the last `hold` frames (van Herk,
+// Gil and Werman): the current block's minimum so far against the previous
+// block's minimum from the first frame still in the window to its end. Two
+// comparisons a frame and, once a block is complete, its minima from each
+// frame to its end; no branch depends on the audio.
 inline float holdMinimum(CeilingState& c, Running& k, float r) {
-    constexpr int capacity = outputStageMaxLookahead + 1;
-    if (k.minCount == 0) k.age = 0;  // nothing to age out: the count starts again
-    ++k.age;
-    if (k.minCount > 0 && c.minAge[k.minFirst] <= k.age - c.hold) {
-        if (++k.minFirst == capacity) k.minFirst = 0;
-        --k.minCount;
+    c.holdValues[k.holdPosition] = r;
+    k.holdPrefix = std::min(k.holdPrefix, r);
+    const float h = std::min(k.holdPrefix, c.holdSuffix[k.holdPosition + 1]);
+    if (++k.holdPosition == c.hold) {
+        for (int i = c.hold - 1; i >= 0; --i) c.holdSuffix[i] = std::min(c.holdValues[i], c.holdSuffix[i + 1]);
+        k.holdPrefix = 1.0f;
+        k.holdPosition = 0;
     }
-    if (r < 1.0f) {
-        int back = k.minFirst + k.minCount - 1;
-        if (back >= capacity) back -= capacity;
-        while (k.minCount > 0 && c.minValue[back] >= r) {
-            --k.minCount;
-            if (--back < 0) back += capacity;
-        }
-        if (++back == capacity) back = 0;
-        c.minValue[back] = r;
-        c.minAge[back] = k.age;
-        ++k.minCount;
-    }
-    return k.minCount > 0 ? c.minValue[k.minFirst] : 1.0f;
+    k.lastHold = h;
+    return h;
+}
+
+// No required gain below 1 in the window: its blocks start afresh.
+void clearHold(CeilingState& c) {
+    for (int i = 0; i <= c.hold; ++i) c.holdSuffix[i] = 1.0f;
+    c.holdPosition = 0;
+    c.holdPrefix = c.lastHold = 1.0f;
+    c.holdClear = true;
 }
 
 // One frame's gain from its required gain.
 inline float frameGain(CeilingState& c, Running& k, float r) {
     const float h = holdMinimum(c, k, r);
-    if (h < k.released) {
-        k.released = h;
-    } else {
-        // Close to h the step falls below a float's resolution (within 1e-4
-        // of 1 at 44100 Hz) and the gain would stay there for ever: it then
-        // takes h, a step of at most 0.002 dB.
-        const float next = k.released + (h - k.released) * c.releaseCoefficient;
-        k.released = next == k.released ? h : next;
+    // The released gain is held + rise: down to a lower minimum at once, up
+    // to a higher one exponentially (rise < 0 shrinks by the release factor
+    // each frame, one multiplication from frame to frame). Below 1e-7 the
+    // rise ends, where a float at the gain would no longer show it.
+    if (h != k.held) {
+        const float released = k.held + k.rise;
+        k.rise = h < released ? 0.0f : released - h;
+        k.held = h;
     }
-    k.boxSum += k.released - c.boxValues[k.boxPosition];
-    c.boxValues[k.boxPosition] = k.released;
+    k.rise *= c.releaseFactor;
+    if (k.rise > -1e-7f) k.rise = 0.0f;
+    const float released = k.held + k.rise;
+    k.boxSum += released - c.boxValues[k.boxPosition];
+    c.boxValues[k.boxPosition] = released;
     if (++k.boxPosition == c.attack) k.boxPosition = 0;
-    k.quietFrames = k.released == 1.0f ? k.quietFrames + 1 : 0;
+    k.quietFrames = released == 1.0f ? k.quietFrames + 1 : 0;
     if (k.quietFrames >= c.attack) k.boxSum = c.attack;  // all ones: no rounding drift
     const float g = static_cast<float>(k.boxSum / c.attack);
     return g < 1.0f ? g : 1.0f;
 }
 
 bool idle(const CeilingState& c) {
-    return c.minCount == 0 && c.released == 1.0f && c.quietFrames >= c.attack;
+    return c.lastHold == 1.0f && c.held == 1.0f && c.rise == 0.0f && c.quietFrames >= c.attack;
 }
 
 // Applies the chunk's gains to the delay line's output as it passes.
@@ -178,14 +182,15 @@ void ceilingSetup(CeilingState& c, int rate, int lookahead, float ceiling) {
     c.delay = lookahead;
     c.attack = lookahead - truePeakLag + 1 - ceilingGuard;
     c.hold = c.attack + 2 * ceilingGuard;
-    c.releaseCoefficient = static_cast<float>(1.0 - std::exp(-1.0 / (releaseSeconds * rate)));
+    c.releaseFactor = static_cast<float>(std::exp(-1.0 / (releaseSeconds * rate)));
     c.ceiling = ceiling;
     ceilingRestart(c);
 }
 
 void ceilingRestart(CeilingState& c) {
-    c.minFirst = c.minCount = 0;
-    c.released = 1.0f;
+    clearHold(c);
+    c.held = 1.0f;
+    c.rise = 0.0f;
     for (int i = 0; i < c.attack; ++i) c.boxValues[i] = 1.0f;
     c.boxPosition = 0;
     c.boxSum = c.attack;
@@ -199,13 +204,15 @@ float ceilingChunk(OutputStage& s, float* x, int n) {
     bool any = detect(s, x, n, aim, peaks);
     if (any) any = *std::max_element(peaks, peaks + n) > aim;
     if (!s.limiting || (!any && idle(c))) {
+        if (!c.holdClear) clearHold(c);  // frames of gain 1 pass by uncounted
         c.boxPosition = (c.boxPosition + n) % c.attack;
         delayOnly(c, x, n, s.channels);
         return 1.0f;
     }
     float gains[stageChunk];
     float lowest = 1.0f;
-    Running k{c.minFirst, c.minCount, c.age, c.boxPosition, c.quietFrames, c.released, c.boxSum};
+    c.holdClear = false;
+    Running k{c.holdPosition, c.boxPosition, c.quietFrames, c.holdPrefix, c.lastHold, c.held, c.rise, c.boxSum};
     int limited = 0;
     for (int m = 0; m < n; ++m) {
         const float r = any && peaks[m] > aim ? aim / peaks[m] : 1.0f;
@@ -214,12 +221,13 @@ float ceilingChunk(OutputStage& s, float* x, int n) {
         limited += g < 1.0f;
         gains[m] = g;
     }
-    c.minFirst = k.minFirst;
-    c.minCount = k.minCount;
-    c.age = k.age;
+    c.holdPosition = k.holdPosition;
+    c.holdPrefix = k.holdPrefix;
+    c.lastHold = k.lastHold;
     c.boxPosition = k.boxPosition;
     c.quietFrames = k.quietFrames;
-    c.released = k.released;
+    c.held = k.held;
+    c.rise = k.rise;
     c.boxSum = k.boxSum;
     delayWithGains(c, x, gains, n, s.channels);
     s.statistics.ceilingFrames += limited;

@@ -48,13 +48,19 @@ struct CeilingState {
     int attack;                    // frames of the gain ramp in front of a peak
     int hold;                      // window of the minimum: attack + 2 * ceilingGuard
     int delay;                     // frames in the delay line (the stage's lookahead)
-    float releaseCoefficient;
+    float releaseFactor;           // what is left of a rise after one frame
     float delayLine[2 * outputStageMaxLookahead];
     int delayPosition;
-    float minValue[outputStageMaxLookahead + 1];  // ascending minima queue over the window
-    int minAge[outputStageMaxLookahead + 1];
-    int minFirst, minCount, age;
-    float released;                // the held minimum after the release
+    // The minimum over the hold window, in blocks of `hold` frames: the
+    // required gains of the current block, the minima of the previous block
+    // from each frame to its end (and 1 after it), the current block's
+    // minimum so far, and the last frame's minimum over the window.
+    float holdValues[outputStageMaxLookahead + 1];
+    float holdSuffix[outputStageMaxLookahead + 2];
+    int holdPosition;
+    float holdPrefix, lastHold;
+    bool holdClear;                // all of it 1, blocks starting afresh
+    float held, rise;              // the gain after the release: held + rise, rise <= 0
     float boxValues[outputStageMaxLookahead + 1];
     int boxPosition;
     double boxSum;
