@@ -35,16 +35,18 @@ ff_t=$(best "ffmpeg mcompand" ffmpeg -nostdin -y -v error -i "$in" -af "mcompand
 m2_t=$(best "dsphost mode 2" "$bin/dsphost" -q --mode 2 "$in" "$work/m2.wav")
 alim_t=$(best "ffmpeg alimiter" ffmpeg -nostdin -y -v error -i "$in" -af "alimiter=limit=0.891:level=false" "$work/alim.wav")
 m2s_t=$(best "dsphost mode 2 with the output stage" "$bin/dsphost" -q --mode 2 --target -16 --true-peak -1 "$in" "$work/m2s.wav")
+tp_t=$(best "dsphost ceiling alone" "$bin/dsphost" -q --mode 0 --true-peak -1 "$in" "$work/tp.wav")
 m1r_t=$(best "dsphost mode 1 with report" "$bin/dsphost" -q --mode 1 --report "$work/r1.json" "$in" "$work/m1r.wav")
 m2r_t=$(best "dsphost mode 2 with report" "$bin/dsphost" -q --mode 2 --report "$work/r2.json" "$in" "$work/m2r.wav")
 m0r_t=$(best "dsphost mode 0 with report" "$bin/dsphost" -q --mode 0 --report "$work/r0.json" "$in" "$work/m0r.wav")
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 printf '10-minute 44100 Hz stereo 16-bit WAV, best of 3, warm cache (%s cores)\n' "$(nproc)"
-printf '  %-34s %7.3f s\n' "sox in.wav out.wav" "$sox_t" "dsphost --mode 1" "$m1_t" \
+printf '  %-38s %7.3f s\n' "sox in.wav out.wav" "$sox_t" "dsphost --mode 1" "$m1_t" \
   "ffmpeg -af mcompand (4 bands + top)" "$ff_t" "dsphost --mode 2" "$m2_t" \
   "dsphost --mode 1 --report" "$m1r_t" "dsphost --mode 2 --report" "$m2r_t" \
-  "ffmpeg -af alimiter (-1 dBFS)" "$alim_t" "dsphost --mode 2 --target --true-peak" "$m2s_t" \
+  "ffmpeg -af alimiter (-1 dBFS)" "$alim_t" "dsphost --mode 0 --true-peak -1" "$tp_t" \
+  "dsphost --mode 2 --target --true-peak" "$m2s_t" \
   "dsphost --mode 0 --report (meters)" "$m0r_t"
 printf 'mode 1 / sox copy:          %s  (aim: at most 1.3)\n' "$(ratio "$m1_t" "$sox_t")"
 printf 'mode 2 / ffmpeg mcompand:   %s  (aim: at most 0.2)\n' "$(ratio "$m2_t" "$ff_t")"
