@@ -37,7 +37,7 @@ constexpr float steadyRange = 2.0f;        // LU between the last two seconds
 constexpr float fadeRate = 3.0f;           // LU per second
 constexpr double restartCount = 10.0;      // blocks a fresh programme's mean starts with
 constexpr double afterSilenceCount = 10.0; // what a programme keeps across 2 s of silence
-constexpr double maximumCount = 15.0;    // the running mean spans at most 1.5 s
+constexpr double maximumCount = 15.0;      // the running mean spans at most 1.5 s
 constexpr int silenceBlocks = 20;
 constexpr float maximumBoost = 20.0f, maximumCut = -40.0f;
 constexpr float risePerBlock = 1.0f;       // dB per 100 ms

@@ -38,19 +38,26 @@ void widen(const int16_t* in, float* out, size_t total) {
     for (; i < total; ++i) out[i] = in[i];
 }
 
-// Floats back to 16 bits: round to nearest (even on a tie) and clamp.
+// Floats back to 16 bits: round to nearest (even on a tie) and clamp; a
+// not-a-number (which the chain does not produce) gives 0 in both loops.
 void narrow(const float* in, int16_t* out, size_t total) {
     size_t i = 0;
 #if defined(__SSE2__)
-    // cvtps rounds to nearest even (the default mode, as lrint); packs clamps.
+    // cvtps rounds to nearest even (the default mode, as lrint).
     const __m128 low = _mm_set1_ps(-32768.0f), high = _mm_set1_ps(32767.0f);
+    auto clamped = [&](const float* p) {
+        const __m128 v = _mm_loadu_ps(p);
+        return _mm_min_ps(_mm_max_ps(_mm_and_ps(v, _mm_cmpeq_ps(v, v)), low), high);
+    };
     for (; i + 8 <= total; i += 8) {
-        const __m128i a = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(in + i), low), high));
-        const __m128i b = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(_mm_loadu_ps(in + i + 4), low), high));
+        const __m128i a = _mm_cvtps_epi32(clamped(in + i)), b = _mm_cvtps_epi32(clamped(in + i + 4));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(a, b));
     }
 #endif
-    for (; i < total; ++i) out[i] = static_cast<int16_t>(std::lrint(std::clamp(in[i], -32768.0f, 32767.0f)));
+    for (; i < total; ++i) {
+        const float v = in[i] == in[i] ? in[i] : 0.0f;
+        out[i] = static_cast<int16_t>(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
+    }
 }
 
 // A 16-bit block through the float chain and the output stage: exact into
