@@ -315,6 +315,19 @@ int16_t multibandOutputSample(float y) {
 // so the results are the same bit for bit; the scalar statement handles the
 // remaining samples and other processors.
 
+#if defined(__SSE2__)
+// Four samples times 32767 in double, a not-a-number as 0: the two lanes of
+// the first pair in lo, of the second in hi.
+static inline void scaledLanes(const float* y, __m128d& lo, __m128d& hi) {
+    const __m128d scale = _mm_set1_pd(32767.0);
+    const __m128 f = _mm_loadu_ps(y);
+    lo = _mm_mul_pd(scale, _mm_cvtps_pd(f));
+    hi = _mm_mul_pd(scale, _mm_cvtps_pd(_mm_movehl_ps(f, f)));
+    lo = _mm_and_pd(lo, _mm_cmpord_pd(lo, lo));
+    hi = _mm_and_pd(hi, _mm_cmpord_pd(hi, hi));
+}
+#endif
+
 void multibandOutputSamples(const float* y, int16_t* out, int n) {
     int i = 0;
 #if defined(__SSE2__)
@@ -323,15 +336,11 @@ void multibandOutputSamples(const float* y, int16_t* out, int n) {
     // the scalar's first two cases (maxpd/minpd see no NaN any more) and
     // truncation of a value inside (-32767, 32767) is the scalar's int
     // conversion; the saturating pack finds every value already in range.
-    const __m128d scale = _mm_set1_pd(32767.0);
     const __m128d top = _mm_set1_pd(32767.0);
     const __m128d bottom = _mm_set1_pd(-32767.0);
     for (; i + 4 <= n; i += 4) {
-        const __m128 f = _mm_loadu_ps(y + i);
-        __m128d lo = _mm_mul_pd(scale, _mm_cvtps_pd(f));
-        __m128d hi = _mm_mul_pd(scale, _mm_cvtps_pd(_mm_movehl_ps(f, f)));
-        lo = _mm_and_pd(lo, _mm_cmpord_pd(lo, lo));
-        hi = _mm_and_pd(hi, _mm_cmpord_pd(hi, hi));
+        __m128d lo, hi;
+        scaledLanes(y + i, lo, hi);
         lo = _mm_min_pd(_mm_max_pd(lo, bottom), top);
         hi = _mm_min_pd(_mm_max_pd(hi, bottom), top);
         const __m128i both = _mm_unpacklo_epi64(_mm_cvttpd_epi32(lo), _mm_cvttpd_epi32(hi));
@@ -394,13 +403,9 @@ void multibandInputFloats(const float* samples, float* input, int n) {
 void multibandOutputFloats(const float* y, float* out, int n) {
     int i = 0;
 #if defined(__SSE2__)
-    const __m128d scale = _mm_set1_pd(32767.0);
     for (; i + 4 <= n; i += 4) {
-        const __m128 f = _mm_loadu_ps(y + i);
-        __m128d lo = _mm_mul_pd(scale, _mm_cvtps_pd(f));
-        __m128d hi = _mm_mul_pd(scale, _mm_cvtps_pd(_mm_movehl_ps(f, f)));
-        lo = _mm_and_pd(lo, _mm_cmpord_pd(lo, lo));
-        hi = _mm_and_pd(hi, _mm_cmpord_pd(hi, hi));
+        __m128d lo, hi;
+        scaledLanes(y + i, lo, hi);
         _mm_storeu_ps(out + i, _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi)));
     }
 #endif

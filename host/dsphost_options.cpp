@@ -7,11 +7,32 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
 #include "host/plot.h"
 #include "host/plugin_loader.h"
 
 namespace {
+
+// The index of v among an option's words, or -1 after saying which it takes
+// ("--bits takes 16, 24 or float, not 32").
+int choice(const char* option, const char* v, std::initializer_list<const char*> words) {
+    int k = 0;
+    for (const char* w : words) {
+        if (strcmp(v, w) == 0) return k;
+        ++k;
+    }
+    std::string list;
+    k = 0;
+    for (const char* w : words) {
+        list += k == 0 ? "" : k + 1 == static_cast<int>(words.size()) ? " or " : ", ";
+        list += w;
+        ++k;
+    }
+    fprintf(stderr, "dsphost: %s takes %s, not %s\n", option, list.c_str(), v);
+    return -1;
+}
 
 void print_usage(FILE* out) {
     fprintf(out,
@@ -131,36 +152,19 @@ int parse_options(int argc, char** argv, Options& options) {
         } else if (arg == "-f" || arg == "--format") {
             if ((v = value("--format")) == nullptr) return 2;
             options.formatGiven = true;
-            if (strcmp(v, "wav") == 0) {
-                options.format = OutputKind::wav;
-            } else if (strcmp(v, "flac") == 0) {
-                options.format = OutputKind::flac;
-            } else {
-                fprintf(stderr, "dsphost: --format takes wav or flac, not %s\n", v);
-                return 2;
-            }
+            const int k = choice("--format", v, {"wav", "flac"});
+            if (k < 0) return 2;
+            options.format = k == 0 ? OutputKind::wav : OutputKind::flac;
         } else if (arg == "-B" || arg == "--bits") {
             if ((v = value("--bits")) == nullptr) return 2;
-            if (strcmp(v, "16") == 0) {
-                options.bits = OutputBits::pcm16;
-            } else if (strcmp(v, "24") == 0) {
-                options.bits = OutputBits::pcm24;
-            } else if (strcmp(v, "float") == 0) {
-                options.bits = OutputBits::float32;
-            } else {
-                fprintf(stderr, "dsphost: --bits takes 16, 24 or float, not %s\n", v);
-                return 2;
-            }
+            const int k = choice("--bits", v, {"16", "24", "float"});
+            if (k < 0) return 2;
+            options.bits = k == 0 ? OutputBits::pcm16 : k == 1 ? OutputBits::pcm24 : OutputBits::float32;
         } else if (arg == "-d" || arg == "--delay") {
             if ((v = value("--delay")) == nullptr) return 2;
-            if (strcmp(v, "keep") == 0) {
-                options.removeDelay = 0;
-            } else if (strcmp(v, "remove") == 0) {
-                options.removeDelay = 1;
-            } else {
-                fprintf(stderr, "dsphost: --delay takes keep or remove, not %s\n", v);
-                return 2;
-            }
+            const int k = choice("--delay", v, {"keep", "remove"});
+            if (k < 0) return 2;
+            options.removeDelay = k;
         } else if (arg == "-s" || arg == "--set") {
             if ((v = value("--set")) == nullptr) return 2;
             options.overrides.push_back({Override::set, v});
