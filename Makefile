@@ -1,6 +1,6 @@
 # Front door for the README's commands. CMake does the building; this file
 # installs what is missing, builds every configuration and runs the tests.
-.PHONY: all deps build native windows fuzz-build test run run-build bench bench-host bench-ui fuzz clean install dist deb
+.PHONY: all deps build native windows fuzz-build test run run-build bench bench-host bench-quality bench-ui fuzz clean install dist deb
 
 BUILD := $(CURDIR)/build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -60,6 +60,17 @@ bench: native
 # on a generated 10-minute recording; prints the times and their ratios.
 bench-host: native
 	@bash bench/bench_host.sh $(BUILD)/native/bin $(BUILD)/bench-host
+
+# Sound quality: THD+N, IMD and pumping on steady signals, and loudness
+# spread, loudness range kept, true peak and clipping on music played as one
+# stream, for the built-in presets with the output stage, modes 0/1/2 and the
+# Debian peers; prints two Markdown tables (bench/bench_quality.sh).
+bench-quality:
+	@mkdir -p $(BUILD)
+	@bash scripts/install-deps.sh bench
+	@$(NATIVE_CONFIGURE) > $(BUILD)/native-configure.log 2>&1 || { cat $(BUILD)/native-configure.log; exit 1; }
+	@cmake --build $(BUILD)/native -j $(JOBS) --target dsphost bench_quality
+	@bash bench/bench_quality.sh $(BUILD)/native/bin $(BUILD)/bench-quality
 
 # The LV2 plug-in UI: first frame and CPU, beside x42's dpl in jalv.
 bench-ui: native
