@@ -6,6 +6,7 @@ BUILD := $(CURDIR)/build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 IN ?=
 OUT ?= $(BUILD)/out.wav
+RUN_PRESET ?= Streaming -16
 FUZZ_SECONDS ?= 600
 PREFIX ?= /usr/local
 DESTDIR ?=
@@ -45,12 +46,17 @@ run-build:
 	@cmake --preset run > $(BUILD)/run-configure.log 2>&1 || { cat $(BUILD)/run-configure.log; exit 1; }
 	@cmake --build $(BUILD)/run -j $(JOBS) --target dsphost sample
 
+# The product's main job on the sample (or IN): the streaming preset, the
+# delay taken out, and the loudness table before and after.
 run: run-build
-	@if [ -n "$(IN)" ]; then \
-	    $(BUILD)/run/bin/dsphost "$(IN)" "$(OUT)" && echo "Output: $(OUT)"; \
+	@if [ -n "$(IN)" ]; then in="$(IN)"; else in="$(BUILD)/run/sample.wav"; fi; \
+	if [ -n "$(RUN_PRESET)" ]; then \
+	    echo "dsphost --preset \"$(RUN_PRESET)\": $$in -> $(OUT)"; \
+	    $(BUILD)/run/bin/dsphost --preset "$(RUN_PRESET)" --delay remove --loudness "$$in" "$(OUT)" || exit 1; \
 	else \
-	    $(BUILD)/run/bin/dsphost $(BUILD)/run/sample.wav "$(OUT)" && echo "Output: $(OUT) (from the generated sample $(BUILD)/run/sample.wav)"; \
-	fi
+	    $(BUILD)/run/bin/dsphost --delay remove --loudness "$$in" "$(OUT)" || exit 1; \
+	fi; \
+	if [ -n "$(IN)" ]; then echo "Output: $(OUT)"; else echo "Output: $(OUT) (from the generated sample $$in)"; fi
 
 bench: native
 	@$(BUILD)/native/bin/redozer_bench --benchmark_counters_tabular=true
