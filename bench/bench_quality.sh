@@ -3,8 +3,9 @@
 # output stage, modes 0/1/2 with the stage (target -16 LUFS, ceiling -1 dBTP)
 # and the Debian peers, on steady signals and on music played as one stream;
 # prints two Markdown tables.
-#   Steady signals (bench_quality signals): 30 s of 44.1 kHz stereo float WAV,
-#   processed to float WAV (dsphost --delay remove --bits float), measured over
+#   Steady signals (bench_quality signals): 30 s of 44.1 kHz stereo, made in
+#   float and reduced to 16-bit WAV (sox, without dither), processed to 16-bit
+#   WAV (dsphost --delay remove, the player's path), measured over
 #   the last 5 s of (L + R) / 2. THD+N and IMD in dB below the tone; "added
 #   pumping": p95 - p5 of the 20 ms r.m.s. envelope of the 1-4 kHz band
 #   (4th-order Butterworth high- and low-pass) of the output, minus the same
@@ -16,7 +17,10 @@
 #   LRA kept = sum of the pieces' loudness ranges after over before; the
 #   highest true peak; samples at |s| >= 32766 (all by libebur128).
 # Usage: bench_quality.sh BIN_DIR WORK_DIR
-# ONLY=ours skips the peers; ROWS="label|dsphost args;..." replaces our rows.
+# ONLY=ours skips the peers; ROWS="label|dsphost args;..." replaces our rows;
+# BITS=float runs the steady signals as float WAV in and out instead (the
+# plug-in's full-resolution path: the processing's own figures, without the
+# 16-bit steps and dither).
 set -eu
 bin=$(cd "$1" && pwd) work=$2
 here=$(cd "$(dirname "$0")" && pwd)
@@ -28,6 +32,12 @@ mkdir -p "$XDG_CONFIG_HOME"
 music_set "$work/music/in" "$sources"
 [ -s "$work/signals/pumping.wav" ] || "$bin/bench_quality" signals "$work/signals"
 signals=(sine1k-20 sine1k-6 sine50-6 smpte pumping)
+steady_bits=float steady_in=$work/signals
+if [ "${BITS:-16}" = 16 ]; then
+  steady_bits=16 steady_in=$work/signals16
+  mkdir -p "$steady_in"
+  for s in "${signals[@]}"; do [ -s "$steady_in/$s.wav" ] || sox -D "$work/signals/$s.wav" -b 16 "$steady_in/$s.wav"; done
+fi
 pieces=("$work"/music/in/piece?.wav)
 [ -s "$work/music/set.wav" ] || sox "${pieces[@]}" "$work/music/set.wav"
 
@@ -51,28 +61,34 @@ cut() {  # cut FILE DIR: a processed set cut back into its pieces
     at=$((at + n)); i=$((i + 1))
   done
 }
-steady_table=() music_table=()
-add_rows() {  # add_rows LABEL STEADY_DIR MUSIC_DIR: one row of each table
+labels=() dirs=()
+row_dir() {  # row_dir LABEL: a row's folder, listed in the order of the tables
+  local dir; dir="$work/out/$(echo "$1" | tr -c 'A-Za-z0-9' _)"
+  labels+=("$1") dirs+=("$dir")
+  rm -rf "$dir"; mkdir -p "$dir/steady" "$dir/music"
+}
+measure() {  # measure LABEL DIR: the row's figures into DIR/steady.row and DIR/music.row
   local s m
-  s=$("$bin/bench_quality" steady "$work/signals" "$2" 2>&1) || s="failed: $s"
-  m=$("$bin/bench_quality" music "$work/music/in" "$3" 2>&1) || m="failed: $m"
-  steady_table+=("| $1 | $s |") music_table+=("| $1 | $m |")
+  s=$("$bin/bench_quality" steady "$steady_in" "$2/steady" 2>&1) || s="failed: $s"
+  m=$("$bin/bench_quality" music "$work/music/in" "$2/music" 2>&1) || m="failed: $m"
+  echo "$s" > "$2/steady.row"; echo "$m" > "$2/music.row"
   echo "$1: $s; $m" >&2
 }
-ours() {  # ours LABEL ARGS...
-  local label=$1 dir; shift
-  dir="$work/out/$(echo "$label" | tr -c 'A-Za-z0-9' _)"
-  rm -rf "$dir"; mkdir -p "$dir/steady" "$dir/music"
+jobs=${JOBS:-$(nproc)}
+launch() {  # launch COMMAND...: in the background, at most $jobs at once
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n || true; done
+  "$@" &
+}
+ours() {  # ours DIR LABEL ARGS...
+  local dir=$1 label=$2; shift 2
   for s in "${signals[@]}"; do
-    "$bin/dsphost" -q --delay remove --bits float "$@" "$work/signals/$s.wav" "$dir/steady/$s.wav"
+    "$bin/dsphost" -q --delay remove --bits "$steady_bits" "$@" "$steady_in/$s.wav" "$dir/steady/$s.wav"
   done
   "$bin/dsphost" -q "$@" -o "$dir/music" "${pieces[@]}"
-  add_rows "$label" "$dir/steady" "$dir/music"
+  measure "$label" "$dir"
 }
-peer() {  # peer LABEL KIND FILTER: KIND ffmpeg (an -af graph) or sox (effects)
-  local label=$1 kind=$2 filter=$3 dir s
-  dir="$work/out/$(echo "$label" | tr -c 'A-Za-z0-9' _)"
-  rm -rf "$dir"; mkdir -p "$dir/steady"
+peer() {  # peer DIR LABEL KIND FILTER: KIND ffmpeg (an -af graph) or sox (effects)
+  local dir=$1 label=$2 kind=$3 filter=$4 s
   run_peer() {  # run_peer IN OUT BITS
     if [ "$kind" = ffmpeg ]; then
       local codec=pcm_s16le; [ "$3" = float ] && codec=pcm_f32le
@@ -83,32 +99,42 @@ peer() {  # peer LABEL KIND FILTER: KIND ffmpeg (an -af graph) or sox (effects)
       sox -V1 -D "$1" "${format[@]}" "$2" $filter
     fi
   }
-  for s in "${signals[@]}"; do run_peer "$work/signals/$s.wav" "$dir/steady/$s.wav" float || true; done
+  for s in "${signals[@]}"; do run_peer "$steady_in/$s.wav" "$dir/steady/$s.wav" "$steady_bits" || true; done
+  rmdir "$dir/music"
   run_peer "$work/music/set.wav" "$dir/set.wav" 16 && cut "$dir/set.wav" "$dir/music" || true
-  add_rows "$label" "$dir/steady" "$dir/music"
+  measure "$label" "$dir"
+}
+peer_row() {  # peer_row LABEL KIND FILTER
+  row_dir "$1"; launch peer "${dirs[-1]}" "$@"
 }
 
+input=$("$bin/bench_quality" music "$work/music/in" "$work/music/in")  # also keeps the inputs' ranges
 for r in "${rows[@]}"; do
-  eval "ours \"\${r%%|*}\" ${r#*|}"
+  row_dir "${r%%|*}"
+  eval "launch ours \"\${dirs[-1]}\" \"\${r%%|*}\" ${r#*|}"
 done
 if [ "${ONLY:-}" != ours ]; then
   lv2() { printf 'lv2=p=%s' "$(echo "$1" | sed 's/:/\\\\:/g')${2:+:c=$2}"; }
-  peer "ffmpeg loudnorm=I=-16:TP=-1" ffmpeg "loudnorm=I=-16:TP=-1"
-  peer "ffmpeg dynaudnorm" ffmpeg dynaudnorm
-  peer "ffmpeg speechnorm" ffmpeg speechnorm
-  peer "sox compand 0.005,0.1 -60,-60,-20,-10,0,-6 -3" sox "compand 0.005,0.1 -60,-60,-20,-10,0,-6 -3"
-  peer "x42 dpl, -1 dBTP" ffmpeg "$(lv2 http://gareus.org/oss/lv2/dpl#stereo 'threshold=-1|truepeak=1')"
-  peer "Calf multiband compressor, defaults" ffmpeg "$(lv2 http://calf.sourceforge.net/plugins/MultibandCompressor)"
-  peer "LSP compressor stereo, defaults" ffmpeg "$(lv2 http://lsp-plug.in/plugins/lv2/compressor_stereo)"
+  peer_row "ffmpeg loudnorm=I=-16:TP=-1" ffmpeg "loudnorm=I=-16:TP=-1"
+  peer_row "ffmpeg dynaudnorm" ffmpeg dynaudnorm
+  peer_row "ffmpeg speechnorm" ffmpeg speechnorm
+  peer_row "sox compand 0.005,0.1 -60,-60,-20,-10,0,-6 -3" sox "compand 0.005,0.1 -60,-60,-20,-10,0,-6 -3"
+  peer_row "x42 dpl, -1 dBTP" ffmpeg "$(lv2 http://gareus.org/oss/lv2/dpl#stereo 'threshold=-1|truepeak=1')"
+  peer_row "Calf multiband compressor, defaults" ffmpeg "$(lv2 http://calf.sourceforge.net/plugins/MultibandCompressor)"
+  peer_row "LSP compressor stereo, defaults" ffmpeg "$(lv2 http://lsp-plug.in/plugins/lv2/compressor_stereo)"
 fi
+wait
 
+table() {  # table NAME: each row's NAME.row
+  local i
+  for i in "${!dirs[@]}"; do echo "| ${labels[$i]} | $(cat "${dirs[$i]}/$1.row" 2>/dev/null || echo failed) |"; done
+}
 echo
 echo "| processor | THD+N 1 kHz at -20 dBFS | THD+N 1 kHz at -6 dBFS | THD+N 50 Hz at -6 dBFS | SMPTE IMD (60 Hz + 7 kHz 4:1, -3 dBFS) | added pumping |"
 echo "|---|---|---|---|---|---|"
-printf '%s\n' "${steady_table[@]}"
+table steady
 echo
 echo "| processor | spread of integrated loudness | LRA kept | highest true peak | full-scale samples |"
 echo "|---|---|---|---|---|"
-input=$("$bin/bench_quality" music "$work/music/in" "$work/music/in")
 echo "| input | $input |"
-printf '%s\n' "${music_table[@]}"
+table music

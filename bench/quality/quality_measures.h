@@ -14,8 +14,8 @@ namespace quality {
 // of the fitted tone, in dB.
 double thdn_db(const std::vector<double>& x, double rate, double freq);
 
-// The amplitude of the component at `freq` Hz under a Hann window (the
-// window's mean removed, so a whole number of cycles reads its amplitude).
+// The amplitude of the component at `freq` Hz by a DFT under a Hann window,
+// scaled by the window's sum (a whole number of cycles reads its amplitude).
 double hann_amplitude(const std::vector<double>& x, double rate, double freq);
 
 // SMPTE IMD: the sidebands at high +- k * low (k = 1..orders) added by power,
