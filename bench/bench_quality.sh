@@ -36,7 +36,7 @@ steady_bits=float steady_in=$work/signals
 if [ "${BITS:-16}" = 16 ]; then
   steady_bits=16 steady_in=$work/signals16
   mkdir -p "$steady_in"
-  for s in "${signals[@]}"; do [ -s "$steady_in/$s.wav" ] || sox -D "$work/signals/$s.wav" -b 16 "$steady_in/$s.wav"; done
+  for s in "${signals[@]}"; do [ -s "$steady_in/$s.wav" ] || sox -V1 -D "$work/signals/$s.wav" -b 16 "$steady_in/$s.wav"; done
 fi
 pieces=("$work"/music/in/piece?.wav)
 [ -s "$work/music/set.wav" ] || sox "${pieces[@]}" "$work/music/set.wav"
