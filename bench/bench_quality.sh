@@ -15,7 +15,8 @@
 #   stream (dsphost -o; the peers run the set joined into one file, cut back
 #   into its pieces). Spread = max - min integrated loudness of the pieces;
 #   LRA kept = sum of the pieces' loudness ranges after over before; the
-#   highest true peak; samples at |s| >= 32766 (all by libebur128).
+#   highest true peak; samples at |s| >= 32766 (all by libebur128); the
+#   highest true peak by ffmpeg's ebur128=peak=true as well.
 # Usage: bench_quality.sh BIN_DIR WORK_DIR
 # ONLY=ours skips the peers; ROWS="label|dsphost args;..." replaces our rows;
 # BITS=float runs the steady signals as float WAV in and out instead (the
@@ -67,10 +68,18 @@ row_dir() {  # row_dir LABEL: a row's folder, listed in the order of the tables
   labels+=("$1") dirs+=("$dir")
   rm -rf "$dir"; mkdir -p "$dir/steady" "$dir/music"
 }
+ffmpeg_peak() {  # ffmpeg_peak DIR: the highest true peak of DIR's pieces by ffmpeg's ebur128=peak=true
+  local f
+  for f in "$1"/piece?.wav; do
+    ffmpeg -nostdin -hide_banner -nostats -i "$f" -af ebur128=peak=true -f null - 2>&1 |
+      sed -n '/Summary/,$ s/^ *Peak: *\(-*[0-9.inf]*\) dBFS.*/\1/p' | tail -1
+  done | sort -g | tail -1
+}
 measure() {  # measure LABEL DIR: the row's figures into DIR/steady.row and DIR/music.row
   local s m
   s=$("$bin/bench_quality" steady "$steady_in" "$2/steady" 2>&1) || s="failed: $s"
   m=$("$bin/bench_quality" music "$work/music/in" "$2/music" 2>&1) || m="failed: $m"
+  m="$m | $(ffmpeg_peak "$2/music") dBTP"
   echo "$s" > "$2/steady.row"; echo "$m" > "$2/music.row"
   echo "$1: $s; $m" >&2
 }
@@ -134,7 +143,7 @@ echo "| processor | THD+N 1 kHz at -20 dBFS | THD+N 1 kHz at -6 dBFS | THD+N 50 
 echo "|---|---|---|---|---|---|"
 table steady
 echo
-echo "| processor | spread of integrated loudness | LRA kept | highest true peak | full-scale samples |"
-echo "|---|---|---|---|---|"
-echo "| input | $input |"
+echo "| processor | spread of integrated loudness | LRA kept | highest true peak | full-scale samples | highest true peak by ffmpeg |"
+echo "|---|---|---|---|---|---|"
+echo "| input | $input | $(ffmpeg_peak "$work/music/in") dBTP |"
 table music
