@@ -1,11 +1,12 @@
 # Front door for the README's commands. CMake does the building; this file
 # installs what is missing, builds every configuration and runs the tests.
-.PHONY: all deps build native windows fuzz-build test run run-build bench bench-host bench-ui fuzz clean install dist deb
+.PHONY: all deps build native windows fuzz-build test run run-build bench bench-host bench-quality bench-ui fuzz clean install dist deb
 
 BUILD := $(CURDIR)/build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 IN ?=
 OUT ?= $(BUILD)/out.wav
+RUN_PRESET ?= Streaming -16
 FUZZ_SECONDS ?= 600
 PREFIX ?= /usr/local
 DESTDIR ?=
@@ -45,12 +46,17 @@ run-build:
 	@cmake --preset run > $(BUILD)/run-configure.log 2>&1 || { cat $(BUILD)/run-configure.log; exit 1; }
 	@cmake --build $(BUILD)/run -j $(JOBS) --target dsphost sample
 
+# The product's main job on the sample (or IN): the streaming preset, the
+# delay taken out, and the loudness table before and after.
 run: run-build
-	@if [ -n "$(IN)" ]; then \
-	    $(BUILD)/run/bin/dsphost "$(IN)" "$(OUT)" && echo "Output: $(OUT)"; \
+	@if [ -n "$(IN)" ]; then in="$(IN)"; else in="$(BUILD)/run/sample.wav"; fi; \
+	if [ -n "$(RUN_PRESET)" ]; then \
+	    echo "dsphost --preset \"$(RUN_PRESET)\": $$in -> $(OUT)"; \
+	    $(BUILD)/run/bin/dsphost --preset "$(RUN_PRESET)" --delay remove --loudness "$$in" "$(OUT)" || exit 1; \
 	else \
-	    $(BUILD)/run/bin/dsphost $(BUILD)/run/sample.wav "$(OUT)" && echo "Output: $(OUT) (from the generated sample $(BUILD)/run/sample.wav)"; \
-	fi
+	    $(BUILD)/run/bin/dsphost --delay remove --loudness "$$in" "$(OUT)" || exit 1; \
+	fi; \
+	if [ -n "$(IN)" ]; then echo "Output: $(OUT)"; else echo "Output: $(OUT) (from the generated sample $$in)"; fi
 
 bench: native
 	@$(BUILD)/native/bin/redozer_bench --benchmark_counters_tabular=true
@@ -60,6 +66,17 @@ bench: native
 # on a generated 10-minute recording; prints the times and their ratios.
 bench-host: native
 	@bash bench/bench_host.sh $(BUILD)/native/bin $(BUILD)/bench-host
+
+# Sound quality: THD+N, IMD and pumping on steady signals, and loudness
+# spread, loudness range kept, true peak and clipping on music played as one
+# stream, for the built-in presets with the output stage, modes 0/1/2 and the
+# Debian peers; prints two Markdown tables (bench/bench_quality.sh).
+bench-quality:
+	@mkdir -p $(BUILD)
+	@bash scripts/install-deps.sh bench
+	@$(NATIVE_CONFIGURE) > $(BUILD)/native-configure.log 2>&1 || { cat $(BUILD)/native-configure.log; exit 1; }
+	@cmake --build $(BUILD)/native -j $(JOBS) --target dsphost bench_quality
+	@bash bench/bench_quality.sh $(BUILD)/native/bin $(BUILD)/bench-quality
 
 # The LV2 plug-in UI: first frame and CPU, beside x42's dpl in jalv.
 bench-ui: native

@@ -15,25 +15,10 @@ bin=$(cd "$1" && pwd) work=$2
 mkdir -p "$work/in"
 export XDG_CONFIG_HOME="$work/profile" LV2_PATH="$bin/../lv2:/usr/lib/lv2"
 mkdir -p "$XDG_CONFIG_HOME"
-levels=(-22 -10 -30 -14 -26 -18 -12 -28)
-integrated() {  # integrated FILE: its integrated loudness by ffmpeg's ebur128
-  ffmpeg -nostdin -hide_banner -nostats -i "$1" -af ebur128 -f null - 2>&1 |
-    sed -n '/Summary/,$p' | sed -n 's/^ *I: *\(-*[0-9.]*\) LUFS/\1/p'
-}
+. "$(dirname "$0")/music_set.sh"
+levels=("${music_levels[@]}")
 if [ -n "${SOURCES:-}" ]; then
-  sources=()
-  while IFS= read -r f; do  # the first eight of at least 90 s
-    d=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$f" || echo 0)
-    awk -v d="$d" 'BEGIN { exit !(d >= 90) }' && sources+=("$f")
-    [ ${#sources[@]} -lt 8 ] || break
-  done < <(find "$SOURCES" -type f \( -name '*.ogg' -o -name '*.flac' -o -name '*.wav' -o -name '*.mp3' \) | sort)
-  [ ${#sources[@]} -eq 8 ] || { echo "compare_output_stage: SOURCES needs eight recordings" >&2; exit 2; }
-  for i in "${!levels[@]}"; do
-    [ -s "$work/in/piece$i.wav" ] && continue
-    ffmpeg -nostdin -y -v error -ss 20 -t 60 -i "${sources[$i]}" -ar 44100 -ac 2 -c:a pcm_f32le "$work/raw$i.wav"
-    gain=$(awk -v want="${levels[$i]}" -v have="$(integrated "$work/raw$i.wav")" 'BEGIN { printf "%.2f", want - have }')
-    sox -V1 "$work/raw$i.wav" -b 16 "$work/in/piece$i.wav" gain "$gain"
-  done
+  music_set "$work/in" "$SOURCES"
 else
   for i in "${!levels[@]}"; do
     [ -s "$work/in/piece$i.wav" ] || "$bin/make_music" "$work/in/piece$i.wav" 60 $((20 + i)) "${levels[$i]}"

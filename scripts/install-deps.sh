@@ -6,6 +6,8 @@
 #                             cross compilers and Wine, the test frameworks,
 #                             the LV2/LADSPA hosts, peer plug-ins, the live hosts
 #                             and servers, the packaging tools
+#   install-deps.sh bench     full, and the recordings `make bench-quality`
+#                             plays (Debian's wesnoth-1.16-music)
 # Idempotent: when every package is already present, apt is not called at all.
 set -euo pipefail
 
@@ -31,11 +33,16 @@ full=(
   libx11-dev python3
   jalv jackd2 libsuil-0-0
 )
+bench=(
+  "${full[@]}"
+  wesnoth-1.16-music
+)
 
 case $set_name in
   minimal) packages=("${minimal[@]}") ;;
   full) packages=("${full[@]}") ;;
-  *) echo "usage: install-deps.sh [minimal|full]" >&2; exit 2 ;;
+  bench) packages=("${bench[@]}") ;;
+  *) echo "usage: install-deps.sh [minimal|full|bench]" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -57,7 +64,7 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-if [ "$set_name" = full ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$set_name" != minimal ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 apt-get update -q

@@ -1,0 +1,88 @@
+// The output stage's dynamics, measured: how fast the leveller's gain rises,
+// the ceiling's release time constant, and that the true-peak meter reads a
+// peak wherever it falls between two samples.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "dsp/output_stage.h"
+#include "dsp/true_peak.h"
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+// The stage over a mono signal in 576-frame blocks.
+std::vector<float> run(const std::vector<float>& x, int rate, bool level, bool limit) {
+    OutputStage s;
+    EXPECT_TRUE(outputStageSetup(s, rate, 1));
+    outputStageSettings(s, level, 160, limit, 10);
+    std::vector<float> y = x;
+    for (size_t at = 0; at < y.size(); at += 576)
+        processOutputStage(s, y.data() + at, static_cast<int>(std::min<size_t>(576, y.size() - at)));
+    return y;
+}
+
+// A 1 kHz tone 43 LU below the target from the start: the gain climbs to its
+// +20 dB limit at 10 dB/s, so it takes 1 s from +5 to +15 dB.
+TEST(OutputStageDynamics, LevellerGainRisesAtTenDecibelsPerSecond) {
+    const int rate = 44100, window = 441, latency = outputStageLatency(rate);
+    std::vector<float> x(4 * rate);
+    for (size_t n = 0; n < x.size(); ++n) x[n] = static_cast<float>(328.0 * std::sin(2 * pi * 1000 * n / rate));
+    const std::vector<float> y = run(x, rate, true, false);
+    double at5 = -1, at15 = -1;
+    for (size_t w = 0; (w + 1) * window + latency <= x.size(); ++w) {
+        double in = 0, out = 0;
+        for (size_t n = w * window; n < (w + 1) * window; ++n) {
+            in += double(x[n]) * x[n];
+            out += double(y[n + latency]) * y[n + latency];
+        }
+        const double gainDb = 10 * std::log10(out / in), t = double(w * window) / rate;
+        if (at5 < 0 && gainDb >= 5) at5 = t;
+        if (at15 < 0 && gainDb >= 15) at15 = t;
+    }
+    ASSERT_GE(at5, 0);
+    ASSERT_GE(at15, 0) << "the gain never reached +15 dB";
+    EXPECT_NEAR(at15 - at5, 1.0, 0.1) << "seconds from +5 to +15 dB";
+}
+
+// A level 3.5 dB over full scale, then 20 dB below it: the gain comes back
+// exponentially with a 60 ms time constant (read between 20 and 80 ms after).
+TEST(OutputStageDynamics, CeilingReleasesWithASixtyMillisecondTimeConstant) {
+    for (int rate : {44100, 96000}) {
+        const size_t step = rate / 10, latency = outputStageLatency(rate);
+        std::vector<float> x(step, 1.5f * 32768);
+        x.resize(step + rate / 2, 0.1f * 32768);
+        const std::vector<float> y = run(x, rate, false, true);
+        auto drop = [&](double seconds) {
+            const size_t n = step + static_cast<size_t>(seconds * rate);
+            return 1.0 - y[n + latency] / x[n];
+        };
+        ASSERT_GT(drop(0.08), 0.0) << rate;
+        EXPECT_NEAR(0.06 / std::log(drop(0.02) / drop(0.08)), 0.060, 0.005) << rate << " Hz";
+    }
+}
+
+// A quarter-rate tone whose peaks fall on the samples, or a quarter, half or
+// three quarters of the way to the next: the meter reads its true peak from
+// either entry (float and 16-bit) in each case.
+TEST(OutputStageDynamics, TruePeakMeterReadsAPeakAtEveryPhase) {
+    for (double phase : {0.0, 0.25, 0.5, 0.75}) {
+        std::vector<float> x(4410);
+        std::vector<int16_t> fixed(x.size());
+        for (size_t n = 0; n < x.size(); ++n) {
+            x[n] = static_cast<float>(std::round(16384.0 * std::cos(pi / 2 * (double(n) - phase))));
+            fixed[n] = static_cast<int16_t>(x[n]);
+        }
+        TruePeakMeter a, b;
+        truePeakMeterStart(a, 1);
+        truePeakMeterStart(b, 1);
+        truePeakMeterAddFloat(a, x.data(), static_cast<long long>(x.size()));
+        truePeakMeterAdd16(b, fixed.data(), static_cast<long long>(fixed.size()));
+        EXPECT_NEAR(20 * std::log10(truePeakMeterPeak(a) / 16384.0), 0.0, 0.2) << "float, phase " << phase;
+        EXPECT_NEAR(20 * std::log10(truePeakMeterPeak(b) / 16384.0), 0.0, 0.2) << "16-bit, phase " << phase;
+    }
+}
+
+}  // namespace
