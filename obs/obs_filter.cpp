@@ -31,7 +31,6 @@ Filter* createFilter(int channels, int rate) {
     f->channels = channels;
     f->rate = rate;
     f->instance = instanceFor(*f, channels, rate);
-    if (f->instance != nullptr) f->latency.store(ports::instanceLatency(f->instance));
     return f;
 }
 
@@ -62,9 +61,6 @@ void processPlanar(Filter& f, float* const* planes, int channels, int rate, uint
         ports::connectAudioOutput(f.instance, c, planes[c]);
     }
     ports::runInstance(f.instance, frames);
-    f.latency.store(ports::instanceLatency(f.instance), std::memory_order_relaxed);
 }
-
-int latencyFrames(const Filter& f) { return f.latency.load(std::memory_order_relaxed); }
 
 }  // namespace obsfilter

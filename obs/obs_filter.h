@@ -21,7 +21,6 @@ struct Filter {
     ports::FloatInstance* instance = nullptr;
     int channels = 0;  // the instance's format
     int rate = 0;
-    std::atomic<int> latency{0};  // frames, as the audio thread last ran
 };
 
 // A filter with every setting at its port-table default and an instance for
@@ -38,9 +37,5 @@ void publishValue(Filter& filter, int control, double value);
 // a change of OBS's channel count or rate (OBS resets its audio only while
 // nothing is streaming or recording) builds a new instance for the new format.
 void processPlanar(Filter& filter, float* const* planes, int channels, int rate, uint32_t frames);
-
-// The delay of the output in frames with the settings the audio thread last
-// ran with (before the first call, the instance's at creation).
-int latencyFrames(const Filter& filter);
 
 }  // namespace obsfilter

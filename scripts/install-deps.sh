@@ -4,7 +4,8 @@
 #                             pkg-config, libsndfile, libebur128, cairo
 #   install-deps.sh [full]    everything `make test` needs besides: the Windows
 #                             cross compilers and Wine, the test frameworks,
-#                             the LV2/LADSPA hosts, peer plug-ins, the live hosts
+#                             the LV2/LADSPA hosts, peer plug-ins, OBS Studio
+#                             and its module SDK, the live hosts
 #                             and servers, the packaging tools
 # Idempotent: when every package is already present, apt is not called at all.
 set -euo pipefail
@@ -30,6 +31,7 @@ full=(
   nsis unzip dpkg-dev lintian man-db
   libx11-dev python3
   jalv jackd2 libsuil-0-0
+  obs-studio libobs-dev
 )
 
 case $set_name in
