@@ -61,6 +61,8 @@ run: run-build
 bench: native
 	@$(BUILD)/native/bin/redozer_bench --benchmark_counters_tabular=true
 	@LV2_PATH=$(BUILD)/native/lv2:/usr/lib/lv2 $(BUILD)/native/bin/redozer_lv2_bench
+	@if [ -x $(BUILD)/native/bin/redozer_obs_bench ]; then \
+	    $(BUILD)/native/bin/redozer_obs_bench $(BUILD)/native/lv2/dsp_redozer.lv2/dsp_redozer_lv2.so; fi
 
 # dsphost against sox, ffmpeg's mcompand and itself with the loudness report,
 # on a generated 10-minute recording; prints the times and their ratios.

@@ -18,6 +18,8 @@ endif()
 #                                       so it stays off the library path
 #   lib/lv2/dsp_redozer.lv2/            the LV2 bundle (plug-ins and their UI), where LV2 hosts look
 #   lib/ladspa/dsp_redozer_ladspa.so    where LADSPA hosts look
+#   lib/<multiarch>/obs-plugins/redozer-obs.so  where Debian's OBS Studio looks
+#                                       (with PREFIX /usr, as the package has it)
 #   share/man/man1/dsphost.1.gz
 #   share/doc/dsp-redozer/              README.md and LICENSE
 # dsphost finds the plug-in in ../lib/dsp_redozer/ (host/plugin_path.cpp).
@@ -62,6 +64,17 @@ if(TARGET dsp_redozer_ladspa)
   install(TARGETS dsp_redozer_ladspa LIBRARY DESTINATION lib/ladspa)
   add_dependencies(installables dsp_redozer_ladspa)
 endif()
+# The OBS module, when libobs was found. It has no data files (its texts are
+# the port table's), so nothing goes to share/obs/obs-plugins/redozer-obs/.
+if(TARGET redozer_obs)
+  if(CMAKE_LIBRARY_ARCHITECTURE)
+    set(REDOZER_OBS_INSTALL_DIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/obs-plugins)
+  else()
+    set(REDOZER_OBS_INSTALL_DIR lib/obs-plugins)
+  endif()
+  install(TARGETS redozer_obs LIBRARY DESTINATION ${REDOZER_OBS_INSTALL_DIR})
+  add_dependencies(installables redozer_obs)
+endif()
 
 # ---- Debian package (cpack -G DEB, see `make deb`) ------------------------------
 # The Debian copyright file (which holds the licence) and changelog go only into
@@ -89,7 +102,12 @@ widening, or a multiband chain with input AGC, up to four bands, soft
 clipping and a lookahead peak limiter.
 
 This package holds dsphost, a command-line tool that runs the enhancer over
-audio files as a media player would, and the enhancer's plug-in library.")
+audio files as a media player would, the enhancer's plug-in library, its LV2
+and LADSPA plug-ins and, where it was built with OBS Studio's libobs, an OBS
+Studio audio filter.")
+# The OBS module takes libobs from OBS when OBS loads it, so the package does
+# not pull OBS's libraries in for those who never run OBS.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "obs-studio")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${REDOZER_HOMEPAGE})

@@ -4,7 +4,8 @@
 #                             pkg-config, libsndfile, libebur128, cairo
 #   install-deps.sh [full]    everything `make test` needs besides: the Windows
 #                             cross compilers and Wine, the test frameworks,
-#                             the LV2/LADSPA hosts, peer plug-ins, the live hosts
+#                             the LV2/LADSPA hosts, peer plug-ins, OBS Studio
+#                             and its module SDK, the live hosts
 #                             and servers, the packaging tools
 #   install-deps.sh bench     full, and the recordings `make bench-quality`
 #                             plays (Debian's wesnoth-1.16-music)
@@ -32,6 +33,7 @@ full=(
   nsis unzip dpkg-dev lintian man-db
   libx11-dev python3
   jalv jackd2 libsuil-0-0
+  obs-studio libobs-dev
 )
 bench=(
   "${full[@]}"

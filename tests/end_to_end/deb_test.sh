@@ -45,6 +45,15 @@ for path in ./usr/lib/lv2/dsp_redozer.lv2/manifest.ttl ./usr/lib/lv2/dsp_redozer
   check "package holds $path" grep -qx -- "$path" <<<"$contents"
 done
 
+# The OBS module, where the build has it: in Debian's OBS plug-in folder, and
+# without libobs among the dependencies (OBS brings it when it loads the module).
+if [ -f "$build/obs/redozer-obs.so" ]; then
+  check "package holds the OBS module" \
+    grep -qx -- "./usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/obs-plugins/redozer-obs.so" <<<"$contents"
+  check "libobs is not a dependency" bash -c '! grep -q libobs <<<"$1"' _ "$depends"
+  check "obs-studio is suggested" grep -q obs-studio <<<"$(field Suggests)"
+fi
+
 # lintian: no errors (warnings and notes are printed for the record).
 lintian --fail-on error --tag-display-limit 0 -I "$deb" > "$work/lintian.log" 2>&1
 status=$?

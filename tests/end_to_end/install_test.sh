@@ -28,6 +28,13 @@ lib/lv2/dsp_redozer.lv2/presets.ttl
 lib/lv2/dsp_redozer.lv2/dsp_redozer_lv2.so
 lib/lv2/dsp_redozer.lv2/dsp_redozer_ui.so
 lib/ladspa/dsp_redozer_ladspa.so"
+# The OBS module, where the build found libobs, in the multiarch plug-in folder.
+obs_module=$(find "$build/obs" -maxdepth 1 -name redozer-obs.so 2> /dev/null)
+multiarch=$(gcc -print-multiarch 2> /dev/null)
+if [ -n "$obs_module" ]; then
+  expected+="
+lib/${multiarch:+$multiarch/}obs-plugins/redozer-obs.so"
+fi
 actual=$(cd "$root" && find . -type f -o -type l | sed "s|^\./${prefix#/}/||" | sort)
 check "installed files are exactly the layout under the prefix" \
   test "$actual" = "$(sort <<<"$expected")"

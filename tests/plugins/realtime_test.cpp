@@ -4,11 +4,6 @@
 // the instance through its first block, every kind of port change (classic
 // coefficients, engine switch, crossover and band re-parses, solo) and host
 // blocks of several sizes.
-#include <dlfcn.h>
-#include <pthread.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,73 +11,12 @@
 
 #include "ports/float_instance.h"
 #include "ports/port_table.h"
-
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-void __libc_free(void*);
-}
-
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<int> calls{0};
-inline void note() {
-    if (counting.load(std::memory_order_relaxed)) calls.fetch_add(1, std::memory_order_relaxed);
-}
-using LockFunction = int (*)(pthread_mutex_t*);
-using WriteFunction = ssize_t (*)(int, const void*, size_t);
-LockFunction realLock = nullptr;
-WriteFunction realWrite = nullptr;
-}  // namespace
-
-extern "C" {
-void* malloc(size_t n) {
-    note();
-    return __libc_malloc(n);
-}
-void* calloc(size_t n, size_t size) {
-    note();
-    return __libc_calloc(n, size);
-}
-void* realloc(void* p, size_t n) {
-    note();
-    return __libc_realloc(p, n);
-}
-void free(void* p) {
-    if (p != nullptr) note();
-    __libc_free(p);
-}
-void* aligned_alloc(size_t alignment, size_t n) {
-    note();
-    return __libc_memalign(alignment, n);
-}
-void* memalign(size_t alignment, size_t n) {
-    note();
-    return __libc_memalign(alignment, n);
-}
-int posix_memalign(void** out, size_t alignment, size_t n) {
-    note();
-    *out = __libc_memalign(alignment, n);
-    return *out != nullptr ? 0 : 12;
-}
-int pthread_mutex_lock(pthread_mutex_t* m) {
-    note();
-    return realLock(m);
-}
-ssize_t write(int fd, const void* data, size_t n) {
-    note();
-    return realWrite(fd, data, n);
-}
-}
+#include "tests/plugins/realtime_counter.h"
 
 using namespace ports;
 
 int main() {
-    realLock = reinterpret_cast<LockFunction>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
-    realWrite = reinterpret_cast<WriteFunction>(dlsym(RTLD_NEXT, "write"));
-    if (realLock == nullptr || realWrite == nullptr) return 2;
+    if (!realtimeCounterReady()) return 2;
 
     int failures = 0;
     for (int channels : {1, 2}) {
@@ -106,8 +40,7 @@ int main() {
 
         // Everything inside the counted stretch: runs, and port changes
         // between them as a host's control thread would make them.
-        calls = 0;
-        counting = true;
+        startCounting();
         const uint32_t sizes[] = {1, 37, 576, 4096, 100, 3000};
         int step = 0;
         for (int round = 0; round < 60; ++round) {
@@ -124,8 +57,7 @@ int main() {
             }
             runInstance(in, sizes[step++ % 6]);
         }
-        counting = false;
-        const int seen = calls.load();
+        const int seen = stopCounting();
         printf("%s: %d allocation, lock or write calls in run()\n", channels == 2 ? "stereo" : "mono",
                seen);
         if (seen != 0) ++failures;
