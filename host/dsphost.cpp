@@ -23,6 +23,7 @@
 #include "host/dsphost_options.h"
 #include "host/dsphost_stream.h"
 #include "host/dsphost_summary.h"
+#include "host/media_file.h"
 #include "host/plugin_loader.h"
 #include "host/run_settings.h"
 
@@ -31,15 +32,19 @@ namespace fs = std::filesystem;
 namespace {
 
 // One item per input, each with its output and the name it is written under.
+// With --format same, each output keeps its input's container and codec.
 void make_items(Run& run, const Options& options) {
-    const char* extension = options.format == OutputKind::flac ? ".flac" : ".wav";
     for (const std::string& input : options.inputs) {
         Item item;
         item.input = input;
+        item.kind = options.format;
+        if (item.kind == OutputKind::same)
+            item.kind = is_stream(input) ? OutputKind::wav : media_same_kind(input, options.stream);
         if (options.outputDir.empty()) {
             item.output = options.output;
         } else {
-            item.output = (fs::path(options.outputDir) / fs::path(input).filename().stem()).string() + extension;
+            item.output = (fs::path(options.outputDir) / fs::path(input).filename().stem()).string() +
+                          media_extension(item.kind);
         }
         item.partial = item.output + ".partial";
         run.items.push_back(item);
@@ -134,8 +139,9 @@ int run_all(const Options& options) {
     Run run;
     run.block = options.block;
     run.dither = options.dither;
-    run.format = options.format;
     run.bits = options.bits;
+    run.quality = options.quality;
+    run.stream = options.stream;
     run.metering = options.loudness || !options.reportPath.empty() || !options.plotPath.empty();
     make_items(run, options);
 
@@ -188,9 +194,10 @@ int run_all(const Options& options) {
         return 1;
     }
 
-    // Wider input or output takes the full-resolution path where the library has it.
+    // Wider input or output takes the full-resolution path where the library
+    // has it; so does an encoded output, encoded from the float result.
     bool wider = options.bits != OutputBits::pcm16;
-    for (const Item& item : run.items) wider = wider || item.format.converted;
+    for (const Item& item : run.items) wider = wider || item.format.converted || media_encoded(item.kind);
     run.fullResolutionAsked = wider;
     if (wider) run.modifyFloat = plugin.modifyFloat;
     if (run.modifyFloat == nullptr) run.fixed.resize(static_cast<size_t>(run.block) * run.channels);

@@ -39,7 +39,7 @@ int check_inputs(Run& run, const Options& options) {
     for (size_t i = 0; i < run.items.size(); ++i) {
         Item& item = run.items[i];
         std::string error;
-        SoundInput* input = sound_open_input(item.input, item.format, error);
+        SoundInput* input = sound_open_input(item.input, item.format, error, run.stream);
         if (input == nullptr) {
             fprintf(stderr, "dsphost: cannot read %s: %s\n", item.input.c_str(), error.c_str());
             return 1;

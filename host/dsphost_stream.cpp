@@ -88,7 +88,7 @@ void read_inputs(Run& run) {
         if (input == nullptr) {
             SoundFormat format;
             std::string error;
-            input = sound_open_input(item.input, format, error);
+            input = sound_open_input(item.input, format, error, run.stream);
             if (input == nullptr) {
                 run.readError = "cannot read " + item.input + ": " + error;
                 break;
@@ -162,7 +162,8 @@ void write_outputs(Run& run) {
         unfinished_file = item.partial;
         // Dither only where the full-resolution path's samples become 16 bits.
         const bool dither = run.dither && run.modifyFloat != nullptr;
-        out = sound_open_output(item.partial, run.format, run.bits, dither, run.rate, run.channels, error);
+        const OutputSource from{item.input, run.stream, run.quality};
+        out = sound_open_output(item.partial, item.kind, run.bits, dither, run.rate, run.channels, error, from);
         if (out == nullptr) {
             // The file may have been created before its header could be written.
             remove(item.partial.c_str());
@@ -174,7 +175,7 @@ void write_outputs(Run& run) {
         return true;
     };
     auto discard = [&] {
-        if (out != nullptr) sound_close_output(out);
+        if (out != nullptr) sound_close_output(out, false);
         out = nullptr;
         openFile = -1;
         std::lock_guard<std::mutex> lock(cleanup_mutex);
