@@ -13,7 +13,9 @@
 // (dsphost_stream) and the results (dsphost_summary).
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -79,6 +81,21 @@ int override_lines(const Options& options, const std::string& userText, std::vec
         }
     }
     return 0;
+}
+
+// A lossy encoder's decoded peaks rise above what it was given: with the
+// true-peak ceiling on, it is lowered by the largest headroom among the
+// outputs' codecs (the set is one stream, so one ceiling for all).
+void add_encoder_headroom(const Run& run, const std::string& userText, std::vector<SettingLine>& lines) {
+    int headroom = 0;
+    for (const Item& item : run.items) headroom = std::max(headroom, media_headroom(item.kind));
+    if (headroom == 0) return;
+    int limit = 0, ceiling = 0;
+    for (const auto& [key, value] : effective_values(run_settings_text(userText, lines))) {
+        if (key == "tp_limit") limit = atoi(value.c_str());
+        if (key == "tp_ceiling") ceiling = atoi(value.c_str());
+    }
+    if (limit == 1) lines.push_back({"tp_ceiling", std::to_string(std::min(120, ceiling + headroom))});
 }
 
 // The library to load: the plug-in itself, or with settings for this run its
@@ -155,6 +172,7 @@ int run_all(const Options& options) {
     }
     std::vector<SettingLine> lines;
     if (int status = override_lines(options, userText, lines); status != 0) return status;
+    add_encoder_headroom(run, userText, lines);
     const std::string runText = run_settings_text(userText, lines);
 
     if (int status = check_inputs(run, options); status != 0) {

@@ -28,6 +28,9 @@ OutputKind media_same_kind(const std::string& path, int stream);
 const char* media_extension(OutputKind kind);
 // True for the kinds written through an FFmpeg encoder.
 bool media_encoded(OutputKind kind);
+// How far, in tenths of a dB, the true-peak ceiling is lowered for a kind so
+// that its decoded peaks stay under the ceiling asked for (0 for lossless).
+int media_headroom(OutputKind kind);
 
 // An encoded output (mp3, opus, m4a, ogg, alac) with the tags and pictures
 // of source (empty: none). defaultQuality takes the codec's own.

@@ -35,14 +35,15 @@ struct Codec {
     const char* encoder;
     const char* extension;
     int lowest, highest, standard;  // --quality: what it means is the codec's
+    int headroom;                   // tenths of a dB its decoded peaks may rise above the ceiling
 };
 
 // mp3: LAME's VBR level (V0 best); opus, m4a: kbit/s; ogg: Vorbis quality.
 const Codec codecs[] = {
-    {OutputKind::mp3, "mp3", "libmp3lame", ".mp3", 0, 9, 2},
-    {OutputKind::opus, "opus", "libopus", ".opus", 6, 510, 160},
-    {OutputKind::m4a, "ipod", "aac", ".m4a", 16, 512, 256},
-    {OutputKind::ogg, "ogg", "libvorbis", ".ogg", -1, 10, 6},
+    {OutputKind::mp3, "mp3", "libmp3lame", ".mp3", 0, 9, 2, 15},
+    {OutputKind::opus, "opus", "libopus", ".opus", 6, 510, 160, 20},
+    {OutputKind::m4a, "ipod", "aac", ".m4a", 16, 512, 256, 5},
+    {OutputKind::ogg, "ogg", "libvorbis", ".ogg", -1, 10, 6, 15},
 };
 
 const Codec* codec_of(OutputKind kind) {
@@ -146,6 +147,11 @@ const char* media_extension(OutputKind kind) {
 }
 
 bool media_encoded(OutputKind kind) { return codec_of(kind) != nullptr; }
+
+int media_headroom(OutputKind kind) {
+    const Codec* c = codec_of(kind);
+    return c != nullptr ? c->headroom : 0;
+}
 
 MediaOutput* media_open_output(const std::string& path, OutputKind kind, int quality, int rate, int channels,
                                const std::string& source, int stream, std::string& error) {
