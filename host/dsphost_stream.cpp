@@ -111,7 +111,8 @@ void read_inputs(Run& run) {
             const long long got = sound_read(input, chunk->samples, want, run.modifyFloat == nullptr, run.dither);
             if (got < 0) {
                 run.freeChunks.push(chunk);
-                run.readError = "reading " + item.input + " failed";
+                const std::string problem = sound_input_problem(input);
+                run.readError = "reading " + item.input + " failed" + (problem.empty() ? "" : ": " + problem);
                 failed = true;
                 break;
             }

@@ -19,6 +19,8 @@ MediaInput* media_open_input(const std::string& path, int stream, SoundFormat& f
 // Up to frames frames at full resolution; the count (0 at the end) or -1 on
 // a read error. A packet that does not decode becomes silence of its length.
 long long media_read(MediaInput* input, float* samples, long long frames);
+// Why the last read failed.
+std::string media_input_problem(const MediaInput* input);
 void media_close_input(MediaInput* input);
 
 // The output kind that keeps a file's container and codec (lossless ones

@@ -18,7 +18,9 @@ struct MediaInput {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     int stream = -1, channels = 0;
+    long long expected = -1, decoded = 0;  // frames by the file's header, when it says
     bool ended = false, failed = false;
+    std::string problem;  // why a read failed
     std::vector<float> ready;  // decoded interleaved samples not yet taken
     size_t taken = 0;
 };
@@ -33,12 +35,13 @@ std::string av_message(int code) {
 
 // The index of the wanted audio stream, or -1 after a message.
 int find_audio_stream(AVFormatContext* format, int wanted, std::string& error) {
-    int seen = 0;
+    int seen = 0, found = -1;
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         const AVStream* s = format->streams[i];
         if (s->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-        if (seen++ == wanted) return static_cast<int>(i);
+        if (seen++ == wanted) found = static_cast<int>(i);
     }
+    if (found >= 0) return found;
     error = seen == 0 ? "it holds no audio stream"
                       : "it has " + std::to_string(seen) + " audio stream" + (seen == 1 ? "" : "s") +
                             " (--stream takes 0 to " + std::to_string(seen - 1) + ")";
@@ -104,6 +107,10 @@ MediaInput* media_open_input(const std::string& path, int stream, SoundFormat& f
                                  ? av_rescale_q(s->duration, s->time_base, AVRational{1, format.rate})
                                  : av_rescale(in->format->duration, format.rate, AV_TIME_BASE);
     format.frames = duration > 0 ? duration : -1;
+    if (in->format->duration_estimation_method == AVFMT_DURATION_FROM_STREAM) in->expected = format.frames;
+    format.audioStreams = 0;
+    for (unsigned i = 0; i < in->format->nb_streams; ++i)
+        format.audioStreams += in->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
     source_bits(s->codecpar, format);
     in->packet = av_packet_alloc();
     in->frame = av_frame_alloc();
@@ -207,17 +214,31 @@ long long media_read(MediaInput* in, float* samples, long long frames) {
     while (done < frames) {
         if (!decode_more(in)) {
             in->failed = true;
+            in->problem = "its data is damaged beyond decoding";
             return -1;
         }
         const size_t available = (in->ready.size() - in->taken) / channels;
-        if (available == 0) break;
+        if (available == 0) {
+            // Far shorter than its header says (beyond the codec's delay and
+            // padding): the file was cut off.
+            if (in->expected > 0 && in->decoded < in->expected - 8192 && in->decoded < in->expected * 99 / 100) {
+                in->failed = true;
+                in->problem = "it ends after " + std::to_string(in->decoded) + " of the " +
+                              std::to_string(in->expected) + " frames its header gives (cut off?)";
+                return -1;
+            }
+            break;
+        }
         const size_t n = std::min(available, static_cast<size_t>(frames - done));
         memcpy(samples + done * in->channels, in->ready.data() + in->taken, n * channels * sizeof(float));
         in->taken += n * channels;
         done += static_cast<long long>(n);
+        in->decoded += static_cast<long long>(n);
     }
     return done;
 }
+
+std::string media_input_problem(const MediaInput* in) { return in->problem; }
 
 void media_close_input(MediaInput* in) {
     swr_free(&in->convert);

@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 struct SoundInput {
@@ -78,6 +79,17 @@ bool through_libsndfile(int subtype) {
     }
 }
 
+// MPEG audio (an ID3 tag or a frame sync first), which libsndfile would hand
+// to mpg123 (with warnings of its own on stderr) only to be passed over.
+bool mpeg_audio(const std::string& path) {
+    unsigned char head[3] = {};
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    const size_t got = fread(head, 1, sizeof head, f);
+    fclose(f);
+    return got == 3 && ((head[0] == 'I' && head[1] == 'D' && head[2] == '3') || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0));
+}
+
 SoundInput* open_media(const std::string& path, int stream, SoundFormat& format, std::string& error) {
     MediaInput* media = media_open_input(path, stream, format, error);
     if (media == nullptr) return nullptr;
@@ -92,7 +104,7 @@ SoundInput* sound_open_input(const std::string& path, SoundFormat& format, std::
         error = "it is a folder";
         return nullptr;
     }
-    if (stream > 0 && !is_stream(path)) return open_media(path, stream, format, error);
+    if ((stream > 0 || mpeg_audio(path)) && !is_stream(path)) return open_media(path, stream, format, error);
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (file == nullptr && is_stream(path)) {
@@ -170,6 +182,10 @@ long long sound_read(SoundInput* input, float* samples, long long frames, bool r
         done += got;
     }
     return done;
+}
+
+std::string sound_input_problem(const SoundInput* input) {
+    return input->media != nullptr ? media_input_problem(input->media) : "";
 }
 
 void sound_close_input(SoundInput* input) {

@@ -20,6 +20,7 @@ struct SoundFormat {
     int sourceBits = 16;    // bits of the stored samples; 0 for float formats
     bool converted = false; // the samples are wider than 16 bits or float
     std::string description;  // "FLAC 24-bit", "WAV float", ...
+    int audioStreams = 1;     // in the file; one of them is read
 };
 
 // Opens a file for reading (its stream-th audio stream, -1 or 0 the first);
@@ -30,6 +31,8 @@ SoundInput* sound_open_input(const std::string& path, SoundFormat& format, std::
 // is a 16-bit value (wider ones dithered or rounded as `dither` says);
 // otherwise each keeps the file's resolution (as a float holds it).
 long long sound_read(SoundInput* input, float* samples, long long frames, bool reduce, bool dither);
+// Why the last read failed, when more is known than that it did; else empty.
+std::string sound_input_problem(const SoundInput* input);
 void sound_close_input(SoundInput* input);
 // True for a pipe or other stream that can be read only once.
 bool is_stream(const std::string& path);
