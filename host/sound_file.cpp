@@ -104,7 +104,7 @@ SoundInput* sound_open_input(const std::string& path, SoundFormat& format, std::
         error = "it is a folder";
         return nullptr;
     }
-    if ((stream > 0 || mpeg_audio(path)) && !is_stream(path)) return open_media(path, stream, format, error);
+    if (!is_stream(path) && (stream > 0 || mpeg_audio(path))) return open_media(path, stream, format, error);
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (file == nullptr && is_stream(path)) {
