@@ -115,8 +115,9 @@ void print_usage(FILE* out) {
 namespace {
 
 // The output kinds --format names, in the order of its words.
-constexpr OutputKind formatKinds[] = {OutputKind::wav, OutputKind::flac, OutputKind::mp3, OutputKind::opus,
-                                      OutputKind::m4a, OutputKind::ogg, OutputKind::same};
+constexpr OutputKind formatKinds[] = {OutputKind::wav, OutputKind::flac, OutputKind::mp3,  OutputKind::opus,
+                                      OutputKind::m4a, OutputKind::ogg,  OutputKind::mp4,  OutputKind::mkv,
+                                      OutputKind::webm, OutputKind::same};
 
 // A whole number from low to high, or false after saying what the option takes.
 bool whole_number(const char* option, const char* v, long low, long high, long& into) {
@@ -150,7 +151,7 @@ int take_output_option(const std::string& arg, const char* v, Options& options) 
     long n = 0;
     if (arg == "-f" || arg == "--format") {
         options.formatGiven = true;
-        const int k = choice("--format", v, {"wav", "flac", "mp3", "opus", "m4a", "ogg", "same"});
+        const int k = choice("--format", v, {"wav", "flac", "mp3", "opus", "m4a", "ogg", "mp4", "mkv", "webm", "same"});
         if (k < 0) return 2;
         options.format = formatKinds[k];
     } else if (arg == "-B" || arg == "--bits") {
@@ -221,7 +222,7 @@ bool takes_value(const std::string& arg) {
 
 // The output kind a single OUTPUT's name implies; wav when it names none.
 OutputKind kind_of_name(const std::string& name) {
-    static const char* const extensions[] = {".wav", ".flac", ".mp3", ".opus", ".m4a", ".ogg"};
+    static const char* const extensions[] = {".wav", ".flac", ".mp3", ".opus", ".m4a", ".ogg", ".mp4", ".mkv", ".webm"};
     for (size_t k = 0; k < std::size(extensions); ++k) {
         const size_t n = strlen(extensions[k]);
         if (name.size() > n && strcasecmp(name.c_str() + name.size() - n, extensions[k]) == 0) return formatKinds[k];

@@ -34,7 +34,8 @@ bool media_encoded(OutputKind kind);
 // that its decoded peaks stay under the ceiling asked for (0 for lossless).
 int media_headroom(OutputKind kind);
 
-// An encoded output (mp3, opus, m4a, ogg, alac) with the tags and pictures
+// An encoded output (mp3, opus, m4a, ogg; mp4, mkv, webm with the source's
+// other streams copied in) with the tags and pictures
 // of source (empty: none). defaultQuality takes the codec's own.
 MediaOutput* media_open_output(const std::string& path, OutputKind kind, int quality, int rate, int channels,
                                const std::string& source, int stream, std::string& error);

@@ -1,4 +1,6 @@
 // Decoding one audio stream of any file FFmpeg's libraries read.
+#include <strings.h>
+
 #include <cstring>
 #include <vector>
 
@@ -249,6 +251,28 @@ void media_close_input(MediaInput* in) {
     delete in;
 }
 
+namespace {
+
+bool holds_video(const AVFormatContext* f) {
+    for (unsigned i = 0; i < f->nb_streams; ++i)
+        if (f->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            (f->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0)
+            return true;
+    return false;
+}
+
+// A video file keeps its container: WebM, Matroska, else MP4.
+OutputKind video_kind(const std::string& path, AVCodecID audio) {
+    const size_t dot = path.rfind('.');
+    const std::string ext = dot == std::string::npos ? "" : path.substr(dot);
+    if (strcasecmp(ext.c_str(), ".webm") == 0) return OutputKind::webm;
+    if (strcasecmp(ext.c_str(), ".mkv") == 0 || audio == AV_CODEC_ID_OPUS || audio == AV_CODEC_ID_VORBIS)
+        return OutputKind::mkv;
+    return OutputKind::mp4;
+}
+
+}  // namespace
+
 OutputKind media_same_kind(const std::string& path, int stream) {
     SoundFormat format;
     std::string error;
@@ -268,6 +292,7 @@ OutputKind media_same_kind(const std::string& path, int stream) {
             if (pcm) kind = OutputKind::wav;
             else if (lossless) kind = OutputKind::flac;  // ALAC, WavPack and others
     }
+    if (holds_video(in->format)) kind = video_kind(path, p->codec_id);
     media_close_input(in);
     return kind;
 }

@@ -1,5 +1,8 @@
 // Encoded outputs: MP3 (LAME), Opus, AAC in M4A and Vorbis in Ogg, from the
 // float result, with the input's tags and pictures.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <vector>
 
 extern "C" {
@@ -9,6 +12,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "host/media_copy.h"
 #include "host/media_file.h"
 #include "host/media_tags.h"
 
@@ -23,6 +27,7 @@ struct MediaOutput {
     int channels = 0, frameSize = 0;
     int64_t pts = 0;
     bool opened = false;  // the file exists and its header is written
+    StreamCopy copy;      // a video file's other streams
     std::vector<float> scaled;
     std::vector<uint8_t*> planes;
 };
@@ -36,14 +41,18 @@ struct Codec {
     const char* extension;
     int lowest, highest, standard;  // --quality: what it means is the codec's
     int headroom;                   // tenths of a dB its decoded peaks may rise above the ceiling
+    bool video;                     // the input's other streams are copied in
 };
 
 // mp3: LAME's VBR level (V0 best); opus, m4a: kbit/s; ogg: Vorbis quality.
 const Codec codecs[] = {
-    {OutputKind::mp3, "mp3", "libmp3lame", ".mp3", 0, 9, 2, 15},
-    {OutputKind::opus, "opus", "libopus", ".opus", 6, 510, 160, 20},
-    {OutputKind::m4a, "ipod", "aac", ".m4a", 16, 512, 256, 5},
-    {OutputKind::ogg, "ogg", "libvorbis", ".ogg", -1, 10, 6, 15},
+    {OutputKind::mp3, "mp3", "libmp3lame", ".mp3", 0, 9, 2, 15, false},
+    {OutputKind::opus, "opus", "libopus", ".opus", 6, 510, 160, 20, false},
+    {OutputKind::m4a, "ipod", "aac", ".m4a", 16, 512, 256, 5, false},
+    {OutputKind::ogg, "ogg", "libvorbis", ".ogg", -1, 10, 6, 15, false},
+    {OutputKind::mp4, "mp4", "aac", ".mp4", 16, 512, 256, 5, true},
+    {OutputKind::mkv, "matroska", "aac", ".mkv", 16, 512, 256, 5, true},
+    {OutputKind::webm, "webm", "libopus", ".webm", 6, 510, 160, 20, true},
 };
 
 const Codec* codec_of(OutputKind kind) {
@@ -117,8 +126,22 @@ bool open_encoder(MediaOutput* out, const Codec& codec, int quality, int rate, s
 }
 
 // The container with its audio stream, tags and pictures, header written.
-bool open_container(MediaOutput* out, const std::string& path, const SourceTags& tags, std::string& error) {
-    out->stream = avformat_new_stream(out->format, nullptr);
+bool open_container(MediaOutput* out, const std::string& path, const SourceTags& tags, std::string& error,
+                    bool video, const std::string& source, int stream) {
+    if (video && !source.empty()) {
+        if (!open_stream_copy(out->copy, source, stream, out->format, out->stream, error)) return false;
+        // Audio starts where it did. MP4 takes the encoder's priming off with
+        // an edit list; Matroska has none, and would shift every stream to
+        // keep the primed packets' times from going below zero: the priming
+        // is put after the start instead (the audio then lags by it, 23 ms
+        // for AAC, 6.5 for Opus, less than a video frame), and a start
+        // before zero (Opus's own priming in WebM) is taken as zero.
+        out->pts = llround(out->copy.audioStart * out->codec->sample_rate);
+        const int64_t priming = out->codec->initial_padding;
+        if (strcmp(out->format->oformat->name, "mp4") != 0) out->pts = std::max(out->pts + priming, priming);
+    } else {
+        out->stream = avformat_new_stream(out->format, nullptr);
+    }
     if (out->stream == nullptr || avcodec_parameters_from_context(out->stream->codecpar, out->codec) < 0) {
         error = "out of memory";
         return false;
@@ -170,7 +193,8 @@ MediaOutput* media_open_output(const std::string& path, OutputKind kind, int qua
     if (!source.empty()) read_source_tags(source, stream, tags);
     bool ok = avformat_alloc_output_context2(&out->format, nullptr, codec->muxer, path.c_str()) >= 0;
     if (!ok) error = std::string("this FFmpeg cannot write ") + codec->muxer + " files";
-    ok = ok && open_encoder(out, *codec, quality, rate, error) && open_container(out, path, tags, error);
+    ok = ok && open_encoder(out, *codec, quality, rate, error) &&
+         open_container(out, path, tags, error, codec->video, source, stream);
     free_source_tags(tags);
     if (!ok) {
         media_close_output(out);
@@ -254,7 +278,9 @@ bool media_write(MediaOutput* out, const float* samples, long long frames) {
     for (size_t i = 0; i < n; ++i) out->scaled[i] = samples[i] / 32768.0f;  // exact
     for (long long at = 0; at < frames;) {
         const int part = static_cast<int>(std::min<long long>(frames - at, 65536));
-        if (!queue(out, out->scaled.data() + at * out->channels, part) || !encode_queued(out, false)) return false;
+        if (!queue(out, out->scaled.data() + at * out->channels, part) || !encode_queued(out, false) ||
+            !pump_stream_copy(out->copy, out->format, static_cast<double>(out->pts) / out->codec->sample_rate))
+            return false;
         at += part;
     }
     return true;
@@ -264,10 +290,11 @@ bool media_close_output(MediaOutput* out) {
     bool ok = out->opened && out->codec != nullptr && out->convert != nullptr;
     if (ok) {
         ok = queue(out, nullptr, 0) && encode_queued(out, true) && avcodec_send_frame(out->codec, nullptr) >= 0 &&
-             drain(out);
+             drain(out) && pump_stream_copy(out->copy, out->format, HUGE_VAL);
         ok = av_write_trailer(out->format) >= 0 && ok;
     }
     if (out->format != nullptr && out->format->pb != nullptr) ok = avio_closep(&out->format->pb) >= 0 && ok;
+    close_stream_copy(out->copy);
     avformat_free_context(out->format);
     avcodec_free_context(&out->codec);
     swr_free(&out->convert);

@@ -85,6 +85,29 @@ for f in tagged.flac in.mp3 in.m4a in.ogg; do
   check "$f stays $codec_in" test "$codec_out" = "$codec_in"
 done
 
+# ---- Video files: every other stream copied as it was, audio at its time ---
+frames() { ff -i "$1" -map "$2" -c copy -f framemd5 - | grep -v '^#'; }
+start() { ffprobe -v error -select_streams "$2" -show_entries stream=start_time -of csv=p=0 "$1"; }
+videos=(  # file  ffmpeg's options  audio lag allowed (s): the priming Matroska cannot take off
+  "film.mp4  -c:v mpeg4 -c:a aac   0"
+  "film.mkv  -c:v mpeg4 -c:a aac -c:s srt 0.024"
+  "film.webm -c:v libvpx -c:a libopus 0.014"
+)
+printf '1\n00:00:01,000 --> 00:00:02,000\nHello\n' > "$work/subs.srt"
+for row in "${videos[@]}"; do
+  read -r name options <<<"$row"; lag=${options##* }; options=${options% *}
+  subs=(); [[ $name == *.mkv ]] && subs=(-i "$work/subs.srt" -map 2)
+  # shellcheck disable=SC2086
+  ff -f lavfi -i "testsrc=s=96x64:r=25:d=4" -i "$work/music.wav" "${subs[@]}" -map 0:v -map 1:a -t 4 $options "$work/$name"
+  check "$name written" runs 0 "frames" --mode 2 --delay remove "$work/$name" "$work/out-$name"
+  check "$name: the video's packets and times unchanged" test "$(frames "$work/$name" 0:v)" = "$(frames "$work/out-$name" 0:v)"
+  [ ${#subs[@]} -gt 0 ] && check "$name: the subtitles unchanged" test "$(frames "$work/$name" 0:s)" = "$(frames "$work/out-$name" 0:s)"
+  check "$name: the audio starts in time" near "$(start "$work/out-$name" a)" "$(start "$work/$name" a)" "$lag"
+  length() { ffprobe -v error -show_entries format=duration -of csv=p=0 "$1"; }
+  # (longer by the lag and at most one AAC frame of the encoder's end padding)
+  check "$name: same length" near "$(length "$work/out-$name")" "$(length "$work/$name")" "$(awk -v l="$lag" 'BEGIN {print l + 0.024}')"
+done
+
 # ---- Damaged and unusual files ---------------------------------------------
 size=$(stat -c %s "$work/in.mp3")
 head -c $((size / 2)) "$work/in.mp3" > "$work/cut.mp3"
