@@ -46,7 +46,7 @@ bool copy_picture(const AVStream* s, SourceTags& into) {
 
 // Muxers that keep pictures as attached picture streams.
 bool takes_pictures(const AVOutputFormat* f) {
-    for (const char* name : {"mp3", "flac", "ipod", "mp4", "mov", "matroska"})
+    for (const char* name : {"mp3", "flac", "ipod", "mp4", "mov"})
         if (strcmp(f->name, name) == 0) return true;
     return false;
 }
