@@ -21,7 +21,10 @@ void watch_signals(sigset_t signals) {
     int number = 0;
     if (sigwait(&signals, &number) != 0) return;
     cleanup_mutex.lock();  // held to the end: no output is moved into place after this
-    if (!unfinished_file.empty()) unlink(unfinished_file.c_str());
+    if (!unfinished_file.empty()) {
+        unlink(unfinished_file.c_str());
+        unlink((unfinished_file + ".tags").c_str());  // a finished file being rewritten with its tags
+    }
     remove_private_plugin_folder(private_folder);
     signal(number, SIG_DFL);
     sigset_t one;
