@@ -1,6 +1,10 @@
 // Copying a video file's other streams into the output untouched.
 #include "host/media_copy.h"
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
 bool open_stream_copy(StreamCopy& copy, const std::string& source, int stream, AVFormatContext* out,
                       AVStream*& audio, std::string& error) {
     if (avformat_open_input(&copy.in, source.c_str(), nullptr, nullptr) < 0 ||
@@ -15,7 +19,12 @@ bool open_stream_copy(StreamCopy& copy, const std::string& source, int stream, A
     for (unsigned i = 0; i < copy.in->nb_streams; ++i) {
         const AVStream* s = copy.in->streams[i];
         copy.map.push_back(-1);
-        if ((s->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0) continue;
+        // Pictures come with the tags, an MP4's chapter text track with the
+        // chapters; a stream the output's container cannot hold is left out.
+        if ((s->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0 || s->codecpar->codec_id == AV_CODEC_ID_BIN_DATA ||
+            (s->codecpar->codec_type != AVMEDIA_TYPE_AUDIO &&
+             avformat_query_codec(out->oformat, s->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 0))
+            continue;
         if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && audios++ == wanted) {
             if (s->start_time != AV_NOPTS_VALUE) copy.audioStart = s->start_time * av_q2d(s->time_base);
             audio = avformat_new_stream(out, nullptr);

@@ -153,8 +153,8 @@ bool open_container(MediaOutput* out, const std::string& path, const SourceTags&
         error = av_message(status);
         return false;
     }
-    out->opened = true;
     status = avformat_write_header(out->format, nullptr);
+    out->opened = status >= 0;  // a trailer only after a header
     if (status < 0 || !write_source_pictures(out->format, pictures, tags)) {
         error = "cannot start the file: " + av_message(status);
         return false;

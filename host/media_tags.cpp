@@ -7,6 +7,7 @@
 
 extern "C" {
 #include <libavutil/dict.h>
+#include <libavutil/mem.h>
 }
 
 #include "host/media_file.h"
@@ -62,6 +63,12 @@ bool read_source_tags(const std::string& path, int stream, SourceTags& into) {
         return false;
     }
     add_tags(into.tags, in->metadata);
+    for (unsigned i = 0; i < in->nb_chapters; ++i) {
+        const AVChapter* c = in->chapters[i];
+        SourceChapter chapter{c->id, c->start, c->end, c->time_base, nullptr};
+        av_dict_copy(&chapter.tags, c->metadata, 0);
+        into.chapters.push_back(chapter);
+    }
     int audio = 0;
     bool ok = true;
     for (unsigned i = 0; i < in->nb_streams; ++i) {
@@ -83,15 +90,33 @@ void free_source_tags(SourceTags& tags) {
         av_dict_free(&p.tags);
     }
     tags.pictures.clear();
+    for (SourceChapter& c : tags.chapters) av_dict_free(&c.tags);
+    tags.chapters.clear();
 }
 
 bool has_source_tags(const SourceTags& tags) {
-    return av_dict_count(tags.tags) > 0 || !tags.pictures.empty();
+    return av_dict_count(tags.tags) > 0 || !tags.pictures.empty() || !tags.chapters.empty();
 }
 
 int add_source_tags(AVFormatContext* out, AVStream* audio, const SourceTags& tags) {
     av_dict_copy(&out->metadata, tags.tags, 0);
     av_dict_copy(&audio->metadata, tags.tags, 0);  // Ogg keeps its comments with the stream
+    for (const SourceChapter& c : tags.chapters) {
+        auto chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+        if (chapter == nullptr) break;
+        chapter->id = c.id;
+        chapter->time_base = c.timeBase;
+        chapter->start = c.start;
+        chapter->end = c.end;
+        av_dict_copy(&chapter->metadata, c.tags, 0);
+        int count = static_cast<int>(out->nb_chapters);
+        if (av_dynarray_add_nofree(&out->chapters, &count, chapter) < 0) {  // else freed with out
+            av_dict_free(&chapter->metadata);
+            av_free(chapter);
+            break;
+        }
+        out->nb_chapters = static_cast<unsigned>(count);
+    }
     if (!takes_pictures(out->oformat)) return -1;
     int first = -1;
     for (const SourcePicture& p : tags.pictures) {
@@ -137,8 +162,8 @@ bool remux(AVFormatContext* in, const std::string& to, const SourceTags& tags, s
     }
     const int pictures = ok ? add_source_tags(out, audio, tags) : -1;
     ok = ok && avio_open(&out->pb, to.c_str(), AVIO_FLAG_WRITE) >= 0;
-    const bool created = ok;
-    ok = ok && avformat_write_header(out, nullptr) >= 0 && write_source_pictures(out, pictures, tags);
+    const bool started = ok && avformat_write_header(out, nullptr) >= 0;  // a trailer only after a header
+    ok = started && write_source_pictures(out, pictures, tags);
     AVPacket* packet = ok ? av_packet_alloc() : nullptr;
     while (packet != nullptr && ok && av_read_frame(in, packet) >= 0) {
         if (packet->stream_index == 0) {
@@ -149,7 +174,7 @@ bool remux(AVFormatContext* in, const std::string& to, const SourceTags& tags, s
         av_packet_unref(packet);
     }
     av_packet_free(&packet);
-    if (created) ok = av_write_trailer(out) >= 0 && ok;
+    if (started) ok = av_write_trailer(out) >= 0 && ok;
     if (out->pb != nullptr) ok = avio_closep(&out->pb) >= 0 && ok;
     avformat_free_context(out);
     if (!ok) error = "cannot write the tags";

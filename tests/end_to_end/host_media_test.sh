@@ -77,6 +77,15 @@ for row in "${outputs[@]}"; do
 done
 check "the picture is the input's" test "$(ff -i "$work/out.mp3" -map 0:v -f md5 -)" = "$(ff -i "$work/tagged.flac" -map 0:v -f md5 -)"
 
+# Chapters (an audiobook's) go wherever the container holds them.
+printf ';FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=2000\ntitle=One\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=2000\nEND=4000\ntitle=Two\n' > "$work/chapters.txt"
+ff -i "$work/music.wav" -i "$work/chapters.txt" -map 0:a -map_chapters 1 -c:a aac "$work/book.m4a"
+chapters() { ffprobe -v error -show_entries chapter=start_time,end_time:chapter_tags=title -of csv=p=0 "$1"; }
+for ext in m4a mp3 mkv; do
+  "$host" -q "$work/book.m4a" "$work/book-out.$ext"
+  check "$ext keeps the chapters" test "$(chapters "$work/book-out.$ext")" = "$(chapters "$work/book.m4a")"
+done
+
 # ---- A set keeps each file's format ----------------------------------------
 check "a mixed set" runs 0 "frames" -o "$work/out" "$work/tagged.flac" "$work/in.mp3" "$work/in.m4a" "$work/in.ogg"
 for f in tagged.flac in.mp3 in.m4a in.ogg; do
