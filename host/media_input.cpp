@@ -92,7 +92,7 @@ MediaInput* media_open_input(const std::string& path, int stream, SoundFormat& f
     int status = avformat_open_input(&in->format, path.c_str(), nullptr, nullptr);
     if (status >= 0) status = avformat_find_stream_info(in->format, nullptr);
     if (status < 0) {
-        error = status == AVERROR_INVALIDDATA ? "format not recognised" : av_message(status);
+        error = status == AVERROR_INVALIDDATA ? "format not recognised (or the file is damaged)" : av_message(status);
         media_close_input(in);
         return nullptr;
     }
