@@ -1,5 +1,6 @@
 // dsphost: plays audio files through a DSP plug-in's ModifySamples as the
-// player does and writes the results as 16-bit WAV or FLAC. Several inputs
+// player does and writes the results as WAV, FLAC or an encoded format (MP3,
+// Opus, AAC, Vorbis; a video file's other streams copied). Several inputs
 // form one stream (the plug-in's state carries from file to file); settings
 // can be given for one run; the loudness before and after is measured.
 //
@@ -161,6 +162,13 @@ int run_all(const Options& options) {
     run.stream = options.stream;
     run.metering = options.loudness || !options.reportPath.empty() || !options.plotPath.empty();
     make_items(run, options);
+    for (const Item& item : run.items) {
+        std::string error;
+        if (!media_quality_valid(item.kind, options.quality, error)) {
+            fprintf(stderr, "dsphost: %s\n", error.c_str());
+            return 2;
+        }
+    }
 
     // The settings: the user's file as the plug-in would find it, plus this run's lines.
     std::string userText;

@@ -30,6 +30,8 @@ OutputKind media_same_kind(const std::string& path, int stream);
 const char* media_extension(OutputKind kind);
 // True for the kinds written through an FFmpeg encoder.
 bool media_encoded(OutputKind kind);
+// False with a message when quality is outside what the kind's codec takes.
+bool media_quality_valid(OutputKind kind, int quality, std::string& error);
 // How far, in tenths of a dB, the true-peak ceiling is lowered for a kind so
 // that its decoded peaks stay under the ceiling asked for (0 for lossless).
 int media_headroom(OutputKind kind);

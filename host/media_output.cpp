@@ -171,6 +171,15 @@ const char* media_extension(OutputKind kind) {
 
 bool media_encoded(OutputKind kind) { return codec_of(kind) != nullptr; }
 
+bool media_quality_valid(OutputKind kind, int quality, std::string& error) {
+    const Codec* codec = codec_of(kind);
+    if (codec == nullptr || quality == defaultQuality || (quality >= codec->lowest && quality <= codec->highest))
+        return true;
+    error = "--quality for " + std::string(codec->extension + 1) + " takes " + std::to_string(codec->lowest) + " to " +
+            std::to_string(codec->highest) + ", not " + std::to_string(quality);
+    return false;
+}
+
 int media_headroom(OutputKind kind) {
     const Codec* c = codec_of(kind);
     return c != nullptr ? c->headroom : 0;
@@ -179,13 +188,8 @@ int media_headroom(OutputKind kind) {
 MediaOutput* media_open_output(const std::string& path, OutputKind kind, int quality, int rate, int channels,
                                const std::string& source, int stream, std::string& error) {
     const Codec* codec = codec_of(kind);
-    if (codec == nullptr) return nullptr;
+    if (codec == nullptr || !media_quality_valid(kind, quality, error)) return nullptr;
     if (quality == defaultQuality) quality = codec->standard;
-    if (quality < codec->lowest || quality > codec->highest) {
-        error = "--quality for " + std::string(codec->extension + 1) + " takes " + std::to_string(codec->lowest) +
-                " to " + std::to_string(codec->highest) + ", not " + std::to_string(quality);
-        return nullptr;
-    }
     av_log_set_level(AV_LOG_QUIET);
     auto out = new MediaOutput;
     out->channels = channels;

@@ -118,6 +118,8 @@ for row in "${videos[@]}"; do
 done
 
 # ---- Damaged and unusual files ---------------------------------------------
+check "a quality the codec does not take" runs 2 "--quality for mp3 takes 0 to 9, not 10" --quality 10 "$work/in.mp3" "$work/q.mp3"
+check "nothing written for it" absent "$work/q.mp3"
 size=$(stat -c %s "$work/in.mp3")
 head -c $((size / 2)) "$work/in.mp3" > "$work/cut.mp3"
 check "a cut-off MP3 is refused" runs 1 "cut.mp3 failed: it ends after" "$work/cut.mp3" "$work/cut.wav"
