@@ -39,6 +39,7 @@ inputs=(  # name  ffmpeg's codec options
   "in.ogg   -c:a libvorbis"
   "in.mka   -c:a aac"
   "in.webm  -c:a libopus"
+  "in.wma   -c:a wmav2"
 )
 for row in "${inputs[@]}"; do
   read -r name codec <<<"$row"
