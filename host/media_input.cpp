@@ -165,7 +165,8 @@ bool append_frame(MediaInput* in, const AVFrame* f) {
 // keeps its time.
 void fill_gap(MediaInput* in, const AVPacket* p) {
     const AVStream* s = in->format->streams[in->stream];
-    const int64_t frames = p->duration > 0 ? av_rescale_q(p->duration, s->time_base, AVRational{1, in->codec->sample_rate}) : 0;
+    const AVRational perFrame{1, in->codec->sample_rate};
+    const int64_t frames = p->duration > 0 ? av_rescale_q(p->duration, s->time_base, perFrame) : 0;
     if (frames > 0 && frames < (1 << 20))
         in->ready.resize(in->ready.size() + static_cast<size_t>(frames) * static_cast<size_t>(in->channels), 0.0f);
 }

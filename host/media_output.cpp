@@ -233,6 +233,7 @@ bool encode_queued(MediaOutput* out, bool last) {
             return false;
         if (av_audio_fifo_read(out->fifo, reinterpret_cast<void**>(f->data), n) != n) return false;
         // Encoders that need whole frames get the last one padded with silence.
+        const AVSampleFormat format = out->codec->sample_fmt;
         if (n < out->frameSize && (out->codec->codec->capabilities &
                                    (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) == 0) {
             AVFrame* whole = av_frame_alloc();
@@ -241,8 +242,8 @@ bool encode_queued(MediaOutput* out, bool last) {
             whole->format = f->format;
             whole->sample_rate = f->sample_rate;
             if (av_channel_layout_copy(&whole->ch_layout, &f->ch_layout) < 0 || av_frame_get_buffer(whole, 0) < 0 ||
-                av_samples_set_silence(whole->extended_data, 0, out->frameSize, out->channels, out->codec->sample_fmt) < 0 ||
-                av_samples_copy(whole->extended_data, f->extended_data, 0, 0, n, out->channels, out->codec->sample_fmt) < 0) {
+                av_samples_set_silence(whole->extended_data, 0, out->frameSize, out->channels, format) < 0 ||
+                av_samples_copy(whole->extended_data, f->extended_data, 0, 0, n, out->channels, format) < 0) {
                 av_frame_free(&whole);
                 return false;
             }

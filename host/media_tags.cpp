@@ -132,7 +132,8 @@ int add_source_tags(AVFormatContext* out, AVStream* audio, const SourceTags& tag
 
 bool write_source_pictures(AVFormatContext* out, int first, const SourceTags& tags) {
     if (first < 0) return true;
-    for (size_t i = 0; i < tags.pictures.size() && first + static_cast<int>(i) < static_cast<int>(out->nb_streams); ++i) {
+    const size_t streams = out->nb_streams;
+    for (size_t i = 0; i < tags.pictures.size() && static_cast<size_t>(first) + i < streams; ++i) {
         AVPacket* packet = av_packet_clone(tags.pictures[i].packet);
         if (packet == nullptr) return false;
         packet->stream_index = first + static_cast<int>(i);

@@ -1,7 +1,5 @@
 #include "host/sound_file.h"
 
-#include "host/media_file.h"
-
 #include <sndfile.h>
 #include <sys/stat.h>
 
@@ -9,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <vector>
+
+#include "host/media_file.h"
 
 struct SoundInput {
     SNDFILE* file;
@@ -87,7 +87,8 @@ bool mpeg_audio(const std::string& path) {
     if (f == nullptr) return false;
     const size_t got = fread(head, 1, sizeof head, f);
     fclose(f);
-    return got == 3 && ((head[0] == 'I' && head[1] == 'D' && head[2] == '3') || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0));
+    const bool id3 = head[0] == 'I' && head[1] == 'D' && head[2] == '3';
+    return got == 3 && (id3 || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0));
 }
 
 SoundInput* open_media(const std::string& path, int stream, SoundFormat& format, std::string& error) {
@@ -149,7 +150,8 @@ sf_count_t read_some(SoundInput* input, float* out, long long want, bool reduce,
     if (input->media != nullptr) {
         got = media_read(input->media, out, want);
         if (reduce && input->converted)
-            for (long long i = 0; i < got * input->channels; ++i) out[i] = to_sixteen_bits(out[i], dither, input->noise);
+            for (long long i = 0; i < got * input->channels; ++i)
+                out[i] = to_sixteen_bits(out[i], dither, input->noise);
         return got;
     }
     if (!input->converted) {
