@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -268,7 +269,8 @@ void measure(Run& run, Queue<MeterJob>& jobs, std::vector<LoudnessMeter>& meters
 }
 
 static void show_progress(long long done, long long total) {
-    const int percent = total > 0 ? static_cast<int>(100 * done / total) : 100;
+    // A compressed file's length is known only roughly before it is decoded.
+    const int percent = total > 0 ? static_cast<int>(std::min(100LL, 100 * done / total)) : 100;
     char bar[41];
     const int filled = percent * 40 / 100;
     for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';

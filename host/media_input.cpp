@@ -201,7 +201,7 @@ bool decode_more(MediaInput* in) {
         if (status < 0) return false;
         if (in->packet->stream_index == in->stream) {
             status = avcodec_send_packet(in->codec, in->packet);
-            if (status == AVERROR_INVALIDDATA) fill_gap(in, in->packet);
+            if (status < 0 && status != AVERROR(EAGAIN)) fill_gap(in, in->packet);
         }
         av_packet_unref(in->packet);
     }

@@ -137,4 +137,11 @@ cp "$work/in.mp3" "$work/damaged.mp3"
 printf '\x00%.0s' $(seq 600) | dd of="$work/damaged.mp3" bs=1 seek=$((size / 2)) conv=notrunc 2>/dev/null
 check "a damaged frame mid-file" runs 0 "frames" --mode 0 "$work/damaged.mp3" "$work/damaged.wav"
 check "the rest is read" near "$(ff -i "$work/damaged.wav" -f s16le - | wc -c)" "$(ff -i "$work/in.mp3" -f s16le - | wc -c)" 8000
+# Damaged AAC packets in an M4A: each becomes silence of its length, so the
+# rest keeps its time and the output its length (ffmpeg's decode drops them).
+size=$(stat -c %s "$work/in.m4a")
+cp "$work/in.m4a" "$work/damaged.m4a"
+LC_ALL=C awk 'BEGIN {srand(7); for (i = 0; i < 3000; i++) printf "%c", int(rand() * 256)}' | dd of="$work/damaged.m4a" bs=1 seek=$((size / 2)) conv=notrunc 2>/dev/null
+check "damaged AAC packets" runs 0 "frames" --mode 0 "$work/damaged.m4a" "$work/damaged-aac.wav"
+check "the length is kept" test "$(ff -i "$work/damaged-aac.wav" -f s16le - | wc -c)" = "$(ff -i "$work/in.m4a" -f s16le - | wc -c)"
 finish "host media"
