@@ -40,6 +40,26 @@ m1r_t=$(best "dsphost mode 1 with report" "$bin/dsphost" -q --mode 1 --report "$
 m2r_t=$(best "dsphost mode 2 with report" "$bin/dsphost" -q --mode 2 --report "$work/r2.json" "$in" "$work/m2r.wav")
 m0r_t=$(best "dsphost mode 0 with report" "$bin/dsphost" -q --mode 0 --report "$work/r0.json" "$in" "$work/m0r.wav")
 
+# Lossy libraries: MP3 to MP3 and M4A to M4A, dsphost at -16 LUFS under
+# -1 dBTP beside ffmpeg's loudnorm with the same aims, one pass and two (the
+# second pass given the first's measurement), same encoder settings.
+mp3="$work/in.mp3" m4a="$work/in.m4a"
+[ -s "$mp3" ] || ffmpeg -nostdin -y -v error -i "$in" -c:a libmp3lame -q:a 2 "$mp3"
+[ -s "$m4a" ] || ffmpeg -nostdin -y -v error -i "$in" -c:a aac -b:a 256k "$m4a"
+loudnorm_two_pass() {  # loudnorm_two_pass IN OUT CODEC_OPTIONS...
+  local from=$1 to=$2; shift 2
+  local m; m=$(ffmpeg -nostdin -v info -i "$from" -af loudnorm=I=-16:TP=-1:print_format=json -f null - 2>&1 |
+    sed -n '/^{/,/^}/p' | tr -d ' \n\t"')
+  local v; v=$(sed 's/.*input_i:\([^,]*\),input_tp:\([^,]*\),input_lra:\([^,]*\),input_thresh:\([^,]*\),.*target_offset:\([^,}]*\).*/measured_I=\1:measured_TP=\2:measured_LRA=\3:measured_thresh=\4:offset=\5/' <<<"$m")
+  ffmpeg -nostdin -y -v error -i "$from" -af "loudnorm=I=-16:TP=-1:$v:linear=true" -ar 44100 "$@" "$to"
+}
+mp3_t=$(best "dsphost mp3" "$bin/dsphost" -q --mode 2 --target -16 --true-peak -1 "$mp3" "$work/out.mp3")
+mp3n_t=$(best "loudnorm mp3" ffmpeg -nostdin -y -v error -i "$mp3" -af loudnorm=I=-16:TP=-1 -ar 44100 -c:a libmp3lame -q:a 2 "$work/ln.mp3")
+mp3n2_t=$(best "loudnorm two-pass mp3" loudnorm_two_pass "$mp3" "$work/ln2.mp3" -c:a libmp3lame -q:a 2)
+m4a_t=$(best "dsphost m4a" "$bin/dsphost" -q --mode 2 --target -16 --true-peak -1 "$m4a" "$work/out.m4a")
+m4an_t=$(best "loudnorm m4a" ffmpeg -nostdin -y -v error -i "$m4a" -af loudnorm=I=-16:TP=-1 -ar 44100 -c:a aac -b:a 256k "$work/ln.m4a")
+m4an2_t=$(best "loudnorm two-pass m4a" loudnorm_two_pass "$m4a" "$work/ln2.m4a" -c:a aac -b:a 256k)
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 printf '10-minute 44100 Hz stereo 16-bit WAV, best of 3, warm cache (%s cores)\n' "$(nproc)"
 printf '  %-38s %7.3f s\n' "sox in.wav out.wav" "$sox_t" "dsphost --mode 1" "$m1_t" \
@@ -48,6 +68,10 @@ printf '  %-38s %7.3f s\n' "sox in.wav out.wav" "$sox_t" "dsphost --mode 1" "$m1
   "ffmpeg -af alimiter (-1 dBFS)" "$alim_t" "dsphost --mode 0 --true-peak -1" "$tp_t" \
   "dsphost --mode 2 --target --true-peak" "$m2s_t" \
   "dsphost --mode 0 --report (meters)" "$m0r_t"
+printf '  %-38s %7.3f s\n' "dsphost MP3 -> MP3 (mode 2, -16, -1)" "$mp3_t" \
+  "ffmpeg loudnorm MP3 -> MP3" "$mp3n_t" "ffmpeg loudnorm two-pass MP3 -> MP3" "$mp3n2_t" \
+  "dsphost M4A -> M4A (mode 2, -16, -1)" "$m4a_t" \
+  "ffmpeg loudnorm M4A -> M4A" "$m4an_t" "ffmpeg loudnorm two-pass M4A -> M4A" "$m4an2_t"
 printf 'mode 1 / sox copy:          %s  (aim: at most 1.3)\n' "$(ratio "$m1_t" "$sox_t")"
 printf 'mode 2 / ffmpeg mcompand:   %s  (aim: at most 0.2)\n' "$(ratio "$m2_t" "$ff_t")"
 printf 'mode 1 report / no report:  %s  (aim: at most 1.1)\n' "$(ratio "$m1r_t" "$m1_t")"

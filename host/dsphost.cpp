@@ -1,5 +1,6 @@
 // dsphost: plays audio files through a DSP plug-in's ModifySamples as the
-// player does and writes the results as 16-bit WAV or FLAC. Several inputs
+// player does and writes the results as WAV, FLAC or an encoded format (MP3,
+// Opus, AAC, Vorbis; a video file's other streams copied). Several inputs
 // form one stream (the plug-in's state carries from file to file); settings
 // can be given for one run; the loudness before and after is measured.
 //
@@ -13,7 +14,9 @@
 // (dsphost_stream) and the results (dsphost_summary).
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -23,6 +26,7 @@
 #include "host/dsphost_options.h"
 #include "host/dsphost_stream.h"
 #include "host/dsphost_summary.h"
+#include "host/media_file.h"
 #include "host/plugin_loader.h"
 #include "host/run_settings.h"
 
@@ -31,15 +35,19 @@ namespace fs = std::filesystem;
 namespace {
 
 // One item per input, each with its output and the name it is written under.
+// With --format same, each output keeps its input's container and codec.
 void make_items(Run& run, const Options& options) {
-    const char* extension = options.format == OutputKind::flac ? ".flac" : ".wav";
     for (const std::string& input : options.inputs) {
         Item item;
         item.input = input;
+        item.kind = options.format;
+        if (item.kind == OutputKind::same)
+            item.kind = is_stream(input) ? OutputKind::wav : media_same_kind(input, options.stream);
         if (options.outputDir.empty()) {
             item.output = options.output;
         } else {
-            item.output = (fs::path(options.outputDir) / fs::path(input).filename().stem()).string() + extension;
+            item.output = (fs::path(options.outputDir) / fs::path(input).filename().stem()).string() +
+                          media_extension(item.kind);
         }
         item.partial = item.output + ".partial";
         run.items.push_back(item);
@@ -74,6 +82,21 @@ int override_lines(const Options& options, const std::string& userText, std::vec
         }
     }
     return 0;
+}
+
+// A lossy encoder's decoded peaks rise above what it was given: with the
+// true-peak ceiling on, it is lowered by the largest headroom among the
+// outputs' codecs (the set is one stream, so one ceiling for all).
+void add_encoder_headroom(const Run& run, const std::string& userText, std::vector<SettingLine>& lines) {
+    int headroom = 0;
+    for (const Item& item : run.items) headroom = std::max(headroom, media_headroom(item.kind));
+    if (headroom == 0) return;
+    int limit = 0, ceiling = 0;
+    for (const auto& [key, value] : effective_values(run_settings_text(userText, lines))) {
+        if (key == "tp_limit") limit = atoi(value.c_str());
+        if (key == "tp_ceiling") ceiling = atoi(value.c_str());
+    }
+    if (limit == 1) lines.push_back({"tp_ceiling", std::to_string(std::min(120, ceiling + headroom))});
 }
 
 // The library to load: the plug-in itself, or with settings for this run its
@@ -134,10 +157,18 @@ int run_all(const Options& options) {
     Run run;
     run.block = options.block;
     run.dither = options.dither;
-    run.format = options.format;
     run.bits = options.bits;
+    run.quality = options.quality;
+    run.stream = options.stream;
     run.metering = options.loudness || !options.reportPath.empty() || !options.plotPath.empty();
     make_items(run, options);
+    for (const Item& item : run.items) {
+        std::string error;
+        if (!media_quality_valid(item.kind, options.quality, error)) {
+            fprintf(stderr, "dsphost: %s\n", error.c_str());
+            return 2;
+        }
+    }
 
     // The settings: the user's file as the plug-in would find it, plus this run's lines.
     std::string userText;
@@ -149,6 +180,7 @@ int run_all(const Options& options) {
     }
     std::vector<SettingLine> lines;
     if (int status = override_lines(options, userText, lines); status != 0) return status;
+    add_encoder_headroom(run, userText, lines);
     const std::string runText = run_settings_text(userText, lines);
 
     if (int status = check_inputs(run, options); status != 0) {
@@ -188,9 +220,10 @@ int run_all(const Options& options) {
         return 1;
     }
 
-    // Wider input or output takes the full-resolution path where the library has it.
+    // Wider input or output takes the full-resolution path where the library
+    // has it; so does an encoded output, encoded from the float result.
     bool wider = options.bits != OutputBits::pcm16;
-    for (const Item& item : run.items) wider = wider || item.format.converted;
+    for (const Item& item : run.items) wider = wider || item.format.converted || media_encoded(item.kind);
     run.fullResolutionAsked = wider;
     if (wider) run.modifyFloat = plugin.modifyFloat;
     if (run.modifyFloat == nullptr) run.fixed.resize(static_cast<size_t>(run.block) * run.channels);

@@ -39,7 +39,7 @@ int check_inputs(Run& run, const Options& options) {
     for (size_t i = 0; i < run.items.size(); ++i) {
         Item& item = run.items[i];
         std::string error;
-        SoundInput* input = sound_open_input(item.input, item.format, error);
+        SoundInput* input = sound_open_input(item.input, item.format, error, run.stream);
         if (input == nullptr) {
             fprintf(stderr, "dsphost: cannot read %s: %s\n", item.input.c_str(), error.c_str());
             return 1;
@@ -50,6 +50,9 @@ int check_inputs(Run& run, const Options& options) {
         else
             sound_close_input(input);
         const SoundFormat& f = item.format;
+        if (f.audioStreams > 1 && options.stream < 0 && !options.quiet)
+            fprintf(stderr, "dsphost: %s holds %d audio streams; the first is read (--stream N chooses)\n",
+                    item.input.c_str(), f.audioStreams);
         if (f.channels < 1 || f.rate < 1) {
             fprintf(stderr, "dsphost: %s has no usable audio format\n", item.input.c_str());
             return 1;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 
 #include "host/plot.h"
@@ -42,16 +43,23 @@ void print_usage(FILE* out) {
             "results as 16-bit PCM (or 24-bit or float, --bits). With -o, the inputs are\n"
             "played as one stream in the order given (the plug-in is started once and its\n"
             "state carries from one file to the next) and each result goes to OUTDIR under\n"
-            "the input's base name.\n"
-            "Inputs: any file libsndfile reads, mono or stereo, one sample rate and channel\n"
-            "count for the whole set. 16-bit input written as 16 bits goes through the\n"
+            "the input's base name, in the input's format unless --format says otherwise.\n"
+            "Inputs: any file FFmpeg's libraries or libsndfile read (MP3, AAC/M4A, Opus,\n"
+            "Ogg, FLAC, WAV, the audio of MP4/MKV/WebM...), mono or stereo, one sample rate\n"
+            "and channel count for the whole set; tags and cover pictures go into the\n"
+            "outputs (gain tags dropped). 16-bit input written as 16 bits goes through the\n"
             "player's 16-bit path; wider or float input, or a wider output, goes through\n"
             "the plug-in's full-resolution path (reduced to 16 bits only at the end).\n"
             "\n"
             "Options:\n"
-            "  -o, --output-dir DIR  write each input's result to DIR/NAME.wav (or .flac)\n"
-            "  -f, --format FORMAT   wav or flac (default wav; for a single OUTPUT named\n"
-            "                        .flac, flac)\n"
+            "  -o, --output-dir DIR  write each input's result to DIR/NAME.EXT\n"
+            "  -f, --format FORMAT   wav, flac, mp3, opus, m4a (AAC), ogg (Vorbis), mp4, mkv,\n"
+            "                        webm (a video's other streams copied) or same (the\n"
+            "                        input's format: the default with -o); a single\n"
+            "                        OUTPUT takes the format its name says, else wav\n"
+            "  -Q, --quality Q       lossy quality: mp3 VBR level 0-9 (default 2), opus\n"
+            "                        and m4a kbit/s (160, 256), ogg Vorbis -1 to 10 (6)\n"
+            "  -S, --stream N        read each input's N-th audio stream (default 0)\n"
             "  -B, --bits BITS       16, 24 or float (default 16; FLAC takes 16 and 24)\n"
             "  -s, --set KEY=VALUE   a setting for this run only (repeatable), e.g.\n"
             "                        enhance=2, amp_max=70, eq=50,60,40, eq_f=100,1000,8000,\n"
@@ -105,24 +113,161 @@ void print_usage(FILE* out) {
 
 }  // namespace
 
+namespace {
+
+// The output kinds --format names, in the order of its words.
+constexpr OutputKind formatKinds[] = {OutputKind::wav, OutputKind::flac, OutputKind::mp3,  OutputKind::opus,
+                                      OutputKind::m4a, OutputKind::ogg,  OutputKind::mp4,  OutputKind::mkv,
+                                      OutputKind::webm, OutputKind::same};
+
+// A whole number from low to high, or false after saying what the option takes.
+bool whole_number(const char* option, const char* v, long low, long high, long& into) {
+    char* end = nullptr;
+    into = strtol(v, &end, 10);
+    if (*v != '\0' && *end == '\0' && into >= low && into <= high) return true;
+    fprintf(stderr, "dsphost: %s takes a whole number from %ld to %ld, not %s\n", option, low, high, v);
+    return false;
+}
+
+// --target and --true-peak as the settings they stand for.
+int take_level(const std::string& arg, const char* v, Options& options) {
+    const bool target = arg == "-t" || arg == "--target";
+    char* end = nullptr;
+    const double x = strtod(v, &end);
+    const double low = target ? -40.0 : -12.0, high = target ? -5.0 : 0.0;
+    if (*v == '\0' || *end != '\0' || !(x >= low && x <= high)) {
+        fprintf(stderr, "dsphost: %s takes %s from %g to %g, not %s\n", target ? "--target" : "--true-peak",
+                target ? "LUFS" : "dBTP", low, high, v);
+        return 2;
+    }
+    const long tenths = lround(-10.0 * x);
+    options.overrides.push_back({Override::set, target ? "loudness_target=1" : "tp_limit=1"});
+    options.overrides.push_back(
+        {Override::set, std::string(target ? "target_lufs=" : "tp_ceiling=") + std::to_string(tenths)});
+    return 0;
+}
+
+// The options that shape the output files; 1 when arg is none of them.
+int take_output_option(const std::string& arg, const char* v, Options& options) {
+    long n = 0;
+    if (arg == "-f" || arg == "--format") {
+        options.formatGiven = true;
+        const int k = choice("--format", v, {"wav", "flac", "mp3", "opus", "m4a", "ogg", "mp4", "mkv", "webm", "same"});
+        if (k < 0) return 2;
+        options.format = formatKinds[k];
+    } else if (arg == "-B" || arg == "--bits") {
+        const int k = choice("--bits", v, {"16", "24", "float"});
+        if (k < 0) return 2;
+        options.bits = k == 0 ? OutputBits::pcm16 : k == 1 ? OutputBits::pcm24 : OutputBits::float32;
+    } else if (arg == "-Q" || arg == "--quality") {
+        if (!whole_number("--quality", v, -1, 512, n)) return 2;
+        options.quality = static_cast<int>(n);
+    } else if (arg == "-S" || arg == "--stream") {
+        if (!whole_number("--stream", v, 0, 999, n)) return 2;
+        options.stream = static_cast<int>(n);
+    } else if (arg == "-d" || arg == "--delay") {
+        const int k = choice("--delay", v, {"keep", "remove"});
+        if (k < 0) return 2;
+        options.removeDelay = k;
+    } else if (arg == "-b" || arg == "--block") {
+        if (!whole_number("--block", v, 1, 1000000, n)) return 2;
+        options.block = n;
+    } else {
+        return 1;
+    }
+    return 0;
+}
+
+// The options that take a value; 1 when arg is none of them.
+int take_valued_option(const std::string& arg, const char* v, Options& options) {
+    if (int status = take_output_option(arg, v, options); status != 1) return status;
+    if (arg == "-p" || arg == "--plugin") {
+        options.plugin = v;
+    } else if (arg == "-o" || arg == "--output-dir") {
+        options.outputDir = v;
+    } else if (arg == "-r" || arg == "--report") {
+        options.reportPath = v;
+    } else if (arg == "-g" || arg == "--plot") {
+        options.plotPath = v;
+        if (!plot_extension_known(options.plotPath)) {
+            fprintf(stderr, "dsphost: --plot writes .png or .svg files, not %s\n", v);
+            return 2;
+        }
+    } else if (arg == "-s" || arg == "--set") {
+        options.overrides.push_back({Override::set, v});
+    } else if (arg == "-P" || arg == "--preset") {
+        options.overrides.push_back({Override::preset, v});
+    } else if (arg == "-m" || arg == "--mode") {
+        if (strcmp(v, "0") != 0 && strcmp(v, "1") != 0 && strcmp(v, "2") != 0) {
+            fprintf(stderr, "dsphost: --mode takes 0 (off), 1 (classic) or 2 (multiband), not %s\n", v);
+            return 2;
+        }
+        options.overrides.push_back({Override::mode, v});
+    } else if (arg == "-t" || arg == "--target" || arg == "-T" || arg == "--true-peak") {
+        return take_level(arg, v, options);
+    } else {
+        return 1;
+    }
+    return 0;
+}
+
+bool takes_value(const std::string& arg) {
+    static const char* const valued[] = {"-p", "--plugin", "-o", "--output-dir", "-r", "--report", "-g",
+                                         "--plot", "-f", "--format", "-B", "--bits", "-Q", "--quality", "-S",
+                                         "--stream", "-d", "--delay", "-s", "--set", "-P", "--preset", "-m",
+                                         "--mode", "-t", "--target", "-T", "--true-peak", "-b", "--block"};
+    for (const char* v : valued)
+        if (arg == v) return true;
+    return false;
+}
+
+// The output kind a single OUTPUT's name implies; wav when it names none.
+OutputKind kind_of_name(const std::string& name) {
+    static const char* const extensions[] = {".wav", ".flac", ".mp3", ".opus", ".m4a", ".ogg", ".mp4", ".mkv", ".webm"};
+    for (size_t k = 0; k < std::size(extensions); ++k) {
+        const size_t n = strlen(extensions[k]);
+        if (name.size() > n && strcasecmp(name.c_str() + name.size() - n, extensions[k]) == 0) return formatKinds[k];
+    }
+    return OutputKind::wav;
+}
+
+// The inputs and output from the words that are not options; 0 or the exit status.
+int take_files(const std::vector<std::string>& positional, Options& options) {
+    if (!options.outputDir.empty()) {
+        if (positional.empty()) {
+            fprintf(stderr, "dsphost: expected one or more inputs after -o %s (see --help)\n",
+                    options.outputDir.c_str());
+            return 2;
+        }
+        options.inputs = positional;
+        if (!options.formatGiven) options.format = OutputKind::same;
+        return 0;
+    }
+    if (positional.size() != 2) {
+        fprintf(stderr, "dsphost: expected an input and an output file (see --help)\n");
+        return 2;
+    }
+    options.inputs = {positional[0]};
+    options.output = positional[1];
+    // A single output is written in the format its name says unless --format says otherwise.
+    if (!options.formatGiven) options.format = kind_of_name(options.output);
+    if (options.format == OutputKind::same) {
+        fprintf(stderr, "dsphost: --format same is for -o sets; a single OUTPUT's name says its format\n");
+        return 2;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int parse_options(int argc, char** argv, Options& options) {
     std::vector<std::string> positional;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) {
-                fprintf(stderr, "dsphost: %s needs a value\n", name);
-                return nullptr;
-            }
-            return argv[++i];
-        };
+        const std::string arg = argv[i];
         if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
             positional.push_back(arg);
-            continue;
-        }
-        const char* v = nullptr;
-        if (arg == "--") {
+        } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "-h" || arg == "--help") {
             print_usage(stdout);
@@ -133,99 +278,17 @@ int parse_options(int argc, char** argv, Options& options) {
             options.loudness = true;
         } else if (arg == "--no-dither") {
             options.dither = false;
-        } else if (arg == "-p" || arg == "--plugin") {
-            if ((v = value("--plugin")) == nullptr) return 2;
-            options.plugin = v;
-        } else if (arg == "-o" || arg == "--output-dir") {
-            if ((v = value("--output-dir")) == nullptr) return 2;
-            options.outputDir = v;
-        } else if (arg == "-r" || arg == "--report") {
-            if ((v = value("--report")) == nullptr) return 2;
-            options.reportPath = v;
-        } else if (arg == "-g" || arg == "--plot") {
-            if ((v = value("--plot")) == nullptr) return 2;
-            options.plotPath = v;
-            if (!plot_extension_known(options.plotPath)) {
-                fprintf(stderr, "dsphost: --plot writes .png or .svg files, not %s\n", v);
-                return 2;
-            }
-        } else if (arg == "-f" || arg == "--format") {
-            if ((v = value("--format")) == nullptr) return 2;
-            options.formatGiven = true;
-            const int k = choice("--format", v, {"wav", "flac"});
-            if (k < 0) return 2;
-            options.format = k == 0 ? OutputKind::wav : OutputKind::flac;
-        } else if (arg == "-B" || arg == "--bits") {
-            if ((v = value("--bits")) == nullptr) return 2;
-            const int k = choice("--bits", v, {"16", "24", "float"});
-            if (k < 0) return 2;
-            options.bits = k == 0 ? OutputBits::pcm16 : k == 1 ? OutputBits::pcm24 : OutputBits::float32;
-        } else if (arg == "-d" || arg == "--delay") {
-            if ((v = value("--delay")) == nullptr) return 2;
-            const int k = choice("--delay", v, {"keep", "remove"});
-            if (k < 0) return 2;
-            options.removeDelay = k;
-        } else if (arg == "-s" || arg == "--set") {
-            if ((v = value("--set")) == nullptr) return 2;
-            options.overrides.push_back({Override::set, v});
-        } else if (arg == "-P" || arg == "--preset") {
-            if ((v = value("--preset")) == nullptr) return 2;
-            options.overrides.push_back({Override::preset, v});
-        } else if (arg == "-m" || arg == "--mode") {
-            if ((v = value("--mode")) == nullptr) return 2;
-            if (strcmp(v, "0") != 0 && strcmp(v, "1") != 0 && strcmp(v, "2") != 0) {
-                fprintf(stderr, "dsphost: --mode takes 0 (off), 1 (classic) or 2 (multiband), not %s\n", v);
-                return 2;
-            }
-            options.overrides.push_back({Override::mode, v});
-        } else if (arg == "-t" || arg == "--target" || arg == "-T" || arg == "--true-peak") {
-            const bool target = arg == "-t" || arg == "--target";
-            if ((v = value(target ? "--target" : "--true-peak")) == nullptr) return 2;
-            char* end = nullptr;
-            const double x = strtod(v, &end);
-            const double low = target ? -40.0 : -12.0, high = target ? -5.0 : 0.0;
-            if (*v == '\0' || *end != '\0' || !(x >= low && x <= high)) {
-                fprintf(stderr, "dsphost: %s takes %s from %g to %g, not %s\n",
-                        target ? "--target" : "--true-peak", target ? "LUFS" : "dBTP", low, high, v);
-                return 2;
-            }
-            const long tenths = lround(-10.0 * x);
-            options.overrides.push_back({Override::set, target ? "loudness_target=1" : "tp_limit=1"});
-            options.overrides.push_back(
-                {Override::set, std::string(target ? "target_lufs=" : "tp_ceiling=") + std::to_string(tenths)});
-        } else if (arg == "-b" || arg == "--block") {
-            if ((v = value("--block")) == nullptr) return 2;
-            char* end = nullptr;
-            options.block = strtol(v, &end, 10);
-            if (*v == '\0' || *end != '\0' || options.block < 1 || options.block > 1000000) {
-                fprintf(stderr, "dsphost: --block takes a frame count from 1 to 1000000\n");
-                return 2;
-            }
-        } else {
+        } else if (!takes_value(arg)) {
             fprintf(stderr, "dsphost: unknown option %s (see --help)\n", arg.c_str());
             return 2;
+        } else if (i + 1 >= argc) {
+            fprintf(stderr, "dsphost: %s needs a value\n", arg.c_str());
+            return 2;
+        } else if (int status = take_valued_option(arg, argv[++i], options); status != 0) {
+            return status;
         }
     }
-    if (!options.outputDir.empty()) {
-        if (positional.empty()) {
-            fprintf(stderr, "dsphost: expected one or more inputs after -o %s (see --help)\n",
-                    options.outputDir.c_str());
-            return 2;
-        }
-        options.inputs = positional;
-    } else {
-        if (positional.size() != 2) {
-            fprintf(stderr, "dsphost: expected an input and an output file (see --help)\n");
-            return 2;
-        }
-        options.inputs = {positional[0]};
-        options.output = positional[1];
-        // A single output named .flac is written as FLAC unless --format says otherwise.
-        const std::string& out = options.output;
-        if (!options.formatGiven && out.size() > 5 &&
-            strcasecmp(out.c_str() + out.size() - 5, ".flac") == 0)
-            options.format = OutputKind::flac;
-    }
+    if (int status = take_files(positional, options); status != 0) return status;
     if (options.format == OutputKind::flac && options.bits == OutputBits::float32) {
         fprintf(stderr, "dsphost: FLAC holds integer samples only: --bits float needs WAV output "
                         "(--format wav, or an OUTPUT named .wav)\n");
@@ -234,4 +297,3 @@ int parse_options(int argc, char** argv, Options& options) {
     if (options.plugin.empty()) options.plugin = default_plugin_path();
     return 0;
 }
-

@@ -18,9 +18,11 @@ struct Options {
     std::vector<std::string> inputs;
     std::string output, outputDir, plugin, reportPath, plotPath;
     std::vector<Override> overrides;
-    OutputKind format = OutputKind::wav;
+    OutputKind format = OutputKind::wav;  // same by default with -o
     OutputBits bits = OutputBits::pcm16;
     bool formatGiven = false;
+    int quality = defaultQuality;  // the codec's own measure (see --help)
+    int stream = -1;               // the audio stream of each input; -1 the first
     long block = defaultBlockFrames;
     bool quiet = false, loudness = false, dither = true;
     int removeDelay = -1;  // -1: the form's default (remove with -o, keep otherwise)

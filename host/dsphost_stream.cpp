@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -21,7 +22,10 @@ void watch_signals(sigset_t signals) {
     int number = 0;
     if (sigwait(&signals, &number) != 0) return;
     cleanup_mutex.lock();  // held to the end: no output is moved into place after this
-    if (!unfinished_file.empty()) unlink(unfinished_file.c_str());
+    if (!unfinished_file.empty()) {
+        unlink(unfinished_file.c_str());
+        unlink((unfinished_file + ".tags").c_str());  // a finished file being rewritten with its tags
+    }
     remove_private_plugin_folder(private_folder);
     signal(number, SIG_DFL);
     sigset_t one;
@@ -88,7 +92,7 @@ void read_inputs(Run& run) {
         if (input == nullptr) {
             SoundFormat format;
             std::string error;
-            input = sound_open_input(item.input, format, error);
+            input = sound_open_input(item.input, format, error, run.stream);
             if (input == nullptr) {
                 run.readError = "cannot read " + item.input + ": " + error;
                 break;
@@ -111,7 +115,8 @@ void read_inputs(Run& run) {
             const long long got = sound_read(input, chunk->samples, want, run.modifyFloat == nullptr, run.dither);
             if (got < 0) {
                 run.freeChunks.push(chunk);
-                run.readError = "reading " + item.input + " failed";
+                const std::string problem = sound_input_problem(input);
+                run.readError = "reading " + item.input + " failed" + (problem.empty() ? "" : ": " + problem);
                 failed = true;
                 break;
             }
@@ -162,7 +167,8 @@ void write_outputs(Run& run) {
         unfinished_file = item.partial;
         // Dither only where the full-resolution path's samples become 16 bits.
         const bool dither = run.dither && run.modifyFloat != nullptr;
-        out = sound_open_output(item.partial, run.format, run.bits, dither, run.rate, run.channels, error);
+        const OutputSource from{item.input, run.stream, run.quality};
+        out = sound_open_output(item.partial, item.kind, run.bits, dither, run.rate, run.channels, error, from);
         if (out == nullptr) {
             // The file may have been created before its header could be written.
             remove(item.partial.c_str());
@@ -174,7 +180,7 @@ void write_outputs(Run& run) {
         return true;
     };
     auto discard = [&] {
-        if (out != nullptr) sound_close_output(out);
+        if (out != nullptr) sound_close_output(out, false);
         out = nullptr;
         openFile = -1;
         std::lock_guard<std::mutex> lock(cleanup_mutex);
@@ -263,7 +269,8 @@ void measure(Run& run, Queue<MeterJob>& jobs, std::vector<LoudnessMeter>& meters
 }
 
 static void show_progress(long long done, long long total) {
-    const int percent = total > 0 ? static_cast<int>(100 * done / total) : 100;
+    // A compressed file's length is known only roughly before it is decoded.
+    const int percent = total > 0 ? static_cast<int>(std::min(100LL, 100 * done / total)) : 100;
     char bar[41];
     const int filled = percent * 40 / 100;
     for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';

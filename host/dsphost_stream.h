@@ -74,6 +74,7 @@ struct MeterJob {
 
 struct Item {
     std::string input, output, partial;
+    OutputKind kind = OutputKind::wav;  // the output's container and codec
     SoundFormat format;
     SoundInput* opened = nullptr;  // streams stay open from the check on
 };
@@ -84,8 +85,8 @@ struct Run {
     long long delay = 0, chunkFrames = 0;
     long block = defaultBlockFrames;
     bool dither = true, metering = false;
-    OutputKind format = OutputKind::wav;
     OutputBits bits = OutputBits::pcm16;
+    int quality = defaultQuality, stream = -1;
     // The plug-in's full-resolution path (its float entry) instead of the
     // player's 16-bit ModifySamples: wider input or output, and the entry there.
     DspModifyFloatFunction modifyFloat = nullptr;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "host/media_file.h"
 #include "host/plot.h"
 #include "host/report.h"
 
@@ -32,7 +33,8 @@ void print_summary(const Run& run, const Options& options, long long engineDelay
             conversion = "; " + item.format.description + " reduced to 16-bit " + reduction;
         else if (item.format.converted)
             conversion = "; " + item.format.description + " processed at full resolution" +
-                         (options.bits == OutputBits::pcm16 ? ", the result reduced to 16-bit " + reduction : "");
+                         (options.bits == OutputBits::pcm16 && !media_encoded(item.kind)
+                              ? ", the result reduced to 16-bit " + reduction : "");
         printf("dsphost: %s%lld frames (%.2f s, %d ch, %d Hz); peak in %s, out %s; "
                "%lld output samples at full scale%s\n",
                options.outputDir.empty() ? "" : (item.output + ": ").c_str(), frames, static_cast<double>(frames) / run.rate,

@@ -5,10 +5,14 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <vector>
+
+#include "host/media_file.h"
 
 struct SoundInput {
     SNDFILE* file;
+    MediaInput* media;  // instead of file: read through FFmpeg
     int channels;
     bool converted;
     uint32_t noise;  // dither generator state: the same noise on every run
@@ -18,6 +22,9 @@ struct SoundInput {
 
 struct SoundOutput {
     SNDFILE* file;
+    MediaOutput* media;  // instead of file: an encoded output
+    std::string path, source;  // the tags of source go into path when it is finished
+    int stream;
     int channels;
     OutputBits bits;
     bool dither;
@@ -58,17 +65,56 @@ bool is_stream(const std::string& path) {
     return stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
 }
 
-SoundInput* sound_open_input(const std::string& path, SoundFormat& format, std::string& error) {
+namespace {
+
+// libsndfile keeps the PCM and lossless formats it has always read (pipes
+// too); compressed ones, and anything it does not read, go through FFmpeg.
+bool through_libsndfile(int subtype) {
+    switch (subtype) {
+        case SF_FORMAT_VORBIS: case SF_FORMAT_OPUS: case SF_FORMAT_MPEG_LAYER_I: case SF_FORMAT_MPEG_LAYER_II:
+        case SF_FORMAT_MPEG_LAYER_III: case SF_FORMAT_ALAC_16: case SF_FORMAT_ALAC_20: case SF_FORMAT_ALAC_24:
+        case SF_FORMAT_ALAC_32:
+            return false;
+        default: return true;
+    }
+}
+
+// MPEG audio (an ID3 tag or a frame sync first), which libsndfile would hand
+// to mpg123 (with warnings of its own on stderr) only to be passed over.
+bool mpeg_audio(const std::string& path) {
+    unsigned char head[3] = {};
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    const size_t got = fread(head, 1, sizeof head, f);
+    fclose(f);
+    const bool id3 = head[0] == 'I' && head[1] == 'D' && head[2] == '3';
+    return got == 3 && (id3 || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0));
+}
+
+SoundInput* open_media(const std::string& path, int stream, SoundFormat& format, std::string& error) {
+    MediaInput* media = media_open_input(path, stream, format, error);
+    if (media == nullptr) return nullptr;
+    return new SoundInput{nullptr, media, format.channels, format.converted, 0x9E3779B9u, {}, {}};
+}
+
+}  // namespace
+
+SoundInput* sound_open_input(const std::string& path, SoundFormat& format, std::string& error, int stream) {
     struct stat status;
     if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
         error = "it is a folder";
         return nullptr;
     }
+    if (!is_stream(path) && (stream > 0 || mpeg_audio(path))) return open_media(path, stream, format, error);
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) {
+    if (file == nullptr && is_stream(path)) {
         error = sf_strerror(nullptr);
         return nullptr;
+    }
+    if (file == nullptr || !through_libsndfile(info.format & SF_FORMAT_SUBMASK)) {
+        if (file != nullptr) sf_close(file);
+        return open_media(path, stream, format, error);
     }
     format.rate = info.samplerate;
     format.channels = info.channels;
@@ -82,7 +128,7 @@ SoundInput* sound_open_input(const std::string& path, SoundFormat& format, std::
                            ? major.extension : "audio";
     for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     format.description = name + (bits == 0 ? " float" : " " + std::to_string(bits) + "-bit");
-    return new SoundInput{file, info.channels, format.converted, 0x9E3779B9u, {}, {}};
+    return new SoundInput{file, nullptr, info.channels, format.converted, 0x9E3779B9u, {}, {}};
 }
 
 namespace {
@@ -101,6 +147,13 @@ int16_t to_sixteen_bits(double v, bool dither, uint32_t& noise) {
 sf_count_t read_some(SoundInput* input, float* out, long long want, bool reduce, bool dither) {
     const size_t n = static_cast<size_t>(want) * static_cast<size_t>(input->channels);
     sf_count_t got;
+    if (input->media != nullptr) {
+        got = media_read(input->media, out, want);
+        if (reduce && input->converted)
+            for (long long i = 0; i < got * input->channels; ++i)
+                out[i] = to_sixteen_bits(out[i], dither, input->noise);
+        return got;
+    }
     if (!input->converted) {
         // 16 bits or fewer: the values as they are either way.
         if (input->narrow.size() < n) input->narrow.resize(n);
@@ -123,8 +176,9 @@ long long sound_read(SoundInput* input, float* samples, long long frames, bool r
     long long done = 0;
     while (done < frames) {
         const sf_count_t got = read_some(input, samples + done * input->channels, frames - done, reduce, dither);
-        if (got <= 0) {
-            if (sf_error(input->file) != SF_ERR_NO_ERROR) return -1;
+        if (got < 0) return -1;
+        if (got == 0) {
+            if (input->file != nullptr && sf_error(input->file) != SF_ERR_NO_ERROR) return -1;
             break;
         }
         done += got;
@@ -132,13 +186,24 @@ long long sound_read(SoundInput* input, float* samples, long long frames, bool r
     return done;
 }
 
+std::string sound_input_problem(const SoundInput* input) {
+    return input->media != nullptr ? media_input_problem(input->media) : "";
+}
+
 void sound_close_input(SoundInput* input) {
-    sf_close(input->file);
+    if (input->media != nullptr) media_close_input(input->media);
+    if (input->file != nullptr) sf_close(input->file);
     delete input;
 }
 
 SoundOutput* sound_open_output(const std::string& path, OutputKind kind, OutputBits bits, bool dither,
-                               int rate, int channels, std::string& error) {
+                               int rate, int channels, std::string& error, const OutputSource& from) {
+    const std::string source = is_stream(from.path) ? "" : from.path;
+    if (media_encoded(kind)) {
+        MediaOutput* media = media_open_output(path, kind, from.quality, rate, channels, source, from.stream, error);
+        if (media == nullptr) return nullptr;
+        return new SoundOutput{nullptr, media, path, source, from.stream, channels, bits, dither, 0, {}, {}, {}};
+    }
     if (kind == OutputKind::flac && bits == OutputBits::float32) {
         error = "FLAC holds integer samples only";
         return nullptr;
@@ -155,10 +220,11 @@ SoundOutput* sound_open_output(const std::string& path, OutputKind kind, OutputB
         error = sf_strerror(nullptr);
         return nullptr;
     }
-    return new SoundOutput{file, channels, bits, dither, 0x6A09E667u, {}, {}, {}};
+    return new SoundOutput{file, nullptr, path, source, from.stream, channels, bits, dither, 0x6A09E667u, {}, {}, {}};
 }
 
 bool sound_write(SoundOutput* output, const float* samples, long long frames) {
+    if (output->media != nullptr) return media_write(output->media, samples, frames);
     const size_t n = static_cast<size_t>(frames) * static_cast<size_t>(output->channels);
     switch (output->bits) {
     case OutputBits::pcm16:
@@ -185,10 +251,18 @@ bool sound_write(SoundOutput* output, const float* samples, long long frames) {
     return false;
 }
 
-bool sound_close_output(SoundOutput* output) {
-    // A write that failed midway leaves the error on the handle.
-    bool ok = sf_error(output->file) == SF_ERR_NO_ERROR;
-    ok = sf_close(output->file) == 0 && ok;
+bool sound_close_output(SoundOutput* output, bool complete) {
+    bool ok;
+    if (output->media != nullptr) {
+        ok = media_close_output(output->media) && complete;
+    } else {
+        // A write that failed midway leaves the error on the handle.
+        ok = sf_error(output->file) == SF_ERR_NO_ERROR;
+        ok = sf_close(output->file) == 0 && ok;
+        std::string error;
+        if (ok && complete && !output->source.empty())
+            ok = media_carry_tags(output->path, output->source, output->stream, error);
+    }
     delete output;
     return ok;
 }

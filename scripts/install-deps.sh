@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian machine (run as root).
 #   install-deps.sh minimal   what `make run` builds with: the compiler, CMake,
-#                             pkg-config, libsndfile, libebur128, cairo
+#                             pkg-config, libsndfile, libebur128, cairo,
+#                             FFmpeg's libraries (formats, codecs, resampling)
 #   install-deps.sh [full]    everything `make test` needs besides: the Windows
 #                             cross compilers and Wine, the test frameworks,
 #                             the LV2/LADSPA hosts, peer plug-ins, OBS Studio
@@ -17,6 +18,7 @@ set_name=${1:-full}
 minimal=(
   build-essential cmake pkg-config
   libsndfile1-dev libebur128-dev libcairo2-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
 )
 full=(
   "${minimal[@]}"

@@ -27,6 +27,7 @@ depends=$(field Depends)
 echo "Depends: $depends"
 check "depends on libc6" grep -qE '(^|, )libc6 \(>= [0-9.]+\)' <<<"$depends"
 check "depends on libsndfile1" grep -qE '(^|, )libsndfile1 \(>= [0-9.]+\)' <<<"$depends"
+check "depends on FFmpeg's libavformat" grep -qE '(^|, )libavformat[0-9]+ \(>= [0-9:.~a-z+-]+\)' <<<"$depends"
 
 # Contents: the programs, the plug-in, the page and the Debian documents.
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')

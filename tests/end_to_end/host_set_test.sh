@@ -237,7 +237,7 @@ check "string too long" refused 2 "enh_multi1 takes a text of 1 to 48" --set enh
 check "bad band list" refused 2 "eq takes three band gains" --set eq=50,50 -o "$work/out" "$work/middle.wav"
 check "unknown preset" refused 2 "there is no preset 'Loudest'" --preset Loudest -o "$work/out" "$work/middle.wav"
 check "bad mode" refused 2 "--mode takes 0" --mode 3 -o "$work/out" "$work/middle.wav"
-check "bad format" refused 2 "--format takes wav or flac" --format mp3 -o "$work/out" "$work/middle.wav"
+check "bad format" refused 2 "--format takes wav, flac, mp3, opus, m4a, ogg, mp4, mkv, webm or same" --format aiff -o "$work/out" "$work/middle.wav"
 check "missing input" refused 1 "cannot read .*nothere.wav" -o "$work/out" "$work/middle.wav" "$work/nothere.wav"
 printf 'not audio at all' > "$work/text.wav"
 check "unsupported format" refused 1 "cannot read .*text.wav" -o "$work/out" "$work/middle.wav" "$work/text.wav"
@@ -255,7 +255,7 @@ else
   check "unwritable output folder" refused 1 "cannot write into the output folder" -o "$work/locked" "$work/middle.wav"
 fi
 mkdir -p "$work/a" "$work/b" && cp "$work/middle.wav" "$work/a/x.wav" && cp "$work/quiet.wav" "$work/b/x.flac"
-check "duplicate output names" refused 1 "two inputs would both be written to .*x.wav" -o "$work/out" "$work/a/x.wav" "$work/b/x.flac"
+check "duplicate output names" refused 1 "two inputs would both be written to .*x.wav" --format wav -o "$work/out" "$work/a/x.wav" "$work/b/x.flac"
 cp "$work/middle.wav" "$work/out/self.wav"
 check "output over its input" runs 1 "would overwrite the input" -o "$work/out" "$work/out/self.wav"
 check "the input is untouched" same "$work/out/self.wav" "$work/middle.wav"
