@@ -10,6 +10,8 @@
 #endif
 
 #include "dsp/engine.h"
+#include "dsp/level_meters.h"
+#include "dsp/true_peak.h"
 
 namespace ports {
 
@@ -49,7 +51,23 @@ struct FloatInstance {
 
     float readoutValue[readoutCount] = {};
     double agcGain[2] = {1.0, 1.0};  // the gains readoutValue shows in dB
+
+    // The meters behind the level, loudness and true-peak read-outs; they run
+    // only while a host has connected one of those ports.
+    bool metering = false;
+    LevelMeter inputMeter = {};
+    LevelMeter outputMeter = {};
+    TruePeakMeter truePeak = {};
 };
+
+static bool meterReadout(int r) { return r >= rInPeakLeft && r <= rTruePeak; }
+
+static void startMeters(FloatInstance& in) {
+    const int rate = in.rate > 0 ? in.rate : 44100;
+    levelMeterSetup(in.inputMeter, rate, in.channels, blockFrames);
+    levelMeterSetup(in.outputMeter, rate, in.channels, blockFrames);
+    truePeakMeterStart(in.truePeak, in.channels);
+}
 
 int16_t floatToSample(float x) {
     const float v = x * 32768.0f;  // exact: a power of two
@@ -85,6 +103,8 @@ FloatInstance* createInstance(int channels, double sampleRate) {
     }
     defaultCodes(in->codes);
     formatStrings(in->codes, in->strings);
+    startMeters(*in);
+    for (int r = rInPeakLeft; r <= rTruePeak; ++r) in->readoutValue[r] = readouts[r].defaultValue;
     in->readoutValue[rLatency] = static_cast<float>(blockFrames);
     return in;
 }
@@ -105,6 +125,7 @@ bool resetInstance(FloatInstance* in) {
         return false;
     }
     memset(in->blocks, 0, sizeof in->blocks);
+    startMeters(*in);
     in->position = 0;
     in->started = false;
     in->fresh = true;
@@ -128,6 +149,8 @@ void connectReadout(FloatInstance* in, int readout, float* data) {
     bool bands = false;
     for (int b = 0; b < 4; ++b) bands |= in->readoutPort[rBandGain1 + b] != nullptr;
     store_relaxed(in->engine.multiband.bandReadoutsOn, int32_t{bands});
+    in->metering = false;
+    for (int m = 0; m < readoutCount; ++m) in->metering |= meterReadout(m) && in->readoutPort[m] != nullptr;
 }
 
 // The code a control port asks for; the mapping runs only when the port's
@@ -206,6 +229,7 @@ static void applyControls(FloatInstance& in) {
         case Effect::Solo: in.engine.multiband.soloBand = static_cast<uint16_t>(now[k]); break;
         case Effect::Resolution: break;  // read by engineBlock
         case Effect::OutputStage: break;  // read from the codes into the block's controls
+        case Effect::Meters: in.truePeak.peak = 0.0f; break;
         case Effect::EngineSwitch:
             // Into the multiband engine, or from it to off: its page's
             // "Enable", which parses with flags 2. Into the classic enhancer,
@@ -227,6 +251,31 @@ static void applyControls(FloatInstance& in) {
         parseMultibandStrings(in.engine, engineStrings(in), flags, in.rate, in.channels);
     }
     toEngineControls(in.codes, in.engineControls);
+}
+
+// The meters' read-outs, in dB; mono shows its one channel as both.
+static void updateMeterReadouts(FloatInstance& in) {
+    float* r = in.readoutValue;
+    const LevelMeter* meters[2] = {&in.inputMeter, &in.outputMeter};
+    for (int m = 0; m < 2; ++m) {
+        const int first = m == 0 ? rInPeakLeft : rOutPeakLeft;
+        for (int c = 0; c < 2; ++c) {
+            const int from = c < in.channels ? c : 0;
+            r[first + c] = levelDbfs(meters[m]->peak[from], -90.0f);
+            r[first + 2 + c] = levelDbfs(std::sqrt(meters[m]->meanSquare[from]), -90.0f);
+        }
+    }
+    r[rInLoudness] = shortTermLufs(in.inputMeter.loudness, -70.0f);
+    r[rOutLoudness] = shortTermLufs(in.outputMeter.loudness, -70.0f);
+    const OutputStage& stage = in.engine.output;
+    const bool staged = in.codes[cLoudnessTarget] != 0 || in.codes[cTpLimit] != 0;
+    const float programme = stage.statistics.programmeLufs;
+    r[rProgrammeLoudness] =
+        staged && in.codes[cLoudnessTarget] != 0 && programme > -70.0f ? programme : -70.0f;
+    r[rLevellerGain] = staged && in.codes[cLoudnessTarget] != 0 ? stage.statistics.levellerGainDb : 0.0f;
+    const float reduction = -stage.statistics.ceilingGainDb;
+    r[rCeilingReduction] = staged && in.codes[cTpLimit] != 0 && reduction > 0.0f ? reduction : 0.0f;
+    r[rTruePeak] = levelDbfs(truePeakMeterPeak(in.truePeak), -90.0f);
 }
 
 static void updateReadouts(FloatInstance& in) {
@@ -275,6 +324,8 @@ static bool fullResolution(const FloatInstance& in) {
 
 static void engineBlock(FloatInstance& in) {
     if (in.processes) applyControls(in);
+    const bool metering = in.metering && in.processes;
+    if (metering) levelMeterAdd(in.inputMeter, in.gathered, blockFrames);
     const int count = blockFrames * in.channels;
     if (!fullResolution(in)) {
         // As the player: the engine's 16-bit path between two conversions.
@@ -287,6 +338,11 @@ static void engineBlock(FloatInstance& in) {
                           in.rate);
     }
     if (in.processes) updateReadouts(in);
+    if (metering) {
+        levelMeterAdd(in.outputMeter, in.gathered, blockFrames);
+        truePeakMeterAddFloat(in.truePeak, in.gathered, blockFrames);
+        updateMeterReadouts(in);
+    }
     float* processed = in.gathered;
     in.gathered = in.playing;
     in.playing = processed;

@@ -65,6 +65,7 @@ enum Control : int {
     cTargetLufs,
     cTpLimit,
     cTpCeiling,
+    cPeakReset,       // the plug-in's own: any change starts the true-peak read-out afresh
     controlCount
 };
 
@@ -78,6 +79,20 @@ enum Readout : int {
     rAgcGainLeft,
     rAgcGainRight,
     rLatency,
+    rInPeakLeft,      // the meters of the plug-in's input and output (dBFS, LUFS)
+    rInPeakRight,
+    rInRmsLeft,
+    rInRmsRight,
+    rOutPeakLeft,
+    rOutPeakRight,
+    rOutRmsLeft,
+    rOutRmsRight,
+    rInLoudness,
+    rOutLoudness,
+    rProgrammeLoudness,  // the output stage's
+    rLevellerGain,
+    rCeilingReduction,
+    rTruePeak,
     readoutCount
 };
 
@@ -101,6 +116,7 @@ enum class Effect : uint8_t {
     Solo,            // the solo switch: the engine's solo band only
     Resolution,      // how the plug-in hands its samples to the engine; nothing in the engine
     OutputStage,     // the output stage's settings: the block's controls only
+    Meters,          // the read-outs only; nothing in the engine
 };
 
 enum PortFlags : uint8_t {
