@@ -227,6 +227,9 @@ int idle(LV2UI_Handle handle) {
         onEvent(ui, e);
     }
     if (ui->windowGone) return 0;
+    // The history gathers on every page, so that it shows the last minute
+    // whenever the Output page is opened.
+    if (recordHistory(ui->state, nowMs()) && ui->state.page == pageOutput) ui->readoutsDirty = true;
     if (ui->exposed)
         drawFrame(ui);
     else if (ui->readoutsDirty && nowMs() - ui->lastFrameMs >= readoutFramePeriodMs)

@@ -87,6 +87,7 @@ struct Plugin {
     std::atomic<float> readouts[readoutCount];
     std::atomic<bool> running{false};
     std::atomic<long> blocks{0};
+    std::atomic<float> level{-1.0f};  // a steady level instead of the jumps, when >= 0
     std::thread audio;
 };
 
@@ -109,8 +110,9 @@ void audioLoop(Plugin* p) {
     double next = nowMs();
     while (p->running.load()) {
         // 440 Hz whose level jumps between loud and quiet every 0.3 s.
+        const float steady = p->level.load();
         for (int i = 0; i < n; ++i, ++frame) {
-            const double level = (frame / 13230) % 2 == 0 ? 0.6 : 0.02;
+            const double level = steady >= 0.0f ? steady : (frame / 13230) % 2 == 0 ? 0.6 : 0.02;
             const float v = static_cast<float>(level * std::sin(2 * M_PI * 440.0 * frame / 44100.0));
             for (int c = 0; c < p->channels; ++c) in[c * n + i] = v;
         }
