@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr double fullScaleSquared = 32768.0 * 32768.0;
@@ -33,6 +37,47 @@ double weighChannel(ShortTermLoudness& s, const float* x, int n, int channels, i
     return energy;
 }
 
+#if defined(__SSE2__)
+// Both channels of a frame in the two lanes, as the output stage's leveller
+// filters them.
+struct Section2 {
+    __m128d b0, b1, b2, a1, a2;
+};
+
+inline __m128d section2(const Section2& f, __m128d x, __m128d& s1, __m128d& s2) {
+    const __m128d y = _mm_add_pd(_mm_mul_pd(f.b0, x), s1);
+    s1 = _mm_sub_pd(_mm_add_pd(_mm_mul_pd(f.b1, x), s2), _mm_mul_pd(f.a1, y));
+    s2 = _mm_sub_pd(_mm_mul_pd(f.b2, x), _mm_mul_pd(f.a2, y));
+    return y;
+}
+
+Section2 lanes(const double* c) {
+    return {_mm_set1_pd(c[0]), _mm_set1_pd(c[1]), _mm_set1_pd(c[2]), _mm_set1_pd(c[3]),
+            _mm_set1_pd(c[4])};
+}
+
+double weighStereo(ShortTermLoudness& s, const float* x, int n) {
+    const Section2 shelf = lanes(s.shelf), high = lanes(s.highPass);
+    __m128d s1 = _mm_set_pd(s.state[1][0], s.state[0][0]), s2 = _mm_set_pd(s.state[1][1], s.state[0][1]);
+    __m128d h1 = _mm_set_pd(s.state[1][2], s.state[0][2]), h2 = _mm_set_pd(s.state[1][3], s.state[0][3]);
+    __m128d energy = _mm_setzero_pd();
+    for (int i = 0; i < n; ++i) {
+        const __m128d in = _mm_cvtps_pd(
+            _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x + 2 * i))));
+        const __m128d z = section2(high, section2(shelf, in, s1, s2), h1, h2);
+        energy = _mm_add_pd(energy, _mm_mul_pd(z, z));
+    }
+    double e[2], v[2];
+    _mm_storeu_pd(e, energy);
+    const __m128d* states[4] = {&s1, &s2, &h1, &h2};
+    for (int j = 0; j < 4; ++j) {
+        _mm_storeu_pd(v, *states[j]);
+        for (int c = 0; c < 2; ++c) s.state[c][j] = std::fabs(v[c]) < 1e-12 ? 0.0 : v[c];
+    }
+    return e[0] + e[1];
+}
+#endif
+
 // Silence again, keeping the coefficients.
 void restart(ShortTermLoudness& s) {
     std::memset(s.state, 0, sizeof s.state);
@@ -41,11 +86,18 @@ void restart(ShortTermLoudness& s) {
     s.fill = s.newest = s.count = 0;
 }
 
+}  // namespace
+
 void shortTermAdd(ShortTermLoudness& s, const float* x, int frames, int channels) {
     while (frames > 0) {
         int n = s.length - s.fill;
         if (n > frames) n = frames;
-        for (int c = 0; c < channels; ++c) s.energy += weighChannel(s, x, n, channels, c);
+#if defined(__SSE2__)
+        if (channels == 2)
+            s.energy += weighStereo(s, x, n);
+        else
+#endif
+            for (int c = 0; c < channels; ++c) s.energy += weighChannel(s, x, n, channels, c);
         if (!std::isfinite(s.energy)) restart(s);  // not-a-number or infinity in the audio
         s.fill += n;
         if (s.fill == s.length) {
@@ -60,8 +112,6 @@ void shortTermAdd(ShortTermLoudness& s, const float* x, int frames, int channels
     }
 }
 
-}  // namespace
-
 void levelMeterSetup(LevelMeter& m, int rate, int channels, int blockFrames) {
     std::memset(static_cast<void*>(&m), 0, sizeof m);
     if (rate < 1) rate = 1;
@@ -73,27 +123,55 @@ void levelMeterSetup(LevelMeter& m, int rate, int channels, int blockFrames) {
     m.loudness.length = rate / 10 > 0 ? rate / 10 : 1;
 }
 
-void levelMeterAdd(LevelMeter& m, const float* x, int frames) {
-    if (frames <= 0) return;
-    const int channels = m.channels;
-    for (int c = 0; c < channels; ++c) {
-        float peak = 0.0f;
-        double sum = 0.0;
-        for (int i = 0; i < frames; ++i) {
+namespace {
+
+// The largest magnitude and the sum of squares of each channel.
+void peaksAndSquares(const float* x, int frames, int channels, float peak[2], double sum[2]) {
+    int i = 0;
+#if defined(__SSE2__)
+    if (channels == 2) {
+        // Lanes L R L R: two frames a step; float sums of one block are
+        // exact enough for a meter.
+        const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+        __m128 top = _mm_setzero_ps(), squares = _mm_setzero_ps();
+        for (; i + 2 <= frames; i += 2) {
+            const __m128 v = _mm_loadu_ps(x + 2 * i);
+            top = _mm_max_ps(_mm_and_ps(v, magnitude), top);  // not-a-number: top stays
+            squares = _mm_add_ps(squares, _mm_mul_ps(v, v));
+        }
+        float t[4], q[4];
+        _mm_storeu_ps(t, top);
+        _mm_storeu_ps(q, squares);
+        peak[0] = t[0] > t[2] ? t[0] : t[2];
+        peak[1] = t[1] > t[3] ? t[1] : t[3];
+        sum[0] = static_cast<double>(q[0]) + q[2];
+        sum[1] = static_cast<double>(q[1]) + q[3];
+    }
+#endif
+    for (; i < frames; ++i)
+        for (int c = 0; c < channels; ++c) {
             const float v = x[i * channels + c];
             const float a = std::fabs(v);
-            peak = a > peak ? a : peak;  // a not-a-number leaves the peak alone
-            sum += static_cast<double>(v) * v;
+            peak[c] = a > peak[c] ? a : peak[c];  // a not-a-number leaves the peak alone
+            sum[c] += static_cast<double>(v) * v;
         }
+}
+
+}  // namespace
+
+void levelMeterAdd(LevelMeter& m, const float* x, int frames) {
+    if (frames <= 0) return;
+    float peak[2] = {0.0f, 0.0f};
+    double sum[2] = {0.0, 0.0};
+    peaksAndSquares(x, frames, m.channels, peak, sum);
+    for (int c = 0; c < m.channels; ++c) {
         const float held = m.peak[c] * m.peakFall;
-        m.peak[c] = peak > held ? peak : held;
-        const double meanSquare = sum / frames;
-        // A not-a-number or infinity in the audio must not stay in the meter.
-        if (std::isfinite(meanSquare))
-            m.meanSquare[c] += m.rmsFactor * (meanSquare - m.meanSquare[c]);
+        m.peak[c] = peak[c] > held ? peak[c] : held;
         if (!std::isfinite(m.peak[c])) m.peak[c] = 0.0f;
+        const double meanSquare = sum[c] / frames;
+        // A not-a-number or infinity in the audio must not stay in the meter.
+        if (std::isfinite(meanSquare)) m.meanSquare[c] += m.rmsFactor * (meanSquare - m.meanSquare[c]);
     }
-    shortTermAdd(m.loudness, x, frames, channels);
 }
 
 float levelDbfs(double level, float floor) {

@@ -32,8 +32,10 @@ void kWeightingCoefficients(int rate, double shelf[5], double highPass[5]);
 // Set-up for a rate (1..96000) and channel count (1 or 2), for blocks of
 // `blockFrames` frames; everything reads silence.
 void levelMeterSetup(LevelMeter& m, int rate, int channels, int blockFrames);
-// One block of `frames` frames (the length given at set-up).
+// Peaks and r.m.s. of one block of `frames` frames (the length given at set-up).
 void levelMeterAdd(LevelMeter& m, const float* x, int frames);
+// The short-term loudness of any number of frames.
+void shortTermAdd(ShortTermLoudness& s, const float* x, int frames, int channels);
 // dBFS of a 16-bit-scale level (peak or r.m.s.), at least `floor`.
 float levelDbfs(double level, float floor);
 // LUFS of the last 3 s (fewer at the start), at least `floor`.

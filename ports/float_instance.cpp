@@ -52,15 +52,14 @@ struct FloatInstance {
     float readoutValue[readoutCount] = {};
     double agcGain[2] = {1.0, 1.0};  // the gains readoutValue shows in dB
 
-    // The meters behind the level, loudness and true-peak read-outs; they run
-    // only while a host has connected one of those ports.
-    bool metering = false;
+    // The meters behind the level, loudness and true-peak read-outs; each
+    // runs only while a host has connected one of its ports.
+    bool meterLevels = false, meterLoudness = false, meterTruePeak = false, meterAny = false;
     LevelMeter inputMeter = {};
     LevelMeter outputMeter = {};
     TruePeakMeter truePeak = {};
 };
 
-static bool meterReadout(int r) { return r >= rInPeakLeft && r <= rTruePeak; }
 
 static void startMeters(FloatInstance& in) {
     const int rate = in.rate > 0 ? in.rate : 44100;
@@ -149,8 +148,15 @@ void connectReadout(FloatInstance* in, int readout, float* data) {
     bool bands = false;
     for (int b = 0; b < 4; ++b) bands |= in->readoutPort[rBandGain1 + b] != nullptr;
     store_relaxed(in->engine.multiband.bandReadoutsOn, int32_t{bands});
-    in->metering = false;
-    for (int m = 0; m < readoutCount; ++m) in->metering |= meterReadout(m) && in->readoutPort[m] != nullptr;
+    auto any = [in](int first, int last) {
+        bool connected = false;
+        for (int r = first; r <= last; ++r) connected |= in->readoutPort[r] != nullptr;
+        return connected;
+    };
+    in->meterLevels = any(rInPeakLeft, rOutRmsRight);
+    in->meterLoudness = any(rInLoudness, rOutLoudness);
+    in->meterTruePeak = any(rTruePeak, rTruePeak);
+    in->meterAny = any(rInPeakLeft, rTruePeak);
 }
 
 // The code a control port asks for; the mapping runs only when the port's
@@ -322,10 +328,14 @@ static bool fullResolution(const FloatInstance& in) {
                            : controls[cFullResolution].defaultCode != 0;
 }
 
+static void meterBlock(FloatInstance& in, LevelMeter& meter) {
+    if (in.meterLevels) levelMeterAdd(meter, in.gathered, blockFrames);
+    if (in.meterLoudness) shortTermAdd(meter.loudness, in.gathered, blockFrames, in.channels);
+}
+
 static void engineBlock(FloatInstance& in) {
     if (in.processes) applyControls(in);
-    const bool metering = in.metering && in.processes;
-    if (metering) levelMeterAdd(in.inputMeter, in.gathered, blockFrames);
+    if (in.processes) meterBlock(in, in.inputMeter);
     const int count = blockFrames * in.channels;
     if (!fullResolution(in)) {
         // As the player: the engine's 16-bit path between two conversions.
@@ -338,9 +348,9 @@ static void engineBlock(FloatInstance& in) {
                           in.rate);
     }
     if (in.processes) updateReadouts(in);
-    if (metering) {
-        levelMeterAdd(in.outputMeter, in.gathered, blockFrames);
-        truePeakMeterAddFloat(in.truePeak, in.gathered, blockFrames);
+    if (in.processes && in.meterAny) {
+        meterBlock(in, in.outputMeter);
+        if (in.meterTruePeak) truePeakMeterAddFloat(in.truePeak, in.gathered, blockFrames);
         updateMeterReadouts(in);
     }
     float* processed = in.gathered;
