@@ -2,6 +2,7 @@
 // from the model and the page logic.
 #include "lv2ui/ui_draw.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -270,10 +271,36 @@ void drawBandGraph(cairo_t* cr, const Widget& w, const UiState& s, double scale,
     outline(cr, w.rect, frame);
 }
 
+// The limiter's live traces as the player's limiter dialog draws them: its
+// output, its input and (while it is on) its envelope.
+void drawTraces(cairo_t* cr, const UiState& s, const MultibandParams& params, DeviceArea d,
+                double scale) {
+    static_assert(ports::notifyTracePoints == tracePointsShown);
+    static constexpr Colour colours[3] = {
+        {0.0, 112 / 255.0, 176 / 255.0}, {192 / 255.0, 128 / 255.0, 64 / 255.0}, {208 / 255.0, 64 / 255.0, 176 / 255.0}};
+    std::vector<GraphPoint> points(tracePointsShown + 1);
+    cairo_set_line_width(cr, std::max(1.0, std::floor(scale)));
+    for (int t = 0; t < (params.limiterOn ? 3 : 2); ++t) {
+        const int n = trace_points(s.limiterTrace[t], d.width, d.height, points.data());
+        colour(cr, colours[t]);
+        for (int i = 0; i < n; ++i) {
+            if (i == 0)
+                cairo_move_to(cr, points[0].x + 0.5, points[0].y + 0.5);
+            else
+                cairo_line_to(cr, points[i].x + 0.5, points[i].y + 0.5);
+        }
+        cairo_stroke(cr);
+    }
+}
+
 void drawLimiterGraph(cairo_t* cr, const Widget& w, const UiState& s, double scale) {
     fill(cr, w.rect, panel);
     const MultibandParams params = multibandParams(s);
     const DeviceArea d = enterDevice(cr, w.rect, scale);
+    // Steep curves and the traces' last points reach past the graph.
+    cairo_rectangle(cr, 0, 0, d.width, d.height);
+    cairo_clip(cr);
+    if (s.traced) drawTraces(cr, s, params, d, scale);
     std::vector<float> work(static_cast<size_t>(d.width));
     std::vector<GraphPoint> points(static_cast<size_t>(d.width) + 1);
     colour(cr, {0.8, 0.8, 0.8});

@@ -361,7 +361,7 @@ bool readoutShown(int page, int readout) {
 
 bool showsReadouts(const Widget& w) {
     return w.kind == Kind::Meter || w.kind == Kind::BandGraph || w.kind == Kind::Readings ||
-           w.kind == Kind::History ||
+           w.kind == Kind::History || w.kind == Kind::LimiterGraph ||
            (w.kind == Kind::Toggle && w.control == cAgc);
 }
 

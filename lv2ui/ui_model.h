@@ -85,6 +85,10 @@ struct UiState {
     bool snapshotTaken;
     int presetTop[2];        // first row shown by the Enhancer and multiband lists
     LoudnessHistory history;
+    // The multiband limiter's traces from the plug-in's notifications: its
+    // output, its input and its envelope; traced while they are fresh.
+    float limiterTrace[3][ports::notifyTracePoints];
+    bool traced;
 };
 void initialState(UiState& s, int channels);
 

@@ -11,6 +11,7 @@
 
 #include "dsp/engine.h"
 #include "dsp/level_meters.h"
+#include "dsp/multiband.h"
 #include "dsp/true_peak.h"
 
 namespace ports {
@@ -58,6 +59,11 @@ struct FloatInstance {
     LevelMeter inputMeter = {};
     LevelMeter outputMeter = {};
     TruePeakMeter truePeak = {};
+
+    // The multiband limiter's traces of its last block, written by the engine
+    // on the audio thread and read back there for the UI's notifications.
+    TraceBuffer trace = {};
+    bool traced = false;  // the limiter ran since the last look
 };
 
 
@@ -79,6 +85,7 @@ int16_t floatToSample(float x) {
 static bool reserve(FloatInstance& in) {
     engineInitialise(in.engine);
     if (!engineReserveWork(in.engine, blockFrames)) return false;
+    attachTraceBuffer(in.engine, &in.trace);
     bool bands = false;
     for (int b = 0; b < 4; ++b) bands |= in.readoutPort[rBandGain1 + b] != nullptr;
     store_relaxed(in.engine.multiband.bandReadoutsOn, int32_t{bands});
@@ -110,6 +117,7 @@ FloatInstance* createInstance(int channels, double sampleRate) {
 
 void destroyInstance(FloatInstance* in) {
     if (in == nullptr) return;
+    detachTraceBuffer(in->engine);
     engineReleaseWork(in->engine);
     delete in;
 }
@@ -348,6 +356,7 @@ static void engineBlock(FloatInstance& in) {
                           in.rate);
     }
     if (in.processes) updateReadouts(in);
+    in.traced |= in.processes && in.codes[cEnhance] == 2 && in.codes[cLimiterOn] != 0;
     if (in.processes && in.meterAny) {
         meterBlock(in, in.outputMeter);
         if (in.meterTruePeak) truePeakMeterAddFloat(in.truePeak, in.gathered, blockFrames);
@@ -364,6 +373,15 @@ static int32_t currentCode(const FloatInstance* in, int k) {
     if (in->started) return in->codes[k];
     const float* port = in->controlPort[k];
     return port != nullptr ? codeOfValue(controls[k], *port) : controls[k].defaultCode;
+}
+
+bool instanceLimiterTrace(FloatInstance* in, float* values, int points) {
+    if (!in->traced) return false;
+    in->traced = false;
+    if (points > traceLength) points = traceLength;
+    for (int t = 0; t < 3; ++t)
+        for (int i = 0; i < points; ++i) values[t * points + i] = load_relaxed(in->trace.values[t * traceLength + i]);
+    return true;
 }
 
 int instanceLatency(const FloatInstance* in) {

@@ -189,6 +189,11 @@ inline int readoutPortIndex(int channels, int readout) {
     return 2 * channels + controlCount + readout;
 }
 inline int portCount(int channels) { return 2 * channels + controlCount + readoutCount; }
+// LV2 only, after all of those: an atom port of notifications to the UI (the
+// limiter's traces, about 30 a second).
+inline int notifyPortIndex(int channels) { return portCount(channels); }
+constexpr int notifyTracePoints = 500;  // values of each of the limiter's three traces
+constexpr int notifyBufferSize = 16384; // bytes the port asks its host for
 
 // Every control's code at its default.
 void defaultCodes(int32_t codes[controlCount]);

@@ -22,6 +22,7 @@
 #include <dlfcn.h>
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
 #include <lv2/options/options.h>
 #include <lv2/parameters/parameters.h>
 #include <lv2/ui/ui.h>
@@ -69,6 +70,7 @@ LV2_URID mapUri(LV2_URID_Map_Handle, const char* uri) {
     return static_cast<LV2_URID>(uris.size());
 }
 LV2_URID_Map uridMap = {nullptr, mapUri};
+LV2_URID urid(const char* uri) { return mapUri(nullptr, uri); }
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -88,11 +90,32 @@ struct Plugin {
     std::atomic<bool> running{false};
     std::atomic<long> blocks{0};
     std::atomic<float> level{-1.0f};  // a steady level instead of the jumps, when >= 0
+    // The latest limiter traces from the notification port, for the UI
+    // thread: a sequence count, odd while the audio thread writes.
+    std::atomic<uint32_t> traceSequence{0};
+    std::atomic<float> trace[3 * notifyTracePoints];
+    LV2_URID chunk = 0, vector = 0;  // mapped before the audio thread starts
     std::thread audio;
 };
 
+// The notification sequence after a run: its vectors of traces go to the
+// UI thread.
+void takeTraces(Plugin* p, const LV2_Atom_Sequence* seq) {
+    LV2_ATOM_SEQUENCE_FOREACH(seq, ev) {
+        if (ev->body.type != p->vector || ev->body.size != sizeof(LV2_Atom_Vector_Body) + sizeof p->trace) continue;
+        const auto* values = reinterpret_cast<const float*>(
+            reinterpret_cast<const uint8_t*>(&ev->body) + sizeof(LV2_Atom_Vector));
+        p->traceSequence.fetch_add(1, std::memory_order_acq_rel);
+        for (int i = 0; i < 3 * notifyTracePoints; ++i) p->trace[i].store(values[i], std::memory_order_relaxed);
+        p->traceSequence.fetch_add(1, std::memory_order_release);
+    }
+}
+
 void audioLoop(Plugin* p) {
     constexpr int n = 256;
+    std::vector<uint64_t> notify(notifyBufferSize / sizeof(uint64_t));
+    auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(notify.data());
+    lilv_instance_connect_port(p->instance, static_cast<uint32_t>(notifyPortIndex(p->channels)), seq);
     std::vector<float> in(2 * n), out(2 * n);
     float controls[controlCount], readouts[readoutCount] = {};
     for (int c = 0; c < p->channels; ++c) {
@@ -117,7 +140,10 @@ void audioLoop(Plugin* p) {
             for (int c = 0; c < p->channels; ++c) in[c * n + i] = v;
         }
         for (int k = 0; k < controlCount; ++k) controls[k] = p->controls[k].load();
+        seq->atom.type = p->chunk;
+        seq->atom.size = notifyBufferSize - sizeof(LV2_Atom);
         lilv_instance_run(p->instance, n);
+        takeTraces(p, seq);
         for (int r = 0; r < readoutCount; ++r) p->readouts[r].store(readouts[r]);
         p->blocks.fetch_add(1);
         next += 1000.0 * n / 44100.0;
@@ -129,7 +155,12 @@ void audioLoop(Plugin* p) {
 
 bool startPlugin(Plugin& p, const LilvPlugin* plugin, int channels) {
     p.channels = channels;
-    p.instance = lilv_plugin_instantiate(plugin, 44100.0, nullptr);
+    // URIDs the audio thread uses are mapped here, before it starts.
+    p.chunk = urid(LV2_ATOM__Chunk);
+    p.vector = urid(LV2_ATOM__Vector);
+    const LV2_Feature mapFeature = {LV2_URID__map, &uridMap};
+    const LV2_Feature* features[] = {&mapFeature, nullptr};
+    p.instance = lilv_plugin_instantiate(plugin, 44100.0, features);
     if (p.instance == nullptr) return false;
     for (int k = 0; k < controlCount; ++k) p.controls[k] = static_cast<float>(defaultValue(controls[k]));
     for (int r = 0; r < readoutCount; ++r) p.readouts[r] = readouts[r].defaultValue;
@@ -167,6 +198,8 @@ struct OpenUi {
     int writes[controlCount] = {};
     float written[controlCount] = {};
     unsigned long fakeTime = 100000;  // X time of the events sent
+    uint32_t traceSequence = 0;       // the last traces forwarded
+    int tracesSent = 0;
     double scale = 1.0;
 };
 
@@ -226,10 +259,35 @@ void sendValue(OpenUi& ui, int port, float v) {
     ui.descriptor->port_event(ui.handle, static_cast<uint32_t>(port), sizeof v, 0, &v);
 }
 
-// Idle calls, read-outs forwarded when they change, as a host's UI timer does.
+// New traces go to the UI as the atom vector the plug-in wrote, in the
+// event transfer format.
+void forwardTraces(OpenUi& ui) {
+    Plugin* p = ui.plugin;
+    const uint32_t before = p->traceSequence.load(std::memory_order_acquire);
+    if (before == ui.traceSequence || before % 2 != 0) return;
+    struct {
+        LV2_Atom_Vector head;
+        float values[3 * notifyTracePoints];
+    } message;
+    for (int i = 0; i < 3 * notifyTracePoints; ++i) message.values[i] = p->trace[i].load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (p->traceSequence.load(std::memory_order_relaxed) != before) return;  // written meanwhile
+    ui.traceSequence = before;
+    message.head.atom.type = urid(LV2_ATOM__Vector);
+    message.head.atom.size = sizeof(LV2_Atom_Vector_Body) + sizeof message.values;
+    message.head.body.child_size = sizeof(float);
+    message.head.body.child_type = urid(LV2_ATOM__Float);
+    ui.descriptor->port_event(ui.handle, static_cast<uint32_t>(notifyPortIndex(p->channels)),
+                              sizeof message, urid(LV2_ATOM__eventTransfer), &message);
+    ++ui.tracesSent;
+}
+
+// Idle calls, read-outs and traces forwarded when they change, as a host's
+// UI timer does.
 void pump(OpenUi& ui, int ms) {
     const double end = nowMs() + ms;
     do {
+        forwardTraces(ui);
         for (int r = 0; r < readoutCount; ++r) {
             const float v = ui.plugin->readouts[r].load();
             if (v != ui.lastReadouts[r]) {
