@@ -3,6 +3,7 @@
 // values are known.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -124,4 +125,25 @@ TEST(MeterReadouts, WildAudioLeavesThemDefined) {
         EXPECT_TRUE(std::isfinite(host.readout[r])) << readouts[r].symbol;
     EXPECT_NEAR(host.readout[rOutRmsLeft], db(0.25 / std::sqrt(2.0)), 0.1);
     EXPECT_NEAR(host.readout[rInLoudness], db(0.25 / std::sqrt(2.0)) + 3.01, 0.1);
+}
+
+// The limiter's traces are there for the UI once per run of the multiband
+// limiter, and never while it does not run.
+TEST(MeterReadouts, LimiterTracesOnlyWhileTheLimiterRuns) {
+    struct Case {
+        int enhance, limiter;
+        bool traced;
+    };
+    for (const Case c : {Case{2, 1, true}, Case{2, 0, false}, Case{1, 1, false}}) {
+        MeterHost host(2, {{cEnhance, c.enhance}, {cLimiterOn, c.limiter}});
+        host.sine(0.5, 0.2);
+        std::vector<float> trace(3 * notifyTracePoints, NAN);
+        EXPECT_EQ(instanceLimiterTrace(host.instance, trace.data(), notifyTracePoints), c.traced) << c.enhance;
+        EXPECT_FALSE(instanceLimiterTrace(host.instance, trace.data(), notifyTracePoints));
+        if (!c.traced) continue;
+        float largest = 0.0f;
+        for (float v : trace) largest = std::max(largest, std::fabs(v));
+        EXPECT_GT(largest, 0.0f);
+        EXPECT_TRUE(std::isfinite(largest));
+    }
 }
