@@ -7,6 +7,7 @@
 //   ui_host scenario OUTDIR [--scale S]   both plug-ins, every behaviour, pictures
 //   ui_host cycles N [--ui-binary PATH]   open and close the UI N times while audio runs
 //   ui_host measure SECONDS               first frame and the UI thread's CPU
+//   ui_host traces SECONDS                the limiter's traces to the UI (run under ThreadSanitizer)
 //
 // Prints "ok ..." or "FAIL ..." per check and exits non-zero on a failure or
 // any X error.
@@ -106,7 +107,7 @@ void takeTraces(Plugin* p, const LV2_Atom_Sequence* seq) {
         const auto* values = reinterpret_cast<const float*>(
             reinterpret_cast<const uint8_t*>(&ev->body) + sizeof(LV2_Atom_Vector));
         p->traceSequence.fetch_add(1, std::memory_order_acq_rel);
-        for (int i = 0; i < 3 * notifyTracePoints; ++i) p->trace[i].store(values[i], std::memory_order_relaxed);
+        for (int i = 0; i < 3 * notifyTracePoints; ++i) p->trace[i].store(values[i], std::memory_order_release);
         p->traceSequence.fetch_add(1, std::memory_order_release);
     }
 }
@@ -269,8 +270,9 @@ void forwardTraces(OpenUi& ui) {
         LV2_Atom_Vector head;
         float values[3 * notifyTracePoints];
     } message;
-    for (int i = 0; i < 3 * notifyTracePoints; ++i) message.values[i] = p->trace[i].load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
+    // A value of a later write synchronises with that write, which came after
+    // its sequence count went odd: the check below then sees the change.
+    for (int i = 0; i < 3 * notifyTracePoints; ++i) message.values[i] = p->trace[i].load(std::memory_order_acquire);
     if (p->traceSequence.load(std::memory_order_relaxed) != before) return;  // written meanwhile
     ui.traceSequence = before;
     message.head.atom.type = urid(LV2_ATOM__Vector);
@@ -501,7 +503,7 @@ int codeWritten(const OpenUi& ui, int control) { return codeOfValue(controls[con
 int main(int argc, char** argv) {
     if (argc < 3) {
         fprintf(stderr, "usage: ui_host scenario OUTDIR [--scale S] | cycles N [--ui-binary PATH] | "
-                        "measure SECONDS\n");
+                        "measure SECONDS | traces SECONDS\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -541,6 +543,8 @@ int main(int argc, char** argv) {
         cycles(display, stereo, binary, atoi(argv[2]));
     else if (mode == "measure")
         measure(display, stereo, binary, atoi(argv[2]));
+    else if (mode == "traces")
+        traces(display, stereo, binary, atoi(argv[2]));
 
     lilv_node_free(stereoNode);
     lilv_node_free(monoNode);
