@@ -66,7 +66,6 @@ struct FloatInstance {
     bool traced = false;  // the limiter ran since the last look
 };
 
-
 static void startMeters(FloatInstance& in) {
     const int rate = in.rate > 0 ? in.rate : 44100;
     levelMeterSetup(in.inputMeter, rate, in.channels, blockFrames);
@@ -281,14 +280,12 @@ static void updateMeterReadouts(FloatInstance& in) {
     }
     r[rInLoudness] = shortTermLufs(in.inputMeter.loudness, -70.0f);
     r[rOutLoudness] = shortTermLufs(in.outputMeter.loudness, -70.0f);
-    const OutputStage& stage = in.engine.output;
-    const bool staged = in.codes[cLoudnessTarget] != 0 || in.codes[cTpLimit] != 0;
-    const float programme = stage.statistics.programmeLufs;
-    r[rProgrammeLoudness] =
-        staged && in.codes[cLoudnessTarget] != 0 && programme > -70.0f ? programme : -70.0f;
-    r[rLevellerGain] = staged && in.codes[cLoudnessTarget] != 0 ? stage.statistics.levellerGainDb : 0.0f;
-    const float reduction = -stage.statistics.ceilingGainDb;
-    r[rCeilingReduction] = staged && in.codes[cTpLimit] != 0 && reduction > 0.0f ? reduction : 0.0f;
+    // The stage's statistics stay as they were while a part is off.
+    const OutputStageStatistics& stage = in.engine.output.statistics;
+    const bool levelling = in.codes[cLoudnessTarget] != 0, limiting = in.codes[cTpLimit] != 0;
+    r[rProgrammeLoudness] = levelling && stage.programmeLufs > -70.0f ? stage.programmeLufs : -70.0f;
+    r[rLevellerGain] = levelling ? stage.levellerGainDb : 0.0f;
+    r[rCeilingReduction] = limiting && -stage.ceilingGainDb > 0.0f ? -stage.ceilingGainDb : 0.0f;
     r[rTruePeak] = levelDbfs(truePeakMeterPeak(in.truePeak), -90.0f);
 }
 
