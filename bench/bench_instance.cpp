@@ -1,6 +1,7 @@
 // The plug-in instance as a host runs it (44100 Hz stereo, 256-frame runs)
 // with the meters' read-out ports connected and without: what the level,
-// loudness and true-peak meters cost beside the engine.
+// loudness and true-peak meters cost beside the engine. meters 0: none of
+// their ports connected, 1: all, 2: the levels alone, 3: all but the true peak.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -16,7 +17,7 @@ constexpr int runsPerPass = 172;  // about one second of audio
 
 void InstanceMeters(benchmark::State& state) {
     const int enhance = static_cast<int>(state.range(0));
-    const bool metering = state.range(1) != 0;
+    const int meters = static_cast<int>(state.range(1));
     ports::FloatInstance* in = ports::createInstance(2, 44100);
     float control[ports::controlCount], readout[ports::readoutCount];
     for (int k = 0; k < ports::controlCount; ++k) {
@@ -24,8 +25,12 @@ void InstanceMeters(benchmark::State& state) {
         ports::connectControl(in, k, &control[k]);
     }
     control[ports::cEnhance] = static_cast<float>(enhance);
-    for (int r = 0; r < ports::readoutCount; ++r)
-        if (metering || r < ports::rInPeakLeft) ports::connectReadout(in, r, &readout[r]);
+    for (int r = 0; r < ports::readoutCount; ++r) {
+        const bool level = r >= ports::rInPeakLeft && r <= ports::rOutRmsRight;
+        const bool connected = r < ports::rInPeakLeft || meters == 1 || (meters == 2 && level) ||
+                               (meters == 3 && r != ports::rTruePeak);
+        if (connected) ports::connectReadout(in, r, &readout[r]);
+    }
     std::vector<float> audio[2], out[2];
     for (int c = 0; c < 2; ++c) {
         audio[c].resize(run * runsPerPass);
@@ -53,6 +58,8 @@ BENCHMARK(InstanceMeters)
     ->ArgNames({"enhance", "meters"})
     ->Args({1, 0})
     ->Args({1, 1})
+    ->Args({1, 2})
+    ->Args({1, 3})
     ->Args({2, 0})
     ->Args({2, 1})
     ->Unit(benchmark::kMillisecond);

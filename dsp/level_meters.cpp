@@ -56,25 +56,53 @@ Section2 lanes(const double* c) {
             _mm_set1_pd(c[4])};
 }
 
-double weighStereo(ShortTermLoudness& s, const float* x, int n) {
-    const Section2 shelf = lanes(s.shelf), high = lanes(s.highPass);
-    __m128d s1 = _mm_set_pd(s.state[1][0], s.state[0][0]), s2 = _mm_set_pd(s.state[1][1], s.state[0][1]);
-    __m128d h1 = _mm_set_pd(s.state[1][2], s.state[0][2]), h2 = _mm_set_pd(s.state[1][3], s.state[0][3]);
-    __m128d energy = _mm_setzero_pd();
-    for (int i = 0; i < n; ++i) {
-        const __m128d in = _mm_cvtps_pd(
-            _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x + 2 * i))));
-        const __m128d z = section2(high, section2(shelf, in, s1, s2), h1, h2);
-        energy = _mm_add_pd(energy, _mm_mul_pd(z, z));
-    }
+// One meter's filter state in the lanes, and back.
+struct Lanes2 {
+    __m128d s1, s2, h1, h2, energy;
+};
+
+Lanes2 loadLanes(const ShortTermLoudness& s) {
+    return {_mm_set_pd(s.state[1][0], s.state[0][0]), _mm_set_pd(s.state[1][1], s.state[0][1]),
+            _mm_set_pd(s.state[1][2], s.state[0][2]), _mm_set_pd(s.state[1][3], s.state[0][3]),
+            _mm_setzero_pd()};
+}
+
+double storeLanes(ShortTermLoudness& s, const Lanes2& l) {
     double e[2], v[2];
-    _mm_storeu_pd(e, energy);
-    const __m128d* states[4] = {&s1, &s2, &h1, &h2};
+    _mm_storeu_pd(e, l.energy);
+    const __m128d* states[4] = {&l.s1, &l.s2, &l.h1, &l.h2};
     for (int j = 0; j < 4; ++j) {
         _mm_storeu_pd(v, *states[j]);
-        for (int c = 0; c < 2; ++c) s.state[c][j] = std::fabs(v[c]) < 1e-12 ? 0.0 : v[c];
+        for (int c = 0; c < 2; ++c) s.state[c][j] = std::fabs(v[c]) < 1e-12 ? 0.0 : v[c];  // no denormals
     }
     return e[0] + e[1];
+}
+
+inline void weighFrame(const Section2& shelf, const Section2& high, const float* x, Lanes2& l) {
+    const __m128d in =
+        _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x))));
+    const __m128d z = section2(high, section2(shelf, in, l.s1, l.s2), l.h1, l.h2);
+    l.energy = _mm_add_pd(l.energy, _mm_mul_pd(z, z));
+}
+
+double weighStereo(ShortTermLoudness& s, const float* x, int n) {
+    const Section2 shelf = lanes(s.shelf), high = lanes(s.highPass);
+    Lanes2 l = loadLanes(s);
+    for (int i = 0; i < n; ++i) weighFrame(shelf, high, x + 2 * i, l);
+    return storeLanes(s, l);
+}
+
+// Two meters of one rate at once: the two filter chains do not wait for
+// each other, so they take hardly longer than one.
+void weighStereoPair(ShortTermLoudness& a, const float* x, ShortTermLoudness& b, const float* y, int n) {
+    const Section2 shelf = lanes(a.shelf), high = lanes(a.highPass);
+    Lanes2 la = loadLanes(a), lb = loadLanes(b);
+    for (int i = 0; i < n; ++i) {
+        weighFrame(shelf, high, x + 2 * i, la);
+        weighFrame(shelf, high, y + 2 * i, lb);
+    }
+    a.energy += storeLanes(a, la);
+    b.energy += storeLanes(b, lb);
 }
 #endif
 
@@ -84,6 +112,20 @@ void restart(ShortTermLoudness& s) {
     std::memset(s.sub, 0, sizeof s.sub);
     s.energy = 0.0;
     s.fill = s.newest = s.count = 0;
+}
+
+// n more frames weighed: a not-a-number or infinity in the audio starts the
+// meter afresh; a full sub-block enters the window.
+void advance(ShortTermLoudness& s, int n) {
+    if (!std::isfinite(s.energy)) restart(s);
+    s.fill += n;
+    if (s.fill == s.length) {
+        s.newest = (s.newest + 1) % shortTermSubBlocks;
+        s.sub[s.newest] = s.energy / s.length;
+        if (s.count < shortTermSubBlocks) ++s.count;
+        s.energy = 0.0;
+        s.fill = 0;
+    }
 }
 
 }  // namespace
@@ -98,18 +140,32 @@ void shortTermAdd(ShortTermLoudness& s, const float* x, int frames, int channels
         else
 #endif
             for (int c = 0; c < channels; ++c) s.energy += weighChannel(s, x, n, channels, c);
-        if (!std::isfinite(s.energy)) restart(s);  // not-a-number or infinity in the audio
-        s.fill += n;
-        if (s.fill == s.length) {
-            s.newest = (s.newest + 1) % shortTermSubBlocks;
-            s.sub[s.newest] = s.energy / s.length;
-            if (s.count < shortTermSubBlocks) ++s.count;
-            s.energy = 0.0;
-            s.fill = 0;
-        }
+        advance(s, n);
         x += n * channels;
         frames -= n;
     }
+}
+
+void shortTermAddPair(ShortTermLoudness& a, const float* x, ShortTermLoudness& b, const float* y,
+                      int frames, int channels) {
+#if defined(__SSE2__)
+    if (channels == 2 && a.fill == b.fill && a.length == b.length &&
+        std::memcmp(a.shelf, b.shelf, sizeof a.shelf) == 0) {
+        while (frames > 0) {
+            int n = a.length - a.fill;
+            if (n > frames) n = frames;
+            weighStereoPair(a, x, b, y, n);
+            advance(a, n);
+            advance(b, n);
+            x += 2 * n;
+            y += 2 * n;
+            frames -= n;
+        }
+        return;
+    }
+#endif
+    shortTermAdd(a, x, frames, channels);
+    shortTermAdd(b, y, frames, channels);
 }
 
 void levelMeterSetup(LevelMeter& m, int rate, int channels, int blockFrames) {

@@ -36,6 +36,10 @@ void levelMeterSetup(LevelMeter& m, int rate, int channels, int blockFrames);
 void levelMeterAdd(LevelMeter& m, const float* x, int frames);
 // The short-term loudness of any number of frames.
 void shortTermAdd(ShortTermLoudness& s, const float* x, int frames, int channels);
+// The same for two meters and two stretches of audio at once (input and
+// output): quicker when both meters are at the same point of their sub-blocks.
+void shortTermAddPair(ShortTermLoudness& a, const float* x, ShortTermLoudness& b, const float* y,
+                      int frames, int channels);
 // dBFS of a 16-bit-scale level (peak or r.m.s.), at least `floor`.
 float levelDbfs(double level, float floor);
 // LUFS of the last 3 s (fewer at the start), at least `floor`.

@@ -59,6 +59,7 @@ struct FloatInstance {
     LevelMeter inputMeter = {};
     LevelMeter outputMeter = {};
     TruePeakMeter truePeak = {};
+    float inputBlock[blockFrames * 2] = {};  // the block before the engine, for the loudness
 
     // The multiband limiter's traces of its last block, written by the engine
     // on the audio thread and read back there for the UI's notifications.
@@ -333,14 +334,12 @@ static bool fullResolution(const FloatInstance& in) {
                            : controls[cFullResolution].defaultCode != 0;
 }
 
-static void meterBlock(FloatInstance& in, LevelMeter& meter) {
-    if (in.meterLevels) levelMeterAdd(meter, in.gathered, blockFrames);
-    if (in.meterLoudness) shortTermAdd(meter.loudness, in.gathered, blockFrames, in.channels);
-}
 
 static void engineBlock(FloatInstance& in) {
     if (in.processes) applyControls(in);
-    if (in.processes) meterBlock(in, in.inputMeter);
+    if (in.processes && in.meterLevels) levelMeterAdd(in.inputMeter, in.gathered, blockFrames);
+    if (in.processes && in.meterLoudness)
+        memcpy(in.inputBlock, in.gathered, sizeof(float) * blockFrames * in.channels);
     const int count = blockFrames * in.channels;
     if (!fullResolution(in)) {
         // As the player: the engine's 16-bit path between two conversions.
@@ -355,7 +354,10 @@ static void engineBlock(FloatInstance& in) {
     if (in.processes) updateReadouts(in);
     in.traced |= in.processes && in.codes[cEnhance] == 2 && in.codes[cLimiterOn] != 0;
     if (in.processes && in.meterAny) {
-        meterBlock(in, in.outputMeter);
+        if (in.meterLevels) levelMeterAdd(in.outputMeter, in.gathered, blockFrames);
+        if (in.meterLoudness)
+            shortTermAddPair(in.inputMeter.loudness, in.inputBlock, in.outputMeter.loudness, in.gathered,
+                             blockFrames, in.channels);
         if (in.meterTruePeak) truePeakMeterAddFloat(in.truePeak, in.gathered, blockFrames);
         updateMeterReadouts(in);
     }
