@@ -379,6 +379,7 @@ StageReadings stageReadings(const UiState& s) {
 }
 
 bool recordHistory(UiState& s, long long nowMs) {
+    if (!s.loudnessSeen) return false;
     return history_record(s.history, nowMs, s.readouts[rInLoudness], s.readouts[rOutLoudness]);
 }
 

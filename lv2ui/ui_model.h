@@ -85,6 +85,7 @@ struct UiState {
     bool snapshotTaken;
     int presetTop[2];        // first row shown by the Enhancer and multiband lists
     LoudnessHistory history;
+    bool loudnessSeen;       // the host has sent a loudness read-out
     // The multiband limiter's traces from the plug-in's notifications: its
     // output, its input and its envelope; traced while they are fresh.
     float limiterTrace[3][ports::notifyTracePoints];
@@ -117,8 +118,8 @@ int presetVisibleRows(const Widget& w);
 constexpr int presetRowHeight = 18;
 // The output stage's readings from the read-outs and switches.
 StageReadings stageReadings(const UiState& s);
-// Adds a point to the loudness history from the read-outs when one is due;
-// returns whether it did.
+// Adds a point to the loudness history from the read-outs when one is due
+// (none before the host has sent a loudness read-out); returns whether it did.
 bool recordHistory(UiState& s, long long nowMs);
 void presetRowText(const Widget& w, int row, char* out, int size);
 // The multiband parameters the strings of the current codes parse to.

@@ -405,6 +405,7 @@ void portEvent(LV2UI_Handle handle, uint32_t index, uint32_t size, uint32_t form
         if (!ui->userActed) ui->state.snapshot[control] = code;
         ui->exposed = true;
     } else if (readout >= 0 && readout < ports::readoutCount) {
+        if (readout == ports::rInLoudness || readout == ports::rOutLoudness) ui->state.loudnessSeen = true;
         if (ui->state.readouts[readout] == value) return;
         ui->state.readouts[readout] = value;
         if (readoutShown(ui->state.page, readout)) ui->readoutsDirty = true;

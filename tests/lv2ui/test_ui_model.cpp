@@ -278,6 +278,8 @@ TEST(UiModel, LoudnessHistory) {
     initialState(s, 2);
     s.readouts[rInLoudness] = -30.0f;
     s.readouts[rOutLoudness] = -16.0f;
+    EXPECT_FALSE(recordHistory(s, 500)) << "no point before the host sent a loudness";
+    s.loudnessSeen = true;
     EXPECT_TRUE(recordHistory(s, 1000));
     EXPECT_FALSE(recordHistory(s, 1400));
     EXPECT_TRUE(recordHistory(s, 1510));
