@@ -22,6 +22,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "dsp/level_meters.h"
 #include "dsp/output_stage_parts.h"
 
 namespace {
@@ -244,6 +245,13 @@ void levelPlain(LevellerState& l, float* x, int n, int channels) {
 float levellerLoudness(double energy) {
     if (!(energy > 0.0)) return -200.0f;
     return static_cast<float>(-0.691 + 10.0 * std::log10(energy / fullScaleSquared));
+}
+
+void kWeightingCoefficients(int rate, double shelf[5], double highPass[5]) {
+    LevellerState l;
+    designKWeighting(l, rate);
+    std::memcpy(shelf, l.shelf, sizeof l.shelf);
+    std::memcpy(highPass, l.highPass, sizeof l.highPass);
 }
 
 void levellerSetup(LevellerState& l, int rate, float targetLufs) {

@@ -2,6 +2,7 @@
 // from the model and the page logic.
 #include "lv2ui/ui_draw.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,11 @@ constexpr Colour ampBar = {210 / 255.0, 140 / 255.0, 70 / 255.0};
 constexpr Colour boostBar = {0.0, 64 / 255.0, 160 / 255.0};
 constexpr Colour cutBar = {160 / 255.0, 64 / 255.0, 0.0};
 constexpr Colour curve = {0.0, 128 / 255.0, 224 / 255.0};
+constexpr Colour levelBar = {80 / 255.0, 160 / 255.0, 240 / 255.0};
+constexpr Colour inputTrace = {0.55, 0.55, 0.53};
+constexpr Colour outputTrace = {0.19, 0.44, 0.75};
+constexpr Colour targetLine = {0.8, 0.35, 0.1};
+constexpr Colour gridLine = {0.88, 0.88, 0.86};
 
 void colour(cairo_t* cr, Colour c) { cairo_set_source_rgb(cr, c.r, c.g, c.b); }
 
@@ -120,17 +126,33 @@ void drawChoice(cairo_t* cr, const Widget& w, const UiState& s) {
     cairo_fill(cr);
 }
 
+// The rows the frame has room for, from the list's first shown row, and a
+// scroll bar when there are more.
 void drawPresetList(cairo_t* cr, const Widget& w, const UiState& s) {
     fill(cr, w.rect, panel);
-    outline(cr, w.rect, frame);
     const int selected = s.presetSelection[w.onCode];
-    for (int row = 0; row < presetRowCount(w); ++row) {
-        const Rect r = {w.rect.x + 1, w.rect.y + 2 + 18 * row, w.rect.w - 2, 18};
+    const int count = presetRowCount(w), shown = presetVisibleRows(w);
+    const int top = s.presetTop[w.onCode];
+    const int bar = count > shown ? 8 : 0;
+    cairo_save(cr);
+    cairo_rectangle(cr, w.rect.x + 1, w.rect.y + 1, w.rect.w - 2, w.rect.h - 2);
+    cairo_clip(cr);
+    for (int row = top; row < count && row < top + shown; ++row) {
+        const Rect r = {w.rect.x + 1, w.rect.y + 2 + presetRowHeight * (row - top), w.rect.w - 2 - bar,
+                        presetRowHeight};
         if (row == selected) fill(cr, r, accent);
         char name[64];
         presetRowText(w, row, name, sizeof name);
         label(cr, name, r.x + 6, r.y + 13, row == selected ? panel : text);
     }
+    cairo_restore(cr);
+    if (bar > 0) {
+        const Rect track = {w.rect.x + w.rect.w - 1 - bar, w.rect.y + 1, bar, w.rect.h - 2};
+        fill(cr, track, tabIdle);
+        const int thumb = track.h * shown / count;
+        fill(cr, {track.x + 1, track.y + (track.h - thumb) * top / (count - shown), bar - 2, thumb}, frame);
+    }
+    outline(cr, w.rect, frame);
 }
 
 void drawMeter(cairo_t* cr, const Widget& w, const UiState& s) {
@@ -144,15 +166,53 @@ void drawMeter(cairo_t* cr, const Widget& w, const UiState& s) {
         gain = 0.5 * (s.readouts[ports::rAgcGainLeft] + s.readouts[ports::rAgcGainRight]);
         what = "AGC";
     }
-    const int32_t levels[4] = {0, 0, 0, 0};
+    // The level bars as the player scales them, from the peaks (dBFS).
+    static constexpr int peaks[4] = {ports::rInPeakLeft, ports::rInPeakRight, ports::rOutPeakLeft,
+                                     ports::rOutPeakRight};
+    int32_t levels[4];
+    for (int i = 0; i < 4; ++i) {
+        const double peak = 32768.0 * std::pow(10.0, s.readouts[peaks[i]] / 20.0);
+        levels[i] = meter_level_target(peak < 65536.0 ? static_cast<int>(peak) : 65536);
+    }
     const int32_t amp = static_cast<int32_t>(std::lround(gain * 2000.0));
     const Rect area = {w.rect.x, w.rect.y + 18, w.rect.w, w.rect.h - 18};
     const MeterPicture p = meter_picture(area.w, area.h, s.channels, levels, amp);
+    for (int i = 0; i < p.bar_count; ++i) {
+        const MeterRect& b = p.bars[i];
+        fill(cr, {area.x + b.left, area.y + b.top, b.right - b.left, b.bottom - b.top}, levelBar);
+    }
     const MeterRect& a = p.amp_bar;
     fill(cr, {area.x + a.left, area.y + a.top, a.right - a.left, a.bottom - a.top}, ampBar);
     char caption[48];
     snprintf(caption, sizeof caption, "%s %.2f x", what, gain);
-    centred(cr, caption, {w.rect.x, w.rect.y + 2, w.rect.w, 16}, panel, 11);
+    centred(cr, caption, {w.rect.x + w.rect.w / 4, w.rect.y + 2, w.rect.w / 2, 16}, panel, 11);
+    centred(cr, "in", {w.rect.x, w.rect.y + 2, w.rect.w * 3 / 8, 16}, levelBar, 11);
+    centred(cr, "out", {w.rect.x + w.rect.w * 5 / 8, w.rect.y + 2, w.rect.w * 3 / 8, 16}, levelBar, 11);
+}
+
+// The output stage's readings: caption left, value right, one per row.
+void drawReadings(cairo_t* cr, const Widget& w, const UiState& s) {
+    fill(cr, w.rect, panel);
+    outline(cr, w.rect, frame);
+    label(cr, w.caption, w.rect.x + 6, w.rect.y + 15, text, 11, true);
+    const StageReadings r = stageReadings(s);
+    for (int row = 0; row < stageReadingRows; ++row) {
+        const double y = w.rect.y + 38 + 22 * row;
+        label(cr, stage_reading_caption(row), w.rect.x + 6, y, text, 11);
+        char value[32];
+        format_stage_reading(value, sizeof value, r, row);
+        cairo_select_font_face(cr, "Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+        cairo_set_font_size(cr, 11);
+        cairo_text_extents_t e;
+        cairo_text_extents(cr, value, &e);
+        label(cr, value, w.rect.x + w.rect.w - 8 - e.x_advance, y, text, 11, true);
+    }
+}
+
+void drawButton(cairo_t* cr, const Widget& w) {
+    fill(cr, w.rect, tabIdle);
+    outline(cr, w.rect, frame);
+    centred(cr, w.caption, w.rect, text, 11);
 }
 
 void refreshCurve(CurveCache& cache, const MultibandParams& params, int width, int height) {
@@ -211,10 +271,36 @@ void drawBandGraph(cairo_t* cr, const Widget& w, const UiState& s, double scale,
     outline(cr, w.rect, frame);
 }
 
+// The limiter's live traces as the player's limiter dialog draws them: its
+// output, its input and (while it is on) its envelope.
+void drawTraces(cairo_t* cr, const UiState& s, const MultibandParams& params, DeviceArea d,
+                double scale) {
+    static_assert(ports::notifyTracePoints == tracePointsShown);
+    static constexpr Colour colours[3] = {
+        {0.0, 112 / 255.0, 176 / 255.0}, {192 / 255.0, 128 / 255.0, 64 / 255.0}, {208 / 255.0, 64 / 255.0, 176 / 255.0}};
+    std::vector<GraphPoint> points(tracePointsShown + 1);
+    cairo_set_line_width(cr, std::max(1.0, std::floor(scale)));
+    for (int t = 0; t < (params.limiterOn ? 3 : 2); ++t) {
+        const int n = trace_points(s.limiterTrace[t], d.width, d.height, points.data());
+        colour(cr, colours[t]);
+        for (int i = 0; i < n; ++i) {
+            if (i == 0)
+                cairo_move_to(cr, points[0].x + 0.5, points[0].y + 0.5);
+            else
+                cairo_line_to(cr, points[i].x + 0.5, points[i].y + 0.5);
+        }
+        cairo_stroke(cr);
+    }
+}
+
 void drawLimiterGraph(cairo_t* cr, const Widget& w, const UiState& s, double scale) {
     fill(cr, w.rect, panel);
     const MultibandParams params = multibandParams(s);
     const DeviceArea d = enterDevice(cr, w.rect, scale);
+    // Steep curves and the traces' last points reach past the graph.
+    cairo_rectangle(cr, 0, 0, d.width, d.height);
+    cairo_clip(cr);
+    if (s.traced) drawTraces(cr, s, params, d, scale);
     std::vector<float> work(static_cast<size_t>(d.width));
     std::vector<GraphPoint> points(static_cast<size_t>(d.width) + 1);
     colour(cr, {0.8, 0.8, 0.8});
@@ -232,6 +318,68 @@ void drawLimiterGraph(cairo_t* cr, const Widget& w, const UiState& s, double sca
     }
     cairo_stroke(cr);
     cairo_restore(cr);
+    outline(cr, w.rect, frame);
+}
+
+// One trace of the loudness history, the newest point at the right edge.
+void historyTrace(cairo_t* cr, const UiState& s, Rect plot, bool output, Colour c) {
+    colour(cr, c);
+    cairo_set_line_width(cr, output ? 2.0 : 1.5);
+    const double step = static_cast<double>(plot.w) / (historyPoints - 1);
+    for (int age = 0; age < s.history.count; ++age) {
+        float in, out;
+        history_point(s.history, age, &in, &out);
+        const double x = plot.x + plot.w - age * step;
+        const double y = plot.y + history_y(output ? out : in, plot.h);
+        if (age == 0)
+            cairo_move_to(cr, x, y);
+        else
+            cairo_line_to(cr, x, y);
+    }
+    cairo_stroke(cr);
+}
+
+// Short-term loudness in and out over the last minute, a line at the
+// leveller's target while it is on.
+void drawHistory(cairo_t* cr, const Widget& w, const UiState& s) {
+    fill(cr, w.rect, panel);
+    const Rect plot = {w.rect.x + 40, w.rect.y + 22, w.rect.w - 50, w.rect.h - 30};
+    for (int lufs = 0; lufs >= -60; lufs -= 10) {
+        const double y = plot.y + std::floor(history_y(static_cast<float>(lufs), plot.h)) + 0.5;
+        colour(cr, gridLine);
+        cairo_set_line_width(cr, 1.0);
+        cairo_move_to(cr, plot.x, y);
+        cairo_line_to(cr, plot.x + plot.w, y);
+        cairo_stroke(cr);
+        char tick[8];
+        snprintf(tick, sizeof tick, "%d", lufs);
+        label(cr, tick, w.rect.x + 6, y + 4, dimText, 10);
+    }
+    cairo_save(cr);
+    cairo_rectangle(cr, plot.x, plot.y - 2, plot.w, plot.h + 4);
+    cairo_clip(cr);
+    if (s.codes[ports::cLoudnessTarget] != 0) {
+        const float target = static_cast<float>(ports::valueOfCode(ports::controls[ports::cTargetLufs],
+                                                                   s.codes[ports::cTargetLufs]));
+        const double dash[] = {6.0, 4.0};
+        cairo_set_dash(cr, dash, 2, 0);
+        colour(cr, targetLine);
+        cairo_set_line_width(cr, 1.5);
+        cairo_move_to(cr, plot.x, plot.y + history_y(target, plot.h));
+        cairo_line_to(cr, plot.x + plot.w, plot.y + history_y(target, plot.h));
+        cairo_stroke(cr);
+        cairo_set_dash(cr, nullptr, 0, 0);
+    }
+    historyTrace(cr, s, plot, false, inputTrace);
+    historyTrace(cr, s, plot, true, outputTrace);
+    cairo_restore(cr);
+    char legend[96];
+    snprintf(legend, sizeof legend, "%s (LUFS):  in %.1f   out %.1f", w.caption,
+             s.readouts[ports::rInLoudness], s.readouts[ports::rOutLoudness]);
+    label(cr, legend, w.rect.x + 6, w.rect.y + 15, text, 11, true);
+    if (s.codes[ports::cLoudnessTarget] != 0) label(cr, "- - target", w.rect.x + w.rect.w - 150, w.rect.y + 15, targetLine, 11);
+    label(cr, "in", w.rect.x + w.rect.w - 90, w.rect.y + 15, inputTrace, 11, true);
+    label(cr, "out", w.rect.x + w.rect.w - 60, w.rect.y + 15, outputTrace, 11, true);
     outline(cr, w.rect, frame);
 }
 
@@ -259,6 +407,9 @@ void drawOne(cairo_t* cr, const UiState& s, double scale, CurveCache& cache, int
     case Kind::BandGraph: drawBandGraph(cr, w, s, scale, cache); break;
     case Kind::LimiterGraph: drawLimiterGraph(cr, w, s, scale); break;
     case Kind::Heading: label(cr, w.caption, w.rect.x, w.rect.y + 11, text, 11, true); break;
+    case Kind::Readings: drawReadings(cr, w, s); break;
+    case Kind::History: drawHistory(cr, w, s); break;
+    case Kind::Button: drawButton(cr, w); break;
     }
     if (i == s.focus) drawFocus(cr, w);
 }

@@ -23,7 +23,6 @@ namespace {
 // The crossover fields take five digits; the slider covers the audible range
 // (a host may still set any code up to 99999, the label then shows it).
 constexpr int crossoverSliderMax = 20000;
-constexpr int presetRowHeight = 18;
 
 // Enhancer 1's sliders 201..209 in the order of the page's positions.
 constexpr int enhancerSliders[9] = {cStereoWidth, cHpCutoff, cAmpMax,  cAmpUp,  cAmpDown,
@@ -129,14 +128,19 @@ void addLimiter(Layout& l) {
         add(slider(pageLimiter, limiterSliders[i], {12, 92 + 28 * i, 440, 24},
                    limiter_controls[i].minimum, limiter_controls[i].maximum,
                    limiterFirstLabelId + i));
+    const ControlInfo& hold = controls[cLimHold];
+    add(slider(pageLimiter, cLimHold, {12, 92 + 28 * limiterTrackbarCount, 440, 24}, hold.codeMin,
+               hold.codeMax, 0));
     add(widget(Kind::LimiterGraph, pageLimiter, -1, {466, 38, 202, 202}, "Transfer"));
 }
 
-// Every control that no other page shows, in port order, one per row.
+// Every control that no other page shows, in port order, one per row; the
+// stage's readings with the true peak's reset beside them, and the loudness
+// history under the rows.
 void addOutput(Layout& l) {
     int n = 0;
-    for (int k = 0; k < controlCount && l.count < maxWidgets; ++k) {
-        if (shownOnNamedPage(k)) continue;
+    for (int k = 0; k < controlCount && l.count < maxWidgets - 3; ++k) {
+        if (shownOnNamedPage(k) || k == cPeakReset) continue;
         const Rect r = {12, 40 + 28 * n, 440, 24};
         const ControlInfo& c = controls[k];
         if (c.flags & flagToggle)
@@ -147,6 +151,13 @@ void addOutput(Layout& l) {
             l.widgets[l.count++] = slider(pageOutput, k, r, c.codeMin, c.codeMax, 0);
         ++n;
     }
+    l.widgets[l.count++] = widget(Kind::Readings, pageOutput, -1, {466, 38, 202, 110}, "Output stage");
+    l.widgets[l.count++] = widget(Kind::Button, pageOutput, cPeakReset, {566, 152, 102, 22}, "Reset peak");
+    int top = 40 + 28 * n + 8;
+    if (top < 184) top = 184;
+    l.widgets[l.count++] =
+        widget(Kind::History, pageOutput, -1, {12, top, uiWidth - 24, uiHeight - top - 10},
+               "Loudness, last minute");
 }
 
 Layout buildLayout() {
@@ -171,7 +182,7 @@ int clampCode(const Widget& w, int code) { return code < w.lo ? w.lo : code > w.
 
 bool focusable(const Widget& w) {
     return w.kind == Kind::Slider || w.kind == Kind::Toggle || w.kind == Kind::Choice ||
-           w.kind == Kind::PresetList;
+           w.kind == Kind::PresetList || w.kind == Kind::Button;
 }
 
 bool onPage(const Widget& w, int page) { return w.page == -1 || w.page == page; }
@@ -232,6 +243,7 @@ void initialState(UiState& s, int channels) {
     s.page = pageEnhancer1;
     s.focus = -1;
     s.dragging = -1;
+    history_clear(s.history);
 }
 
 void addWrite(Writes& w, int control, int32_t code) {
@@ -338,6 +350,8 @@ bool widgetEnabled(const Widget& w, const UiState& s) {
 }
 
 bool readoutShown(int page, int readout) {
+    if (readout >= rInPeakLeft && readout <= rOutRmsRight) return page == pageEnhancer1;
+    if (readout >= rInLoudness && readout <= rTruePeak) return page == pageOutput;
     if (readout == rAgcGainLeft || readout == rAgcGainRight)
         return page == pageEnhancer1 || page == pageEnhancer2;
     if (readout == rClassicGain) return page == pageEnhancer1;
@@ -346,11 +360,30 @@ bool readoutShown(int page, int readout) {
 }
 
 bool showsReadouts(const Widget& w) {
-    return w.kind == Kind::Meter || w.kind == Kind::BandGraph ||
+    return w.kind == Kind::Meter || w.kind == Kind::BandGraph || w.kind == Kind::Readings ||
+           w.kind == Kind::History || w.kind == Kind::LimiterGraph ||
            (w.kind == Kind::Toggle && w.control == cAgc);
 }
 
 bool toggleTicked(const Widget& w, const UiState& s) { return s.codes[w.control] == w.onCode; }
+
+StageReadings stageReadings(const UiState& s) {
+    StageReadings r{};
+    r.programmeLufs = s.readouts[rProgrammeLoudness];
+    r.levellerGainDb = s.readouts[rLevellerGain];
+    r.ceilingReductionDb = s.readouts[rCeilingReduction];
+    r.truePeakDbtp = s.readouts[rTruePeak];
+    r.levelling = s.codes[cLoudnessTarget] != 0;
+    r.limiting = s.codes[cTpLimit] != 0;
+    return r;
+}
+
+bool recordHistory(UiState& s, long long nowMs) {
+    if (!s.loudnessSeen) return false;
+    return history_record(s.history, nowMs, s.readouts[rInLoudness], s.readouts[rOutLoudness]);
+}
+
+int presetVisibleRows(const Widget& w) { return (w.rect.h - 4) / presetRowHeight; }
 
 int presetRowCount(const Widget& w) {
     return 1 + (w.onCode == static_cast<int>(PresetKind::Enhancer)
@@ -374,6 +407,9 @@ bool applyPresetRow(UiState& s, const Widget& w, int row, Writes& out) {
     for (int k = 0; k < controlCount; ++k)
         if (p.set[k]) addWrite(out, k, row == 0 ? s.snapshot[k] : p.codes[k]);
     s.presetSelection[w.onCode] = row;
+    int& top = s.presetTop[w.onCode];
+    if (row < top) top = row;
+    if (row >= top + presetVisibleRows(w)) top = row - presetVisibleRows(w) + 1;
     return true;
 }
 
@@ -402,6 +438,10 @@ int wheelStep(const Widget& w) {
 int defaultCodeOf(const Widget& w) { return clampCode(w, controls[w.control].defaultCode); }
 
 bool activate(UiState& s, int index, const Widget& w, Writes& out) {
+    if (w.kind == Kind::Button) {
+        addWrite(out, w.control, s.codes[w.control] != 0 ? 0 : 1);
+        return true;
+    }
     if (w.kind == Kind::Toggle) {
         const int32_t code = toggleTicked(w, s) ? w.offCode : w.onCode;
         addWrite(out, w.control, code);
@@ -461,8 +501,8 @@ bool pointerPress(UiState& s, double x, double y, bool doubleClick, Writes& out)
         return true;
     }
     if (w.kind == Kind::PresetList) {
-        const int row = static_cast<int>((y - w.rect.y - 2) / presetRowHeight);
-        applyPresetRow(s, w, row, out);
+        const int shown = static_cast<int>((y - w.rect.y - 2) / presetRowHeight);
+        if (shown < presetVisibleRows(w)) applyPresetRow(s, w, s.presetTop[w.onCode] + shown, out);
         return true;
     }
     activate(s, i, w, out);
@@ -552,7 +592,7 @@ bool keyPress(UiState& s, Key key, Writes& out) {
         default: return false;
         }
     }
-    if (w.kind == Kind::Toggle || w.kind == Kind::Choice) {
+    if (w.kind == Kind::Toggle || w.kind == Kind::Choice || w.kind == Kind::Button) {
         if (key == Key::Space) return activate(s, s.focus, w, out);
         if (w.kind == Kind::Choice && (key == Key::Up || key == Key::Right))
             return stepCode(w, s, 1, out);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "dsp/engine_types.h"
+#include "pages/stage_readings.h"
 #include "ports/port_table.h"
 
 namespace lv2ui {
@@ -29,6 +30,9 @@ enum class Kind : uint8_t {
     BandGraph,    // Enhancer 2: band gains over the crossovers' response curve
     LimiterGraph, // limiter: the transfer curve
     Heading,      // a caption alone
+    Readings,     // Output: what the output stage reads and does
+    History,      // Output: short-term loudness in and out over the last minute
+    Button,       // a push button: each press flips its control's code
 };
 
 struct Rect {
@@ -79,6 +83,13 @@ struct UiState {
     int presetSelection[2];  // selected row of the Enhancer and multiband lists
     int32_t snapshot[ports::controlCount];  // "Restore previous"
     bool snapshotTaken;
+    int presetTop[2];        // first row shown by the Enhancer and multiband lists
+    LoudnessHistory history;
+    bool loudnessSeen;       // the host has sent a loudness read-out
+    // The multiband limiter's traces from the plug-in's notifications: its
+    // output, its input and its envelope; traced while they are fresh.
+    float limiterTrace[3][ports::notifyTracePoints];
+    bool traced;
 };
 void initialState(UiState& s, int channels);
 
@@ -101,6 +112,15 @@ bool widgetEnabled(const Widget& w, const UiState& s);
 bool toggleTicked(const Widget& w, const UiState& s);
 // Preset list rows: row 0 "Restore previous", then the built-ins of the kind.
 int presetRowCount(const Widget& w);
+// Rows the list's frame shows at once; the list scrolls to keep its
+// selection among them.
+int presetVisibleRows(const Widget& w);
+constexpr int presetRowHeight = 18;
+// The output stage's readings from the read-outs and switches.
+StageReadings stageReadings(const UiState& s);
+// Adds a point to the loudness history from the read-outs when one is due
+// (none before the host has sent a loudness read-out); returns whether it did.
+bool recordHistory(UiState& s, long long nowMs);
 void presetRowText(const Widget& w, int row, char* out, int size);
 // The multiband parameters the strings of the current codes parse to.
 MultibandParams multibandParams(const UiState& s);

@@ -11,6 +11,7 @@
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <cairo/cairo.h>
+#include <lv2/atom/atom.h>
 #include <lv2/options/options.h>
 #include <lv2/parameters/parameters.h>
 #include <lv2/ui/ui.h>
@@ -47,6 +48,8 @@ struct X11Ui {
     bool windowGone;   // the server destroyed the window with its parent
     bool userActed;    // the snapshot stays as found once the user acts
     long lastFrameMs;
+    long lastTraceMs;      // when the last limiter trace came
+    LV2_URID eventTransfer, atomVector, atomFloat;  // 0 without the host's URID map
     unsigned long lastPressTime;
     int lastPressWidget;
 };
@@ -227,6 +230,14 @@ int idle(LV2UI_Handle handle) {
         onEvent(ui, e);
     }
     if (ui->windowGone) return 0;
+    // The history gathers on every page, so that it shows the last minute
+    // whenever the Output page is opened.
+    if (recordHistory(ui->state, nowMs()) && ui->state.page == pageOutput) ui->readoutsDirty = true;
+    // Traces stop coming when the multiband limiter stops: let them go.
+    if (ui->state.traced && nowMs() - ui->lastTraceMs > 500) {
+        ui->state.traced = false;
+        if (ui->state.page == pageLimiter) ui->readoutsDirty = true;
+    }
     if (ui->exposed)
         drawFrame(ui);
     else if (ui->readoutsDirty && nowMs() - ui->lastFrameMs >= readoutFramePeriodMs)
@@ -245,8 +256,9 @@ int hostResized(LV2UI_Feature_Handle handle, int width, int height) {
 
 const LV2UI_Idle_Interface idleInterface = {idle};
 
-// The options a host may pass: the scale factor and the sample rate.
-void readOptions(const LV2_Feature* const* features, double& scale, int& rate) {
+// The options a host may pass: the scale factor and the sample rate; and the
+// URIDs of the limiter's trace notifications.
+void readOptions(X11Ui* ui, const LV2_Feature* const* features, double& scale, int& rate) {
     LV2_URID_Map* map = nullptr;
     const LV2_Options_Option* options = nullptr;
     for (int i = 0; features != nullptr && features[i] != nullptr; ++i) {
@@ -254,6 +266,11 @@ void readOptions(const LV2_Feature* const* features, double& scale, int& rate) {
             map = static_cast<LV2_URID_Map*>(features[i]->data);
         else if (strcmp(features[i]->URI, LV2_OPTIONS__options) == 0)
             options = static_cast<const LV2_Options_Option*>(features[i]->data);
+    }
+    if (map != nullptr) {
+        ui->eventTransfer = map->map(map->handle, LV2_ATOM__eventTransfer);
+        ui->atomVector = map->map(map->handle, LV2_ATOM__Vector);
+        ui->atomFloat = map->map(map->handle, LV2_ATOM__Float);
     }
     if (map == nullptr || options == nullptr) return;
     const LV2_URID scaleKey = map->map(map->handle, LV2_UI__scaleFactor);
@@ -330,7 +347,7 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
     ui->lastPressWidget = -1;
     initialState(ui->state, channels);
     double scale = 1.0;
-    readOptions(features, scale, ui->state.rate);
+    readOptions(ui, features, scale, ui->state.rate);
     ui->width = static_cast<int>(std::lround(uiWidth * scale));
     ui->height = static_cast<int>(std::lround(uiHeight * scale));
     ui->display = XOpenDisplay(nullptr);
@@ -351,12 +368,33 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
 
 void cleanup(LV2UI_Handle handle) { destroyUi(static_cast<X11Ui*>(handle)); }
 
-// Control values move their widgets at once; read-outs wait for the next
-// frame of the meters.
+// A vector of the limiter's three traces from the notification port.
+void traceEvent(X11Ui* ui, uint32_t size, const void* buffer) {
+    constexpr uint32_t values = 3 * ports::notifyTracePoints;
+    if (size < sizeof(LV2_Atom_Vector) + values * sizeof(float)) return;
+    const auto* v = static_cast<const LV2_Atom_Vector*>(buffer);
+    if (v->atom.type != ui->atomVector || v->body.child_type != ui->atomFloat ||
+        v->body.child_size != sizeof(float) ||
+        v->atom.size != sizeof(LV2_Atom_Vector_Body) + values * sizeof(float))
+        return;
+    memcpy(ui->state.limiterTrace, v + 1, sizeof ui->state.limiterTrace);
+    ui->state.traced = true;
+    ui->lastTraceMs = nowMs();
+    if (ui->state.page == pageLimiter) ui->readoutsDirty = true;
+}
+
+// Control values move their widgets at once; read-outs and traces wait for
+// the next frame of the meters.
 void portEvent(LV2UI_Handle handle, uint32_t index, uint32_t size, uint32_t format,
                const void* buffer) {
     auto* ui = static_cast<X11Ui*>(handle);
-    if (format != 0 || size != sizeof(float) || buffer == nullptr) return;
+    if (buffer == nullptr) return;
+    if (format != 0 && format == ui->eventTransfer &&
+        static_cast<int>(index) == ports::notifyPortIndex(ui->state.channels)) {
+        traceEvent(ui, size, buffer);
+        return;
+    }
+    if (format != 0 || size != sizeof(float)) return;
     const float value = *static_cast<const float*>(buffer);
     const int control = static_cast<int>(index) - ports::controlPortIndex(ui->state.channels, 0);
     const int readout = static_cast<int>(index) - ports::readoutPortIndex(ui->state.channels, 0);
@@ -367,6 +405,7 @@ void portEvent(LV2UI_Handle handle, uint32_t index, uint32_t size, uint32_t form
         if (!ui->userActed) ui->state.snapshot[control] = code;
         ui->exposed = true;
     } else if (readout >= 0 && readout < ports::readoutCount) {
+        if (readout == ports::rInLoudness || readout == ports::rOutLoudness) ui->state.loudnessSeen = true;
         if (ui->state.readouts[readout] == value) return;
         ui->state.readouts[readout] = value;
         if (readoutShown(ui->state.page, readout)) ui->readoutsDirty = true;

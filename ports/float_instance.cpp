@@ -10,6 +10,9 @@
 #endif
 
 #include "dsp/engine.h"
+#include "dsp/level_meters.h"
+#include "dsp/multiband.h"
+#include "dsp/true_peak.h"
 
 namespace ports {
 
@@ -49,7 +52,27 @@ struct FloatInstance {
 
     float readoutValue[readoutCount] = {};
     double agcGain[2] = {1.0, 1.0};  // the gains readoutValue shows in dB
+
+    // The meters behind the level, loudness and true-peak read-outs; each
+    // runs only while a host has connected one of its ports.
+    bool meterLevels = false, meterLoudness = false, meterTruePeak = false, meterAny = false;
+    LevelMeter inputMeter = {};
+    LevelMeter outputMeter = {};
+    TruePeakMeter truePeak = {};
+    float inputBlock[blockFrames * 2] = {};  // the block before the engine, for the loudness
+
+    // The multiband limiter's traces of its last block, written by the engine
+    // on the audio thread and read back there for the UI's notifications.
+    TraceBuffer trace = {};
+    bool traced = false;  // the limiter ran since the last look
 };
+
+static void startMeters(FloatInstance& in) {
+    const int rate = in.rate > 0 ? in.rate : 44100;
+    levelMeterSetup(in.inputMeter, rate, in.channels, blockFrames);
+    levelMeterSetup(in.outputMeter, rate, in.channels, blockFrames);
+    truePeakMeterStart(in.truePeak, in.channels);
+}
 
 int16_t floatToSample(float x) {
     const float v = x * 32768.0f;  // exact: a power of two
@@ -62,6 +85,7 @@ int16_t floatToSample(float x) {
 static bool reserve(FloatInstance& in) {
     engineInitialise(in.engine);
     if (!engineReserveWork(in.engine, blockFrames)) return false;
+    attachTraceBuffer(in.engine, &in.trace);
     bool bands = false;
     for (int b = 0; b < 4; ++b) bands |= in.readoutPort[rBandGain1 + b] != nullptr;
     store_relaxed(in.engine.multiband.bandReadoutsOn, int32_t{bands});
@@ -85,12 +109,15 @@ FloatInstance* createInstance(int channels, double sampleRate) {
     }
     defaultCodes(in->codes);
     formatStrings(in->codes, in->strings);
+    startMeters(*in);
+    for (int r = rInPeakLeft; r <= rTruePeak; ++r) in->readoutValue[r] = readouts[r].defaultValue;
     in->readoutValue[rLatency] = static_cast<float>(blockFrames);
     return in;
 }
 
 void destroyInstance(FloatInstance* in) {
     if (in == nullptr) return;
+    detachTraceBuffer(in->engine);
     engineReleaseWork(in->engine);
     delete in;
 }
@@ -105,6 +132,7 @@ bool resetInstance(FloatInstance* in) {
         return false;
     }
     memset(in->blocks, 0, sizeof in->blocks);
+    startMeters(*in);
     in->position = 0;
     in->started = false;
     in->fresh = true;
@@ -128,6 +156,15 @@ void connectReadout(FloatInstance* in, int readout, float* data) {
     bool bands = false;
     for (int b = 0; b < 4; ++b) bands |= in->readoutPort[rBandGain1 + b] != nullptr;
     store_relaxed(in->engine.multiband.bandReadoutsOn, int32_t{bands});
+    auto any = [in](int first, int last) {
+        bool connected = false;
+        for (int r = first; r <= last; ++r) connected |= in->readoutPort[r] != nullptr;
+        return connected;
+    };
+    in->meterLevels = any(rInPeakLeft, rOutRmsRight);
+    in->meterLoudness = any(rInLoudness, rOutLoudness);
+    in->meterTruePeak = any(rTruePeak, rTruePeak);
+    in->meterAny = any(rInPeakLeft, rTruePeak);
 }
 
 // The code a control port asks for; the mapping runs only when the port's
@@ -206,6 +243,7 @@ static void applyControls(FloatInstance& in) {
         case Effect::Solo: in.engine.multiband.soloBand = static_cast<uint16_t>(now[k]); break;
         case Effect::Resolution: break;  // read by engineBlock
         case Effect::OutputStage: break;  // read from the codes into the block's controls
+        case Effect::Meters: in.truePeak.peak = 0.0f; break;
         case Effect::EngineSwitch:
             // Into the multiband engine, or from it to off: its page's
             // "Enable", which parses with flags 2. Into the classic enhancer,
@@ -227,6 +265,29 @@ static void applyControls(FloatInstance& in) {
         parseMultibandStrings(in.engine, engineStrings(in), flags, in.rate, in.channels);
     }
     toEngineControls(in.codes, in.engineControls);
+}
+
+// The meters' read-outs, in dB; mono shows its one channel as both.
+static void updateMeterReadouts(FloatInstance& in) {
+    float* r = in.readoutValue;
+    const LevelMeter* meters[2] = {&in.inputMeter, &in.outputMeter};
+    for (int m = 0; m < 2; ++m) {
+        const int first = m == 0 ? rInPeakLeft : rOutPeakLeft;
+        for (int c = 0; c < 2; ++c) {
+            const int from = c < in.channels ? c : 0;
+            r[first + c] = levelDbfs(meters[m]->peak[from], -90.0f);
+            r[first + 2 + c] = levelDbfs(std::sqrt(meters[m]->meanSquare[from]), -90.0f);
+        }
+    }
+    r[rInLoudness] = shortTermLufs(in.inputMeter.loudness, -70.0f);
+    r[rOutLoudness] = shortTermLufs(in.outputMeter.loudness, -70.0f);
+    // The stage's statistics stay as they were while a part is off.
+    const OutputStageStatistics& stage = in.engine.output.statistics;
+    const bool levelling = in.codes[cLoudnessTarget] != 0, limiting = in.codes[cTpLimit] != 0;
+    r[rProgrammeLoudness] = levelling && stage.programmeLufs > -70.0f ? stage.programmeLufs : -70.0f;
+    r[rLevellerGain] = levelling ? stage.levellerGainDb : 0.0f;
+    r[rCeilingReduction] = limiting && -stage.ceilingGainDb > 0.0f ? -stage.ceilingGainDb : 0.0f;
+    r[rTruePeak] = levelDbfs(truePeakMeterPeak(in.truePeak), -90.0f);
 }
 
 static void updateReadouts(FloatInstance& in) {
@@ -273,8 +334,12 @@ static bool fullResolution(const FloatInstance& in) {
                            : controls[cFullResolution].defaultCode != 0;
 }
 
+
 static void engineBlock(FloatInstance& in) {
     if (in.processes) applyControls(in);
+    if (in.processes && in.meterLevels) levelMeterAdd(in.inputMeter, in.gathered, blockFrames);
+    if (in.processes && in.meterLoudness)
+        memcpy(in.inputBlock, in.gathered, sizeof(float) * blockFrames * in.channels);
     const int count = blockFrames * in.channels;
     if (!fullResolution(in)) {
         // As the player: the engine's 16-bit path between two conversions.
@@ -287,6 +352,15 @@ static void engineBlock(FloatInstance& in) {
                           in.rate);
     }
     if (in.processes) updateReadouts(in);
+    in.traced |= in.processes && in.codes[cEnhance] == 2 && in.codes[cLimiterOn] != 0;
+    if (in.processes && in.meterAny) {
+        if (in.meterLevels) levelMeterAdd(in.outputMeter, in.gathered, blockFrames);
+        if (in.meterLoudness)
+            shortTermAddPair(in.inputMeter.loudness, in.inputBlock, in.outputMeter.loudness, in.gathered,
+                             blockFrames, in.channels);
+        if (in.meterTruePeak) truePeakMeterAddFloat(in.truePeak, in.gathered, blockFrames);
+        updateMeterReadouts(in);
+    }
     float* processed = in.gathered;
     in.gathered = in.playing;
     in.playing = processed;
@@ -298,6 +372,15 @@ static int32_t currentCode(const FloatInstance* in, int k) {
     if (in->started) return in->codes[k];
     const float* port = in->controlPort[k];
     return port != nullptr ? codeOfValue(controls[k], *port) : controls[k].defaultCode;
+}
+
+bool instanceLimiterTrace(FloatInstance* in, float* values, int points) {
+    if (!in->traced) return false;
+    in->traced = false;
+    if (points > traceLength) points = traceLength;
+    for (int t = 0; t < 3; ++t)
+        for (int i = 0; i < points; ++i) values[t * points + i] = load_relaxed(in->trace.values[t * traceLength + i]);
+    return true;
 }
 
 int instanceLatency(const FloatInstance* in) {

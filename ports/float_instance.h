@@ -32,6 +32,12 @@ void connectReadout(FloatInstance* instance, int readout, float* data);
 // Processes `frames` frames. Real-time safe: no allocation, lock or I/O.
 void runInstance(FloatInstance* instance, uint32_t frames);
 
+// The multiband limiter's traces of its last engine block (the limiter's
+// output, its input and its envelope, `points` values each from the block's
+// start, in that order) when it ran since the last call; false otherwise.
+// Audio thread only (call it after runInstance).
+bool instanceLimiterTrace(FloatInstance* instance, float* values, int points);
+
 // The delay between input and output in frames for the current engine mode.
 int instanceLatency(const FloatInstance* instance);
 

@@ -139,6 +139,8 @@ const ControlInfo controls[controlCount] = {
            "(adds rate / 500 frames of latency while the stage is on)."),
     linear("tp_ceiling", "True-peak ceiling level", -0.1, 0.0, 0, 120, 10, Unit::Dbtp,
            Effect::OutputStage, "Highest true peak the output stage lets through."),
+    toggle("peak_reset", "True-peak reset", 0, Effect::Meters,
+           "Any change of this switch starts the true_peak read-out afresh."),
 };
 
 const ReadoutInfo readouts[readoutCount] = {
@@ -161,6 +163,36 @@ const ReadoutInfo readouts[readoutCount] = {
      "its lookahead (rate / 100 frames) once for the band split and once for the limiter, "
      "each while it is on; and the output stage's lookahead (rate / 500 frames, at least 16) "
      "while its loudness target or true-peak ceiling is on."},
+    {"in_peak_left", "Input peak left", -90.0f, 24.0f, -90.0f, Unit::Db,
+     "Sample peak of the left (or mono) input in dBFS, falling back at 20 dB/s."},
+    {"in_peak_right", "Input peak right", -90.0f, 24.0f, -90.0f, Unit::Db,
+     "Sample peak of the right input in dBFS (mono: the input's)."},
+    {"in_rms_left", "Input level left", -90.0f, 24.0f, -90.0f, Unit::Db,
+     "R.m.s. level of the left (or mono) input over about 300 ms, dBFS."},
+    {"in_rms_right", "Input level right", -90.0f, 24.0f, -90.0f, Unit::Db,
+     "R.m.s. level of the right input over about 300 ms, dBFS."},
+    {"out_peak_left", "Output peak left", -90.0f, 24.0f, -90.0f, Unit::Db,
+     "Sample peak of the left (or mono) output in dBFS, falling back at 20 dB/s."},
+    {"out_peak_right", "Output peak right", -90.0f, 24.0f, -90.0f, Unit::Db,
+     "Sample peak of the right output in dBFS (mono: the output's)."},
+    {"out_rms_left", "Output level left", -90.0f, 24.0f, -90.0f, Unit::Db,
+     "R.m.s. level of the left (or mono) output over about 300 ms, dBFS."},
+    {"out_rms_right", "Output level right", -90.0f, 24.0f, -90.0f, Unit::Db,
+     "R.m.s. level of the right output over about 300 ms, dBFS."},
+    {"in_loudness", "Input loudness", -70.0f, 10.0f, -70.0f, Unit::Lufs,
+     "Short-term loudness of the input: K-weighted, the last 3 s, ungated."},
+    {"out_loudness", "Output loudness", -70.0f, 10.0f, -70.0f, Unit::Lufs,
+     "Short-term loudness of the output: K-weighted, the last 3 s, ungated."},
+    {"programme_loudness", "Programme loudness", -70.0f, 10.0f, -70.0f, Unit::Lufs,
+     "Loudness of the programme as the output stage's leveller reads it (gated); -70 while the "
+     "loudness target is off or nothing has been measured."},
+    {"leveller_gain", "Leveller gain", -40.0f, 20.0f, 0.0f, Unit::Db,
+     "Gain the output stage's leveller heads for; 0 while the loudness target is off."},
+    {"ceiling_reduction", "Ceiling reduction", 0.0f, 60.0f, 0.0f, Unit::Db,
+     "Deepest gain reduction of the true-peak ceiling over the last engine block."},
+    {"true_peak", "True peak", -90.0f, 24.0f, -90.0f, Unit::Dbtp,
+     "Highest true peak of the output (4x oversampled) since the start or the last change of "
+     "peak_reset."},
 };
 
 double valueOfCode(const ControlInfo& info, int code) {

@@ -65,6 +65,7 @@ enum Control : int {
     cTargetLufs,
     cTpLimit,
     cTpCeiling,
+    cPeakReset,       // the plug-in's own: any change starts the true-peak read-out afresh
     controlCount
 };
 
@@ -78,6 +79,20 @@ enum Readout : int {
     rAgcGainLeft,
     rAgcGainRight,
     rLatency,
+    rInPeakLeft,      // the meters of the plug-in's input and output (dBFS, LUFS)
+    rInPeakRight,
+    rInRmsLeft,
+    rInRmsRight,
+    rOutPeakLeft,
+    rOutPeakRight,
+    rOutRmsLeft,
+    rOutRmsRight,
+    rInLoudness,
+    rOutLoudness,
+    rProgrammeLoudness,  // the output stage's
+    rLevellerGain,
+    rCeilingReduction,
+    rTruePeak,
     readoutCount
 };
 
@@ -101,6 +116,7 @@ enum class Effect : uint8_t {
     Solo,            // the solo switch: the engine's solo band only
     Resolution,      // how the plug-in hands its samples to the engine; nothing in the engine
     OutputStage,     // the output stage's settings: the block's controls only
+    Meters,          // the read-outs only; nothing in the engine
 };
 
 enum PortFlags : uint8_t {
@@ -173,6 +189,11 @@ inline int readoutPortIndex(int channels, int readout) {
     return 2 * channels + controlCount + readout;
 }
 inline int portCount(int channels) { return 2 * channels + controlCount + readoutCount; }
+// LV2 only, after all of those: an atom port of notifications to the UI (the
+// limiter's traces, about 30 a second).
+inline int notifyPortIndex(int channels) { return portCount(channels); }
+constexpr int notifyTracePoints = 500;  // values of each of the limiter's three traces
+constexpr int notifyBufferSize = 16384; // bytes the port asks its host for
 
 // Every control's code at its default.
 void defaultCodes(int32_t codes[controlCount]);

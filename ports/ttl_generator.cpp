@@ -87,14 +87,17 @@ const char* unitText(Unit unit) {
 }
 
 const char* const prefixes =
+    "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
     "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
     "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix rsz: <http://lv2plug.in/ns/ext/resize-port#> .\n"
     "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
-    "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n\n";
+    "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
 struct Preset {
     std::string uri, label;
@@ -162,6 +165,19 @@ std::string stereoGroups() {
            "    rdfs:label \"Output\" .\n\n";
 }
 
+// The UI's notifications (LV2 only, after the read-outs).
+std::string notifyPort(int channels) {
+    std::string s = portBlock(notifyPortIndex(channels), "OutputPort, atom:AtomPort", "notify",
+                              "Notifications");
+    s += " ;\n        atom:bufferType atom:Sequence ;\n        atom:supports atom:Vector ;\n"
+         "        lv2:portProperty lv2:connectionOptional ;\n"
+         "        rsz:minimumSize " + std::to_string(notifyBufferSize) +
+         " ;\n        rdfs:comment " +
+         quoted("The multiband limiter's traces for the plug-in's window, about 30 a second.") +
+         "\n    ]";
+    return s;
+}
+
 std::string pluginTurtle(const char* uri, const char* name, int channels) {
     std::string s;
     s += "<" + std::string(uri) + ">\n    a lv2:Plugin, lv2:CompressorPlugin, doap:Project ;\n";
@@ -171,7 +187,7 @@ std::string pluginTurtle(const char* uri, const char* name, int channels) {
     s += "    doap:name " + quoted(name) + " ;\n";
     s += "    doap:maintainer [ a <http://xmlns.com/foaf/0.1/Person> ; "
          "<http://xmlns.com/foaf/0.1/name> \"yarq\" ] ;\n";
-    s += "    lv2:optionalFeature lv2:hardRTCapable ;\n";
+    s += "    lv2:optionalFeature lv2:hardRTCapable , urid:map ;\n";
     s += "    ui:ui <" + std::string(uiUri) + "> ;\n";
     s += "    rdfs:comment \"Levels tracks of different loudness: the classic single-band "
          "enhancer with a three-band equalizer, or the multiband engine with soft clip and "
@@ -238,6 +254,8 @@ std::string pluginTurtle(const char* uri, const char* name, int channels) {
         s += " ;\n        units:unit " + unitTurtle(o.unit);
         s += " ;\n        rdfs:comment " + quoted(o.help) + "\n    ]";
     }
+    next();
+    s += notifyPort(channels);
     s += " .\n\n";
     return s;
 }
@@ -265,7 +283,7 @@ int writeBundle(const std::string& dir) {
                     libraryName + "> ;\n    rdfs:seeAlso <dsp_redozer.ttl> .\n\n";
     // One UI for both plug-ins, in a binary of its own.
     manifest += "<" + std::string(uiUri) + ">\n    a ui:X11UI ;\n    ui:binary <" + uiLibraryName +
-                "> ;\n    lv2:optionalFeature ui:idleInterface , ui:resize ;\n"
+                "> ;\n    lv2:optionalFeature ui:idleInterface , ui:resize , urid:map ;\n"
                 "    lv2:extensionData ui:idleInterface , ui:resize .\n\n";
     for (const Preset& p : list)
         manifest += "<" + p.uri + ">\n    a pset:Preset ;\n    " + appliesTo() +

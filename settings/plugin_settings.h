@@ -57,6 +57,12 @@ struct PluginSettings {
     uint8_t meterRequest;
     int32_t meterPeakIn[2];
     int32_t meterPeakOut[2];
+    // The output stage's readings after the last block, for the Misc page:
+    // the leveller's programme loudness (LUFS, not a number before any), its
+    // gain and the ceiling's deepest reduction (dB, positive).
+    float stageProgrammeLufs;
+    float stageGainDb;
+    float stageReductionDb;
 
     // The plug-in's engine instance: parameters, state and hand-over. Zero at
     // load like the rest of the block; the first 16-bit block computes its

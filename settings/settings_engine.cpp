@@ -61,6 +61,14 @@ EngineControls settingsEngineControls() {
     return c;
 }
 
+// Three stores a block, whether or not the Misc page shows them.
+static void store_stage_readings() {
+    const OutputStageStatistics& s = settings.engine.output.statistics;
+    store_relaxed(settings.stageProgrammeLufs, s.programmeLufs);
+    store_relaxed(settings.stageGainDb, s.levellerGainDb);
+    store_relaxed(settings.stageReductionDb, -s.ceilingGainDb);
+}
+
 void processPluginBlock(int16_t* samples, int frames, int channels) {
     if (load_relaxed(settings.meterRequest) != 0)
         store_peaks(settings.meterPeakIn, measurePeaks(samples, frames, channels));
@@ -73,6 +81,7 @@ void processPluginBlock(int16_t* samples, int frames, int channels) {
         processBlock(settings.engine, settingsEngineControls(), samples, frames, channels, rate);
     else  // the published parameters are adopted all the same
         adoptEngineParameters(settings.engine);
+    store_stage_readings();
 
     if (load_relaxed(settings.meterRequest) != 0)
         store_peaks(settings.meterPeakOut, measurePeaks(samples, frames, channels));
@@ -87,6 +96,7 @@ void processPluginBlockFloat(float* samples, int frames, int channels) {
         processBlockFloat(settings.engine, settingsEngineControls(), samples, frames, channels, rate);
     else
         adoptEngineParameters(settings.engine);
+    store_stage_readings();
 
     if (load_relaxed(settings.meterRequest) != 0)
         store_peaks(settings.meterPeakOut, measurePeaks(samples, frames, channels));

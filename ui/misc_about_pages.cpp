@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "pages/output_stage_fields.h"
+#include "pages/stage_readings.h"
 #include "settings/plugin_settings.h"
 #include "settings/settings_file.h"
 #include "ui/config_dialog.h"
@@ -66,6 +67,36 @@ void output_stage_command(HWND page, int id, int code) {
         store_relaxed(settings.tp_limit, static_cast<uint8_t>(IsDlgButtonChecked(page, id) == BST_CHECKED));
     for (const LevelField& f : levelFields)
         if (id == f.editId && code == EN_KILLFOCUS) take_level(page, f);
+}
+
+// The stage's readings beside its switches, while the page is open: what the
+// last block read, worded by the page logic the plug-in window uses too.
+constexpr int readingsTimerId = 4032;
+constexpr int readingsTimerPeriod = 250;  // ms
+constexpr int readingRows[3] = {readingProgramme, readingLevellerGain, readingCeiling};
+constexpr int readingCaptionIds[3] = {171, 172, 173};
+constexpr int readingValueIds[3] = {195, 196, 197};
+
+void show_stage_readings(HWND page) {
+    StageReadings r{};
+    const float programme = load_relaxed(settings.stageProgrammeLufs);
+    r.programmeLufs = programme == programme ? programme : -70.0f;  // not a number: nothing yet
+    r.levellerGainDb = load_relaxed(settings.stageGainDb);
+    r.ceilingReductionDb = load_relaxed(settings.stageReductionDb);
+    r.levelling = load_relaxed(settings.loudness_target) != 0;
+    r.limiting = load_relaxed(settings.tp_limit) != 0;
+    for (int i = 0; i < 3; ++i) {
+        char text[32], shown[32] = {};
+        format_stage_reading(text, sizeof text, r, readingRows[i]);
+        GetDlgItemTextA(page, readingValueIds[i], shown, sizeof shown);
+        if (strcmp(text, shown) != 0) SetDlgItemTextA(page, readingValueIds[i], text);
+    }
+}
+
+void start_stage_readings(HWND page) {
+    for (int i = 0; i < 3; ++i) SetDlgItemTextA(page, readingCaptionIds[i], stage_reading_caption(readingRows[i]));
+    show_stage_readings(page);
+    SetTimer(page, readingsTimerId, readingsTimerPeriod, nullptr);
 }
 
 HINSTANCE resources() { return static_cast<HINSTANCE>(settings.resource_instance); }
@@ -138,9 +169,17 @@ INT_PTR CALLBACK misc_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM) 
         page_setup(page);
         set_local_ini_box(page, settings.local_tag_present);
         show_output_stage(page);
+        start_stage_readings(page);
+        break;
+    case WM_TIMER:
+        if (wparam == readingsTimerId) show_stage_readings(page);
+        break;
+    case WM_DESTROY:
+        KillTimer(page, readingsTimerId);
         break;
     case WM_COMMAND:
         output_stage_command(page, LOWORD(wparam), HIWORD(wparam));
+        show_stage_readings(page);  // a switch's reading says "off" at once
         if (LOWORD(wparam) == localIniBoxId) {
             int wanted = IsDlgButtonChecked(page, localIniBoxId) == BST_CHECKED;
             settings.local_tag_present = local_tag_file(wanted ? 1 : 2);

@@ -3,6 +3,7 @@
 // page controls write.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -43,7 +44,7 @@ TEST(UiModel, OutputPageListsEveryControlNoOtherPageShows) {
     int listed = 0;
     for (int i = 0; i < l.count; ++i) {
         const Widget& w = l.widgets[i];
-        if (w.page != pageOutput) continue;
+        if (w.page != pageOutput || w.control < 0) continue;
         EXPECT_FALSE(shownOnNamedPage(w.control)) << controls[w.control].symbol;
         EXPECT_GT(w.control, previous);
         previous = w.control;
@@ -52,7 +53,8 @@ TEST(UiModel, OutputPageListsEveryControlNoOtherPageShows) {
     int unplaced = 0;
     for (int k = 0; k < controlCount; ++k) unplaced += shownOnNamedPage(k) ? 0 : 1;
     EXPECT_EQ(listed, unplaced);
-    EXPECT_TRUE(find(pageOutput, cLimHold) != nullptr) << "the hold time has no page control of its own";
+    EXPECT_TRUE(find(pageLimiter, cLimHold) != nullptr) << "the hold time sits with the limiter's settings";
+    EXPECT_TRUE(find(pageOutput, cPeakReset, Kind::Button) != nullptr) << "the true peak's reset";
 }
 
 // Widgets stay inside the window and never overlap on their page, however
@@ -102,7 +104,7 @@ TEST(UiModel, LabelsComeFromThePageLogic) {
         {pageEnhancer1, cHpCutoff, 0, "off "},        {pageEnhancer1, cStereoWidth, 40, "20 % "},
         {pageEnhancer1, cEqGain2, 60, "-10"},         {pageLimiter, cLimRatio, 201, "inf : 1"},
         {pageLimiter, cLimThreshold, 240, "-6.0 dB"}, {pageEnhancer2, cCrossover3, 0, "off"},
-        {pageEnhancer2, cCrossover1, 300, "300 Hz"},  {pageOutput, cLimHold, 120, "120 ms"},
+        {pageEnhancer2, cCrossover1, 300, "300 Hz"},  {pageLimiter, cLimHold, 120, "120 ms"},
     };
     for (const Case& c : cases) {
         UiState s;
@@ -204,4 +206,94 @@ TEST(UiModel, PresetListsWriteTheirPresets) {
             EXPECT_FALSE(p.set[cSolo]);
         }
     }
+}
+
+// Both preset lists keep their rows inside the frame: walking to the last row
+// scrolls it into view, and a click on the first row shown applies that row.
+TEST(UiModel, PresetListsScrollWithinTheirFrames) {
+    for (int page : {pageEnhancer1, pageEnhancer2}) {
+        const Widget* list = find(page, -1, Kind::PresetList);
+        ASSERT_TRUE(list != nullptr);
+        EXPECT_LE(presetVisibleRows(*list) * presetRowHeight + 4, list->rect.h);
+        UiState s;
+        initialState(s, 2);
+        s.page = page;
+        s.focus = indexOf(list);
+        Writes w{};
+        const int count = presetRowCount(*list), kind = list->onCode;
+        for (int i = 0; i < count + 2; ++i) keyPress(s, Key::Down, w);
+        EXPECT_EQ(s.presetSelection[kind], count - 1);
+        EXPECT_GE(s.presetSelection[kind], s.presetTop[kind]);
+        EXPECT_LT(s.presetSelection[kind], s.presetTop[kind] + presetVisibleRows(*list));
+        EXPECT_LE(s.presetTop[kind] + presetVisibleRows(*list), count);
+        const int top = s.presetTop[kind];
+        pointerPress(s, list->rect.x + 10, list->rect.y + 2 + 5, false, w);
+        EXPECT_EQ(s.presetSelection[kind], top);
+        for (int i = 0; i < count; ++i) keyPress(s, Key::Up, w);
+        EXPECT_EQ(s.presetTop[kind], 0);
+    }
+}
+
+// The readings' texts: a part switched off says so, nothing measured shows "-".
+TEST(UiModel, StageReadingsAndTheResetButton) {
+    struct Case {
+        StageReadings r;
+        int row;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{-18.34f, 2.0f, 0.0f, -90.0f, true, false}, readingProgramme, "-18.3 LUFS"},
+        {{-70.0f, 0.0f, 0.0f, -90.0f, true, false}, readingProgramme, "-"},
+        {{-18.0f, 2.0f, 0.0f, -90.0f, false, false}, readingProgramme, "off"},
+        {{-18.0f, 2.04f, 0.0f, -90.0f, true, false}, readingLevellerGain, "+2.0 dB"},
+        {{-18.0f, -0.01f, 0.0f, -90.0f, true, false}, readingLevellerGain, "+0.0 dB"},
+        {{-70.0f, 0.0f, 3.25f, -1.0f, false, true}, readingCeiling, "3.2 dB"},
+        {{-70.0f, 0.0f, 3.25f, -1.0f, false, false}, readingCeiling, "off"},
+        {{-70.0f, 0.0f, 0.0f, -0.94f, false, false}, readingTruePeak, "-0.9 dBTP"},
+        {{-70.0f, 0.0f, 0.0f, -90.0f, false, false}, readingTruePeak, "-"},
+    };
+    for (const Case& c : cases) {
+        char text[32];
+        format_stage_reading(text, sizeof text, c.r, c.row);
+        EXPECT_STREQ(text, c.text) << stage_reading_caption(c.row);
+    }
+    const Widget* reset = find(pageOutput, cPeakReset, Kind::Button);
+    ASSERT_TRUE(reset != nullptr);
+    UiState s;
+    initialState(s, 2);
+    s.page = pageOutput;
+    for (int expected : {1, 0}) {
+        Writes w{};
+        EXPECT_TRUE(pointerPress(s, centre(reset->rect, true), centre(reset->rect, false), false, w));
+        ASSERT_EQ(w.count, 1);
+        EXPECT_EQ(w.code[0], expected);
+        applyWrites(s, w);
+    }
+}
+
+// One point each half second, the last minute kept; the vertical scale
+// clamps and puts a missing value at the bottom.
+TEST(UiModel, LoudnessHistory) {
+    UiState s;
+    initialState(s, 2);
+    s.readouts[rInLoudness] = -30.0f;
+    s.readouts[rOutLoudness] = -16.0f;
+    EXPECT_FALSE(recordHistory(s, 500)) << "no point before the host sent a loudness";
+    s.loudnessSeen = true;
+    EXPECT_TRUE(recordHistory(s, 1000));
+    EXPECT_FALSE(recordHistory(s, 1400));
+    EXPECT_TRUE(recordHistory(s, 1510));
+    for (long long t = 2000; t < 2000 + 500 * historyPoints; t += 500) {
+        s.readouts[rOutLoudness] = static_cast<float>(-(t / 500 % 50));
+        recordHistory(s, t);
+    }
+    EXPECT_EQ(s.history.count, historyPoints);
+    float in, out;
+    ASSERT_TRUE(history_point(s.history, 0, &in, &out));
+    EXPECT_EQ(out, s.readouts[rOutLoudness]);
+    EXPECT_FALSE(history_point(s.history, historyPoints, &in, &out));
+    EXPECT_DOUBLE_EQ(history_y(-30.0f, 120.0), 60.0);
+    EXPECT_DOUBLE_EQ(history_y(6.0f, 120.0), 0.0);
+    EXPECT_DOUBLE_EQ(history_y(-100.0f, 120.0), 120.0);
+    EXPECT_DOUBLE_EQ(history_y(NAN, 120.0), 120.0);
 }

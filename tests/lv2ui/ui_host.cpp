@@ -7,6 +7,7 @@
 //   ui_host scenario OUTDIR [--scale S]   both plug-ins, every behaviour, pictures
 //   ui_host cycles N [--ui-binary PATH]   open and close the UI N times while audio runs
 //   ui_host measure SECONDS               first frame and the UI thread's CPU
+//   ui_host traces SECONDS                the limiter's traces to the UI (run under ThreadSanitizer)
 //
 // Prints "ok ..." or "FAIL ..." per check and exits non-zero on a failure or
 // any X error.
@@ -22,6 +23,7 @@
 #include <dlfcn.h>
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
 #include <lv2/options/options.h>
 #include <lv2/parameters/parameters.h>
 #include <lv2/ui/ui.h>
@@ -69,6 +71,7 @@ LV2_URID mapUri(LV2_URID_Map_Handle, const char* uri) {
     return static_cast<LV2_URID>(uris.size());
 }
 LV2_URID_Map uridMap = {nullptr, mapUri};
+LV2_URID urid(const char* uri) { return mapUri(nullptr, uri); }
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -87,11 +90,33 @@ struct Plugin {
     std::atomic<float> readouts[readoutCount];
     std::atomic<bool> running{false};
     std::atomic<long> blocks{0};
+    std::atomic<float> level{-1.0f};  // a steady level instead of the jumps, when >= 0
+    // The latest limiter traces from the notification port, for the UI
+    // thread: a sequence count, odd while the audio thread writes.
+    std::atomic<uint32_t> traceSequence{0};
+    std::atomic<float> trace[3 * notifyTracePoints];
+    LV2_URID chunk = 0, vector = 0;  // mapped before the audio thread starts
     std::thread audio;
 };
 
+// The notification sequence after a run: its vectors of traces go to the
+// UI thread.
+void takeTraces(Plugin* p, const LV2_Atom_Sequence* seq) {
+    LV2_ATOM_SEQUENCE_FOREACH(seq, ev) {
+        if (ev->body.type != p->vector || ev->body.size != sizeof(LV2_Atom_Vector_Body) + sizeof p->trace) continue;
+        const auto* values = reinterpret_cast<const float*>(
+            reinterpret_cast<const uint8_t*>(&ev->body) + sizeof(LV2_Atom_Vector));
+        p->traceSequence.fetch_add(1, std::memory_order_acq_rel);
+        for (int i = 0; i < 3 * notifyTracePoints; ++i) p->trace[i].store(values[i], std::memory_order_release);
+        p->traceSequence.fetch_add(1, std::memory_order_release);
+    }
+}
+
 void audioLoop(Plugin* p) {
     constexpr int n = 256;
+    std::vector<uint64_t> notify(notifyBufferSize / sizeof(uint64_t));
+    auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(notify.data());
+    lilv_instance_connect_port(p->instance, static_cast<uint32_t>(notifyPortIndex(p->channels)), seq);
     std::vector<float> in(2 * n), out(2 * n);
     float controls[controlCount], readouts[readoutCount] = {};
     for (int c = 0; c < p->channels; ++c) {
@@ -109,13 +134,17 @@ void audioLoop(Plugin* p) {
     double next = nowMs();
     while (p->running.load()) {
         // 440 Hz whose level jumps between loud and quiet every 0.3 s.
+        const float steady = p->level.load();
         for (int i = 0; i < n; ++i, ++frame) {
-            const double level = (frame / 13230) % 2 == 0 ? 0.6 : 0.02;
+            const double level = steady >= 0.0f ? steady : (frame / 13230) % 2 == 0 ? 0.6 : 0.02;
             const float v = static_cast<float>(level * std::sin(2 * M_PI * 440.0 * frame / 44100.0));
             for (int c = 0; c < p->channels; ++c) in[c * n + i] = v;
         }
         for (int k = 0; k < controlCount; ++k) controls[k] = p->controls[k].load();
+        seq->atom.type = p->chunk;
+        seq->atom.size = notifyBufferSize - sizeof(LV2_Atom);
         lilv_instance_run(p->instance, n);
+        takeTraces(p, seq);
         for (int r = 0; r < readoutCount; ++r) p->readouts[r].store(readouts[r]);
         p->blocks.fetch_add(1);
         next += 1000.0 * n / 44100.0;
@@ -127,7 +156,12 @@ void audioLoop(Plugin* p) {
 
 bool startPlugin(Plugin& p, const LilvPlugin* plugin, int channels) {
     p.channels = channels;
-    p.instance = lilv_plugin_instantiate(plugin, 44100.0, nullptr);
+    // URIDs the audio thread uses are mapped here, before it starts.
+    p.chunk = urid(LV2_ATOM__Chunk);
+    p.vector = urid(LV2_ATOM__Vector);
+    const LV2_Feature mapFeature = {LV2_URID__map, &uridMap};
+    const LV2_Feature* features[] = {&mapFeature, nullptr};
+    p.instance = lilv_plugin_instantiate(plugin, 44100.0, features);
     if (p.instance == nullptr) return false;
     for (int k = 0; k < controlCount; ++k) p.controls[k] = static_cast<float>(defaultValue(controls[k]));
     for (int r = 0; r < readoutCount; ++r) p.readouts[r] = readouts[r].defaultValue;
@@ -165,6 +199,8 @@ struct OpenUi {
     int writes[controlCount] = {};
     float written[controlCount] = {};
     unsigned long fakeTime = 100000;  // X time of the events sent
+    uint32_t traceSequence = 0;       // the last traces forwarded
+    int tracesSent = 0;
     double scale = 1.0;
 };
 
@@ -224,10 +260,36 @@ void sendValue(OpenUi& ui, int port, float v) {
     ui.descriptor->port_event(ui.handle, static_cast<uint32_t>(port), sizeof v, 0, &v);
 }
 
-// Idle calls, read-outs forwarded when they change, as a host's UI timer does.
+// New traces go to the UI as the atom vector the plug-in wrote, in the
+// event transfer format.
+void forwardTraces(OpenUi& ui) {
+    Plugin* p = ui.plugin;
+    const uint32_t before = p->traceSequence.load(std::memory_order_acquire);
+    if (before == ui.traceSequence || before % 2 != 0) return;
+    struct {
+        LV2_Atom_Vector head;
+        float values[3 * notifyTracePoints];
+    } message;
+    // A value of a later write synchronises with that write, which came after
+    // its sequence count went odd: the check below then sees the change.
+    for (int i = 0; i < 3 * notifyTracePoints; ++i) message.values[i] = p->trace[i].load(std::memory_order_acquire);
+    if (p->traceSequence.load(std::memory_order_relaxed) != before) return;  // written meanwhile
+    ui.traceSequence = before;
+    message.head.atom.type = urid(LV2_ATOM__Vector);
+    message.head.atom.size = sizeof(LV2_Atom_Vector_Body) + sizeof message.values;
+    message.head.body.child_size = sizeof(float);
+    message.head.body.child_type = urid(LV2_ATOM__Float);
+    ui.descriptor->port_event(ui.handle, static_cast<uint32_t>(notifyPortIndex(p->channels)),
+                              sizeof message, urid(LV2_ATOM__eventTransfer), &message);
+    ++ui.tracesSent;
+}
+
+// Idle calls, read-outs and traces forwarded when they change, as a host's
+// UI timer does.
 void pump(OpenUi& ui, int ms) {
     const double end = nowMs() + ms;
     do {
+        forwardTraces(ui);
         for (int r = 0; r < readoutCount; ++r) {
             const float v = ui.plugin->readouts[r].load();
             if (v != ui.lastReadouts[r]) {
@@ -441,7 +503,7 @@ int codeWritten(const OpenUi& ui, int control) { return codeOfValue(controls[con
 int main(int argc, char** argv) {
     if (argc < 3) {
         fprintf(stderr, "usage: ui_host scenario OUTDIR [--scale S] | cycles N [--ui-binary PATH] | "
-                        "measure SECONDS\n");
+                        "measure SECONDS | traces SECONDS\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -481,6 +543,8 @@ int main(int argc, char** argv) {
         cycles(display, stereo, binary, atoi(argv[2]));
     else if (mode == "measure")
         measure(display, stereo, binary, atoi(argv[2]));
+    else if (mode == "traces")
+        traces(display, stereo, binary, atoi(argv[2]));
 
     lilv_node_free(stereoNode);
     lilv_node_free(monoNode);

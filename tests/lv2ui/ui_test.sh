@@ -6,7 +6,9 @@
 #           plug-in, and a picture of its window is kept too.
 #   cycles: the AddressSanitizer host opens and closes the sanitized UI 200
 #           times while audio runs (leaks, crashes and X errors fail).
-# usage: ui_test.sh hosts|cycles BIN_DIR LV2_DIR WORK_DIR [ASAN_UI_BINARY]
+#   traces: the ThreadSanitizer host carries the limiter's traces from the
+#           audio thread to the UI for three seconds (a race fails).
+# usage: ui_test.sh hosts|cycles|traces BIN_DIR LV2_DIR WORK_DIR [ASAN_UI_BINARY]
 set -u
 mode=$1 bin=$2 lv2dir=$3 work=$4 asan_ui=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -46,6 +48,12 @@ if [ "$mode" = cycles ]; then
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     export LSAN_OPTIONS="suppressions=$here/lsan.supp:print_suppressions=0"
     run open_close_200 "$bin/ui_host_asan" cycles 200 --ui-binary "$asan_ui"
+    exit $((failed == 0 ? 0 : 1))
+fi
+
+if [ "$mode" = traces ]; then
+    export TSAN_OPTIONS=halt_on_error=1
+    run traces_3s "$bin/ui_host_tsan" traces 3
     exit $((failed == 0 ? 0 : 1))
 fi
 

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -371,6 +372,9 @@ const TemplateControl misc_controls[] = {
     {192, "Edit", WS_TABSTOP, 124, 108, 36, 13},
     {193, "Button", BS_AUTOCHECKBOX | WS_TABSTOP, 18, 128, 100, 10},
     {194, "Edit", WS_TABSTOP, 124, 126, 36, 13},
+    {195, "Static", SS_RIGHT, 102, 180, 52, 10},
+    {196, "Static", SS_RIGHT, 255, 180, 52, 10},
+    {197, "Static", SS_RIGHT, 102, 194, 52, 10},
 };
 
 const TemplateControl frame_controls[] = {
@@ -570,6 +574,20 @@ void check_threshold(int position) {
                                  : format("%.1f dB ", 20.0 * std::log10(level / 32767.0)));
 }
 
+// With the stage on and audio playing, the readings beside its switches move
+// away from "off": a programme loudness the leveller reads (the tone comes
+// out of the classic enhancer well above -23 LUFS), its gain down towards
+// the target, and a ceiling reduction.
+void check_stage_readings() {
+    wait_for_blocks(40);
+    Sleep(600);  // the page's timer
+    const std::string programme = text_of(page(), 195), gain = text_of(page(), 196), ceiling = text_of(page(), 197);
+    const double lufs = atof(programme.c_str()), db = atof(gain.c_str());
+    CHECK(programme.find(" LUFS") != std::string::npos && lufs < 0.0 && lufs > -30.0 &&
+              gain.find(" dB") != std::string::npos && db < 0.0 && ceiling.find(" dB") != std::string::npos,
+          "the stage's readings with audio: '%s' '%s' '%s'", programme.c_str(), gain.c_str(), ceiling.c_str());
+}
+
 void round_with_audio() {
     dialog = find_dialog();
     CHECK(dialog != nullptr, "the dialog did not open while audio plays");
@@ -584,7 +602,7 @@ void round_with_audio() {
     select_tab(2);
     CHECK(page() != nullptr && text_of(page(), 181) == "Force use of local ini file (in DLL's folder)",
           "tab 2 does not show the Misc page");
-    check_controls(page(), misc_controls, 7, "Misc");
+    check_controls(page(), misc_controls, 10, "Misc");
     // The output stage: switches and levels at their defaults, a typed level
     // taken (and shown in its own form), one out of range refused.
     CHECK(!checked(191) && !checked(193) && text_of(page(), 192) == "-16.0" && text_of(page(), 194) == "-1.0",
@@ -597,12 +615,16 @@ void round_with_audio() {
     CHECK(checked(191) && checked(193) && text_of(page(), 192) == "-23.0" && text_of(page(), 194) == "-1.0",
           "output stage after typing: %d %d '%s' '%s'", checked(191), checked(193), text_of(page(), 192).c_str(),
           text_of(page(), 194).c_str());
+    check_stage_readings();
     save_dialog_picture("page_misc");
     // Back to the defaults, so that the file saved at the end stays as before.
     click(191);
     click(193);
     type_into(192, "-16", 194);
     CHECK(!checked(191) && !checked(193) && text_of(page(), 192) == "-16.0", "output stage not back at its defaults");
+    CHECK(text_of(page(), 195) == "off" && text_of(page(), 196) == "off" && text_of(page(), 197) == "off",
+          "readings with the stage off: '%s' '%s' '%s'", text_of(page(), 195).c_str(), text_of(page(), 196).c_str(),
+          text_of(page(), 197).c_str());
     select_tab(3);
     HWND document = page() != nullptr ? GetDlgItem(page(), 161) : nullptr;
     CHECK(document != nullptr, "tab 3 has no document control");
