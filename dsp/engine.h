@@ -40,6 +40,10 @@ struct EngineControls {
     uint8_t tp_limit;         // 0/1
     int16_t target_lufs;      // tenths of a LU below 0 LUFS, 50..400
     int16_t tp_ceiling;       // tenths of a dB below 0 dBTP, 0..120
+    // Choices for a clean sound (0, as before, by default).
+    uint8_t band_hold = 0;    // 0/1: the multiband gain computers hold the peak
+    uint8_t level_mode = 0;   // 0 running mean, 1 long-term mean per programme
+    uint8_t tp_mode = 0;      // 0 fixed release, 1 long release, 2 long release and brake
 };
 
 // Capacity of the classic enhancer's high-passed analysis copy, in samples;

@@ -65,6 +65,9 @@ enum Control : int {
     cTargetLufs,
     cTpLimit,
     cTpCeiling,
+    cBandHold,        // choices for a clean sound (settings block fields)
+    cLevelMode,
+    cTpMode,
     controlCount
 };
 

@@ -39,6 +39,13 @@ struct PluginSettings {
     uint8_t tp_limit;
     int16_t target_lufs;
     int16_t tp_ceiling;
+    // Choices for a clean sound, 0 (as before) by default: the multiband
+    // engine's held-peak band gain computers, the leveller's mode (0 running
+    // mean, 1 long-term mean per programme) and the ceiling's (0 fixed
+    // release, 1 long release, 2 long release and brake).
+    uint8_t band_hold;
+    uint8_t level_mode;
+    uint8_t tp_mode;
     const char* eq_preset_slots[presetSlotCount];  // 0..8 built-in constants, 9.. heap
     char* multiband_preset_slots[presetSlotCount]; // heap, memory only
     MultibandStrings strings;

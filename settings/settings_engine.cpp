@@ -58,6 +58,9 @@ EngineControls settingsEngineControls() {
     c.target_lufs = load_relaxed(settings.target_lufs);
     c.tp_limit = load_relaxed(settings.tp_limit);
     c.tp_ceiling = load_relaxed(settings.tp_ceiling);
+    c.band_hold = load_relaxed(settings.band_hold);
+    c.level_mode = load_relaxed(settings.level_mode);
+    c.tp_mode = load_relaxed(settings.tp_mode);
     return c;
 }
 
