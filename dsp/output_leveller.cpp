@@ -15,6 +15,11 @@
 //   taken for a quiet track;
 // - the gain falls as fast as needed and rises by at most 10 dB/s, within
 //   -40..+20 dB.
+// Two choices change this (both off by default): the programme mode keeps
+// a long-term mean per programme (see followLongProgramme), and the brake
+// gives up loudness where the ceiling after the leveller takes more than
+// 3 dB (see followBrake). A programme loudness told from outside (a first
+// pass measured it) sets the gain at once and holds it.
 #include <cmath>
 #include <cstring>
 
@@ -124,15 +129,16 @@ void followProgramme(LevellerState& l, float sub, float momentary, float recent,
     }
 }
 
-// The programme mode: the mean of the whole programme (gated as above, at
-// most the last minute's worth), which the short-term readings only check
-// for a change of programme: louder sub-blocks (10 LU, twice in a row) or a
-// momentary loudness 6 LU louder for half a second (a louder programme is
-// taken at once, so that it is not played too loud for long), or a
-// short-term loudness (3 s) 10 LU quieter while steady. Two seconds of
-// silence also end a programme.
-constexpr double programmeCount = 600.0;
-constexpr float programmeLouder = 6.0f, programmeQuieter = 10.0f;
+// The programme mode: the mean of the whole programme (gated as above; past
+// its first 10 s a mean over the last 10 s or so, so that a change of
+// programme that nothing detected is still followed), which the short-term
+// readings only check for a change of programme: louder sub-blocks (10 LU,
+// twice in a row) or a momentary loudness 6 LU louder for half a second (a
+// louder programme is taken at once, so that it is not played too loud for
+// long), or a short-term loudness (3 s) 8 LU quieter while steady. Two
+// seconds of silence also end a programme.
+constexpr double programmeCount = 100.0;
+constexpr float programmeLouder = 6.0f, programmeQuieter = 8.0f;
 
 void followLongProgramme(LevellerState& l, float sub, float momentary, double momentaryEnergy) {
     const float programme = levellerLoudness(l.estimate);
