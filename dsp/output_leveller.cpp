@@ -130,14 +130,14 @@ void followProgramme(LevellerState& l, float sub, float momentary, float recent,
 }
 
 // The programme mode: the mean of the whole programme (gated as above; past
-// its first 10 s a mean over the last 10 s or so, so that a change of
+// its first 5 s a mean over the last 5 s or so, so that a change of
 // programme that nothing detected is still followed), which the short-term
 // readings only check for a change of programme: louder sub-blocks (10 LU,
 // twice in a row) or a momentary loudness 6 LU louder for half a second (a
 // louder programme is taken at once, so that it is not played too loud for
 // long), or a short-term loudness (3 s) 8 LU quieter while steady. Two
 // seconds of silence also end a programme.
-constexpr double programmeCount = 100.0;
+constexpr double programmeCount = 50.0;
 constexpr float programmeLouder = 6.0f, programmeQuieter = 8.0f;
 
 void followLongProgramme(LevellerState& l, float sub, float momentary, double momentaryEnergy) {
