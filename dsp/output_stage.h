@@ -100,6 +100,7 @@ struct OutputStage {
     LevellerState leveller;
     CeilingState limiter;
     OutputStageStatistics statistics;
+    uint32_t toldSequence;    // the last told programme loudness taken (see EngineControls)
 };
 
 // Set-up for a stream (rate 1..96000, channels 1 or 2): clears every state,

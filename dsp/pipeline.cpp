@@ -18,6 +18,7 @@
 namespace {
 
 bool outputStageWanted(const Engine& e, const EngineControls& c) {
+    if (c.measuring_pass != 0) return false;
     return c.loudness_target != 0 || c.tp_limit != 0 || e.output.levelling || e.output.limiting;
 }
 
@@ -84,6 +85,10 @@ void runOutputStage(Engine& e, const EngineControls& c, float* samples, int fram
     if (s.rate != rate || s.channels != channels) outputStageSetup(s, rate, channels);
     outputStageSettings(s, c.loudness_target != 0, c.target_lufs, c.tp_limit != 0, c.tp_ceiling);
     outputStageModes(s, c.level_mode, c.tp_mode);
+    if (c.programme_sequence != s.toldSequence) {
+        s.toldSequence = c.programme_sequence;
+        outputStageProgramme(s, c.programme_lufs);
+    }
     processOutputStage(s, samples, frames);
 }
 

@@ -88,6 +88,10 @@ void print_usage(FILE* out) {
             "                        beside dsphost, else ../lib/dsp_redozer/)\n"
             "  -b, --block FRAMES    frames per ModifySamples call (default %d)\n"
             "  -q, --quiet           no progress bar, summary or table\n"
+            "      --two-pass        measure each input's integrated loudness first, then\n"
+            "                        tell the output stage's leveller each file's loudness\n"
+            "                        at its start, so that each lands on the target with\n"
+            "                        its own dynamics (needs --target or a preset with it)\n"
             "  -h, --help            show this text\n"
             "  --                    everything after it is a file name\n"
             "\n"
@@ -103,6 +107,40 @@ void print_usage(FILE* out) {
             "Exit status: 0 success, 1 a file or the plug-in failed, 2 bad usage.\n",
             defaultBlockFrames);
 }
+
+// The options without a value; false for any other word.
+bool take_switch(const std::string& arg, Options& options) {
+    if (arg == "-q" || arg == "--quiet")
+        options.quiet = true;
+    else if (arg == "-l" || arg == "--loudness")
+        options.loudness = true;
+    else if (arg == "--no-dither")
+        options.dither = false;
+    else if (arg == "--two-pass")
+        options.twoPass = true;
+    else
+        return false;
+    return true;
+}
+
+// --target LUFS or --true-peak DB as the two settings each stands for.
+bool take_level(bool target, const char* v, Options& options) {
+    char* end = nullptr;
+    const double x = strtod(v, &end);
+    const double low = target ? -40.0 : -12.0, high = target ? -5.0 : 0.0;
+    if (*v == '\0' || *end != '\0' || !(x >= low && x <= high)) {
+        fprintf(stderr, "dsphost: %s takes %s from %g to %g, not %s\n",
+                target ? "--target" : "--true-peak", target ? "LUFS" : "dBTP", low, high, v);
+        return false;
+    }
+    const long tenths = lround(-10.0 * x);
+    options.overrides.push_back({Override::set, target ? "loudness_target=1" : "tp_limit=1"});
+    options.overrides.push_back(
+        {Override::set, std::string(target ? "target_lufs=" : "tp_ceiling=") + std::to_string(tenths)});
+    return true;
+}
+
+int finish_options(const std::vector<std::string>& positional, Options& options);
 
 }  // namespace
 
@@ -128,12 +166,8 @@ int parse_options(int argc, char** argv, Options& options) {
         } else if (arg == "-h" || arg == "--help") {
             print_usage(stdout);
             return -1;
-        } else if (arg == "-q" || arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg == "-l" || arg == "--loudness") {
-            options.loudness = true;
-        } else if (arg == "--no-dither") {
-            options.dither = false;
+        } else if (take_switch(arg, options)) {
+            // a switch without a value
         } else if (arg == "-p" || arg == "--plugin") {
             if ((v = value("--plugin")) == nullptr) return 2;
             options.plugin = v;
@@ -182,18 +216,7 @@ int parse_options(int argc, char** argv, Options& options) {
         } else if (arg == "-t" || arg == "--target" || arg == "-T" || arg == "--true-peak") {
             const bool target = arg == "-t" || arg == "--target";
             if ((v = value(target ? "--target" : "--true-peak")) == nullptr) return 2;
-            char* end = nullptr;
-            const double x = strtod(v, &end);
-            const double low = target ? -40.0 : -12.0, high = target ? -5.0 : 0.0;
-            if (*v == '\0' || *end != '\0' || !(x >= low && x <= high)) {
-                fprintf(stderr, "dsphost: %s takes %s from %g to %g, not %s\n",
-                        target ? "--target" : "--true-peak", target ? "LUFS" : "dBTP", low, high, v);
-                return 2;
-            }
-            const long tenths = lround(-10.0 * x);
-            options.overrides.push_back({Override::set, target ? "loudness_target=1" : "tp_limit=1"});
-            options.overrides.push_back(
-                {Override::set, std::string(target ? "target_lufs=" : "tp_ceiling=") + std::to_string(tenths)});
+            if (!take_level(target, v, options)) return 2;
         } else if (arg == "-b" || arg == "--block") {
             if ((v = value("--block")) == nullptr) return 2;
             char* end = nullptr;
@@ -207,6 +230,14 @@ int parse_options(int argc, char** argv, Options& options) {
             return 2;
         }
     }
+    return finish_options(positional, options);
+}
+
+namespace {
+
+// The inputs and outputs from the words that are not options, and the checks
+// that need all options.
+int finish_options(const std::vector<std::string>& positional, Options& options) {
     if (!options.outputDir.empty()) {
         if (positional.empty()) {
             fprintf(stderr, "dsphost: expected one or more inputs after -o %s (see --help)\n",
@@ -235,4 +266,6 @@ int parse_options(int argc, char** argv, Options& options) {
     if (options.plugin.empty()) options.plugin = default_plugin_path();
     return 0;
 }
+
+}  // namespace
 

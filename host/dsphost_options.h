@@ -23,6 +23,7 @@ struct Options {
     bool formatGiven = false;
     long block = defaultBlockFrames;
     bool quiet = false, loudness = false, dither = true;
+    bool twoPass = false;  // measure each input's loudness first, tell the leveller at each file
     int removeDelay = -1;  // -1: the form's default (remove with -o, keep otherwise)
 };
 

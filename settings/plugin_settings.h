@@ -46,6 +46,11 @@ struct PluginSettings {
     uint8_t band_hold;
     uint8_t level_mode;
     uint8_t tp_mode;
+    // A programme loudness told by the host (two passes): the value, then the
+    // sequence number, which the next block compares with the last it took.
+    float programme_lufs;
+    uint32_t programme_sequence;
+    uint8_t measuring_pass;  // 1: blocks skip the output stage (a host's first pass)
     const char* eq_preset_slots[presetSlotCount];  // 0..8 built-in constants, 9.. heap
     char* multiband_preset_slots[presetSlotCount]; // heap, memory only
     MultibandStrings strings;
