@@ -88,10 +88,10 @@ const char* multibandPresetRecordName(const char* record) {
 
 namespace {
 // The output stage presets' engine: the default split, level and stereo;
-// bands of at most 2x with a slower release; limiter and soft clip off.
+// bands of at most 2x at the default release; limiter and soft clip off.
 constexpr const char* clean_multi1 = "m---f00300f03000f00000------------l020s025";
 constexpr const char* clean_multi2 =
-    "----m011u040d088t046m011u040d085t051m011u040d085t030m011u040d085t030----------------";
+    "----m011u051d088t046m011u051d085t051m011u051d085t030m011u051d085t030----------------";
 constexpr const char* clean_limiter = "------th240re040ce300kn055ra201at025ho000";
 }  // namespace
 
