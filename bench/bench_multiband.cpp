@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp/handover.h"
+#include "settings/multiband_presets.h"
 #include "settings/plugin_settings.h"
 #include "settings/settings_engine.h"
 
@@ -122,5 +123,36 @@ void MultibandDefaultStringsOutputStageFloat(benchmark::State& state) {
     run<float>(state);
 }
 BENCHMARK(MultibandDefaultStringsOutputStageFloat)->Unit(benchmark::kMillisecond);
+
+// The same with the clean choices on (held band gains, the programme
+// leveller, the long release and brake): their cost beside the one above.
+void clean_choices() {
+    settings.band_hold = 1;
+    settings.level_mode = 1;
+    settings.tp_mode = 2;
+}
+
+void MultibandDefaultStringsOutputStageClean(benchmark::State& state) {
+    set_strings(default_enh_multi1, default_enh_multi2, default_enh_limiter, true);
+    clean_choices();
+    run<>(state);
+}
+BENCHMARK(MultibandDefaultStringsOutputStageClean)->Unit(benchmark::kMillisecond);
+
+void MultibandDefaultStringsOutputStageCleanFloat(benchmark::State& state) {
+    set_strings(default_enh_multi1, default_enh_multi2, default_enh_limiter, true);
+    clean_choices();
+    run<float>(state);
+}
+BENCHMARK(MultibandDefaultStringsOutputStageCleanFloat)->Unit(benchmark::kMillisecond);
+
+// The "Streaming -16" preset as it now is: its own strings and the choices.
+void StreamingPreset(benchmark::State& state) {
+    const OutputStagePreset& p = output_stage_presets[1];
+    set_strings(p.multi1, p.multi2, p.limiter, true);
+    clean_choices();
+    run<>(state);
+}
+BENCHMARK(StreamingPreset)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -40,6 +40,15 @@ struct EngineControls {
     uint8_t tp_limit;         // 0/1
     int16_t target_lufs;      // tenths of a LU below 0 LUFS, 50..400
     int16_t tp_ceiling;       // tenths of a dB below 0 dBTP, 0..120
+    // Choices for a clean sound (0, as before, by default).
+    uint8_t band_hold = 0;    // 0/1: the multiband gain computers hold the peak
+    uint8_t level_mode = 0;   // 0 running mean, 1 long-term mean per programme
+    uint8_t tp_mode = 0;      // 0 fixed release, 1 long release, 2 long release and brake
+    // A programme loudness told by the host: taken when the sequence number
+    // differs from the last one the stage took (0: none told).
+    uint32_t programme_sequence = 0;
+    float programme_lufs = 0.0f;
+    uint8_t measuring_pass = 0;  // 1: the output stage is skipped (a host's first pass)
 };
 
 // Capacity of the classic enhancer's high-passed analysis copy, in samples;

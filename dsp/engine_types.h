@@ -89,6 +89,12 @@ struct TraceBuffer {
 
 constexpr int bandHistoryLength = 2000;
 
+// A held-peak band gain computer's peak and the frames its hold has left.
+struct HeldPeak {
+    float peak;
+    int32_t holdLeft;
+};
+
 struct MultibandState {
     alignas(8) double bandGains[4];
     alignas(8) double agcGains[2];
@@ -99,6 +105,9 @@ struct MultibandState {
     uint16_t soloBand;          // shared with the UI thread, accessed atomically
     TraceBuffer* traceBuffer;   // shared with the UI thread, accessed atomically
     uint32_t traceBlockActive;  // 1 while the audio thread may write the trace buffer
+    // The held-peak gain computers (band_hold on); bandHold is the block's setting.
+    HeldPeak heldPeaks[4];
+    uint8_t bandHold;
 };
 
 struct LimiterState {

@@ -16,6 +16,7 @@ void applyEngineResets(Engine& e, uint32_t resetBits) {
         for (int b = 0; b < 4; ++b) {
             store_relaxed(state.bandGains[b], 1.0);
             store_relaxed(state.bandGainReadouts[b], 1.0f);
+            state.heldPeaks[b] = HeldPeak{0.0f, 0};
         }
     }
     if (resetBits & engineResetHistories) {

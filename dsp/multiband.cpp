@@ -488,12 +488,25 @@ static void run_input_agc(MultibandState& state, float* input, int n, int channe
     if (channels == 2) store_relaxed(state.agcGains[1], gain[1]);
 }
 
+// The band split, then the held-peak gain computer of each active band.
+static void split_and_hold_bands(MultibandState& state, float* const band[4], const float* input,
+                                 int active, int n, int channels, int span, int lookahead,
+                                 int rate, const MultibandParams& params, float gain[4],
+                                 float* readout) {
+    float* const delayed[4] = {band[0] + span, band[1] + span, band[2] + span, band[3] + span};
+    splitBands(input, delayed, state.crossovers, active - 1, n, channels);
+    for (int j = 0; j < active; ++j)
+        gain[j] = computeHeldBandGain(band[j], n, channels, gain[j],
+                                      heldBandGain(params.bands[j], lookahead, rate),
+                                      state.heldPeaks[j], readout != nullptr ? readout + j : nullptr);
+}
+
 // Splits the input into the active bands, delays each by D frames through its
 // history and runs its gain computer; leaves the band sum (or the solo band)
 // in band[0].
 static void run_bands(MultibandState& state, float* const band[4], const float* input, int n,
-                      int channels, int delay, const MultibandParams& params, unsigned solo,
-                      bool readouts) {
+                      int channels, int delay, int rate, const MultibandParams& params,
+                      unsigned solo, bool readouts) {
     const int span = delay * channels;
     const size_t blockBytes = static_cast<size_t>(n) * sizeof(float);
     const size_t historyBytes = static_cast<size_t>(span) * sizeof(float);
@@ -517,8 +530,12 @@ static void run_bands(MultibandState& state, float* const band[4], const float* 
         readout[j] = 0.0f;
     }
     for (int j = 0; j < active; ++j) memcpy(band[j], state.bandHistories[j], historyBytes);
-    splitAndScaleBands(input, band, state.crossovers, active - 1, n, channels, span, lookahead, up,
-                       down, maxGain, threshold, gain, readouts ? readout : nullptr);
+    if (state.bandHold != 0)
+        split_and_hold_bands(state, band, input, active, n, channels, span, lookahead, rate,
+                             params, gain, readouts ? readout : nullptr);
+    else
+        splitAndScaleBands(input, band, state.crossovers, active - 1, n, channels, span, lookahead,
+                           up, down, maxGain, threshold, gain, readouts ? readout : nullptr);
     for (int j = 0; j < active; ++j) {
         memcpy(state.bandHistories[j], band[j] + n, historyBytes);
         store_relaxed(state.bandGains[j], static_cast<double>(gain[j]));
@@ -551,7 +568,7 @@ static float* run_chain(Engine& e, float* const band[4], float* input, int n, in
 
     float* out = input;
     if (params.multibandOn) {
-        run_bands(state, band, input, n, channels, delay, params, solo, readouts);
+        run_bands(state, band, input, n, channels, delay, rate, params, solo, readouts);
         out = band[0];
     }
 

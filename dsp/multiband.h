@@ -28,6 +28,23 @@ float computeBandGain(float* p, int n, int channels, float gain, float up, float
                       float maxGain, float threshold, float* readout,
                       int lookahead = bandLookaheadFrames);
 
+// The held-peak gain computer of one band (the band_hold setting): the
+// band's steps, max amp and threshold as floats, its lookahead, the hold
+// (lookahead + rate / 50 frames) and the held peak's fall after it (60 dB/s).
+struct HeldBandGain {
+    float up, down, maxGain, threshold;
+    int lookahead, holdFrames;
+    float decay;
+};
+HeldBandGain heldBandGain(const BandParams& band, int lookahead, int rate);
+// Scales the first n samples of p frame by frame with the gain, which moves
+// towards threshold / (peak held over the lookahead and the hold), at most
+// maxGain: down by at most `down` a frame, up by at most `up`, never past it.
+// p must hold n + lookahead * channels samples. Returns the new gain; readout,
+// if given, receives the average gain over the block.
+float computeHeldBandGain(float* p, int n, int channels, float gain, const HeldBandGain& band,
+                          HeldPeak& held, float* readout);
+
 // The band split and the bands' gain computers in one pass, with the same
 // results bit for bit as
 //   splitBands(input, {band[j] + span}, bank, crossovers, n, channels);

@@ -183,6 +183,8 @@ void ceilingSetup(CeilingState& c, int rate, int lookahead, float ceiling) {
     c.attack = lookahead - truePeakLag + 1 - ceilingGuard;
     c.hold = c.attack + 2 * ceilingGuard;
     c.releaseFactor = static_cast<float>(std::exp(-1.0 / (releaseSeconds * rate)));
+    c.baseReleaseFactor = c.releaseFactor;
+    c.rate = rate;
     c.ceiling = ceiling;
     ceilingRestart(c);
 }
@@ -197,12 +199,40 @@ void ceilingRestart(CeilingState& c) {
     c.quietFrames = c.attack;
 }
 
+void ceilingLongRelease(CeilingState& c, bool on) {
+    if (c.longRelease && !on) {
+        c.releaseFactor = c.baseReleaseFactor;
+        c.limitingSeconds = 0.0f;
+    }
+    c.longRelease = on;
+}
+
+namespace {
+
+// The long release: the seconds spent limiting (at most longReleaseSpan)
+// rise with every chunk that limits and fall at half that speed otherwise;
+// the release time is 60 ms plus half of them, at most 1 s.
+constexpr float longReleaseSpan = 2.0f;
+
+void lengthenRelease(CeilingState& c, int n, bool limited) {
+    const float seconds = static_cast<float>(n) / static_cast<float>(c.rate);
+    float t = c.limitingSeconds + (limited ? seconds : -0.5f * seconds);
+    t = t < 0.0f ? 0.0f : t > longReleaseSpan ? longReleaseSpan : t;
+    if (t == c.limitingSeconds) return;
+    c.limitingSeconds = t;
+    const double release = std::min(releaseSeconds + 0.5 * t, 1.0);
+    c.releaseFactor = static_cast<float>(std::exp(-1.0 / (release * c.rate)));
+}
+
+}  // namespace
+
 float ceilingChunk(OutputStage& s, float* x, int n) {
     CeilingState& c = s.limiter;
     const float aim = c.ceiling * ceilingMargin;
     float peaks[stageChunk];
     bool any = detect(s, x, n, aim, peaks);
     if (any) any = *std::max_element(peaks, peaks + n) > aim;
+    if (c.longRelease) lengthenRelease(c, n, any);
     if (!s.limiting || (!any && idle(c))) {
         if (!c.holdClear) clearHold(c);  // frames of gain 1 pass by uncounted
         c.boxPosition = (c.boxPosition + n) % c.attack;

@@ -15,6 +15,11 @@
 //   taken for a quiet track;
 // - the gain falls as fast as needed and rises by at most 10 dB/s, within
 //   -40..+20 dB.
+// Two choices change this (both off by default): the programme mode keeps
+// a long-term mean per programme (see followLongProgramme), and the brake
+// gives up loudness where the ceiling after the leveller takes more than
+// 3 dB (see followBrake). A programme loudness told from outside (a first
+// pass measured it) sets the gain at once and holds it.
 #include <cmath>
 #include <cstring>
 
@@ -125,6 +130,65 @@ void followProgramme(LevellerState& l, float sub, float momentary, float recent,
     }
 }
 
+// The programme mode: the mean of the whole programme (gated as above; past
+// its first 5 s a mean over the last 5 s or so, so that a change of
+// programme that nothing detected is still followed), which the short-term
+// readings only check for a change of programme: louder sub-blocks (10 LU,
+// twice in a row) or a momentary loudness 6 LU louder for half a second (a
+// louder programme is taken at once, so that it is not played too loud for
+// long), or a short-term loudness (3 s) 8 LU quieter while steady. Two
+// seconds of silence also end a programme.
+constexpr double programmeCount = 50.0;
+constexpr float programmeLouder = 6.0f, programmeQuieter = 8.0f;
+
+void followLongProgramme(LevellerState& l, float sub, float momentary, double momentaryEnergy) {
+    const float programme = levellerLoudness(l.estimate);
+    const double shortEnergy = meanOfLast(l.subEnergy, l.subNewest, l.subCount, levellerHistory);
+    const float shortTerm = levellerLoudness(shortEnergy);
+    l.jumpBlocks = sub > programme + jumpDelta ? l.jumpBlocks + 1 : 0;
+    l.louderBlocks = momentary > programme + programmeLouder ? l.louderBlocks + 1 : 0;
+    if (l.jumpBlocks >= 2) {
+        restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 2));
+    } else if (l.louderBlocks >= louderBlocksNeeded) {
+        restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, louderBlocksNeeded));
+    } else if (shortTerm < programme - programmeQuieter && steady(l)) {
+        restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 20));
+    } else if (momentary > programme - relativeGate && !(momentaryEnergy < l.estimate && falling(l))) {
+        l.count = l.count < programmeCount ? l.count + 1.0 : programmeCount;
+        l.estimate += (momentaryEnergy - l.estimate) / l.count;
+    }
+}
+
+// The brake: the loudness given up grows by half of what the ceiling took
+// beyond brakeAllowance during the sub-block, and comes back at 0.5 dB/s
+// once it takes less than brakeRelease.
+constexpr float brakeAllowance = 3.0f, brakeRelease = 2.0f, brakeMaximum = 20.0f;
+
+void followBrake(LevellerState& l) {
+    const float excess = l.ceilingTakenDb - brakeAllowance;
+    if (excess > 0.0f)
+        l.brakeDb = std::fmin(l.brakeDb + 0.5f * excess, brakeMaximum);
+    else if (l.ceilingTakenDb < brakeRelease)
+        l.brakeDb = std::fmax(l.brakeDb - 0.05f, 0.0f);
+    l.ceilingTakenDb = 0.0f;
+}
+
+// What the gain heads for after a sub-block that was not silent.
+void followLoudness(LevellerState& l, double subEnergy, float momentary, float recent,
+                    double momentaryEnergy) {
+    l.silentBlocks = 0;
+    if (!l.programme) {
+        restart(l, momentaryEnergy);
+        l.programme = true;
+    } else if (l.told) {
+        // The programme's loudness is known: nothing to follow.
+    } else if (l.mode == levellerProgramme) {
+        followLongProgramme(l, levellerLoudness(subEnergy), momentary, momentaryEnergy);
+    } else {
+        followProgramme(l, levellerLoudness(subEnergy), momentary, recent, momentaryEnergy);
+    }
+}
+
 // Called at the end of every 100 ms sub-block: measure, decide, set the ramp.
 void decide(LevellerState& l) {
     const double subEnergy = l.blockEnergy / l.blockLength;
@@ -136,18 +200,14 @@ void decide(LevellerState& l) {
     const float recent = levellerLoudness(meanOfLast(l.subEnergy, l.subNewest, l.subCount, 20));
 
     float wanted = l.gainDb;
+    if (l.brake) followBrake(l);
     if (momentary < absoluteGate) {
         if (++l.silentBlocks >= silenceBlocks && l.count > afterSilenceCount) l.count = afterSilenceCount;
+        if (l.silentBlocks >= silenceBlocks && l.mode == levellerProgramme && !l.told) l.programme = false;
         l.louderBlocks = l.jumpBlocks = 0;
     } else {
-        l.silentBlocks = 0;
-        if (!l.programme) {
-            restart(l, momentaryEnergy);
-            l.programme = true;
-        } else {
-            followProgramme(l, levellerLoudness(subEnergy), momentary, recent, momentaryEnergy);
-        }
-        wanted = l.targetLufs - levellerLoudness(l.estimate);
+        followLoudness(l, subEnergy, momentary, recent, momentaryEnergy);
+        wanted = l.targetLufs - levellerLoudness(l.estimate) - l.brakeDb;
     }
     wanted = wanted > maximumBoost ? maximumBoost : wanted < maximumCut ? maximumCut : wanted;
     if (wanted > l.gainDb + risePerBlock) wanted = l.gainDb + risePerBlock;
@@ -260,6 +320,18 @@ void levellerSetup(LevellerState& l, int rate, float targetLufs) {
     l.blockLength = rate / 10 > 0 ? rate / 10 : 1;
     l.targetLufs = targetLufs;
     l.gain = 1.0f;
+}
+
+void levellerTell(LevellerState& l, float lufs) {
+    l.estimate = fullScaleSquared * std::pow(10.0, (lufs + 0.691) / 10.0);
+    l.count = programmeCount;
+    l.programme = l.told = true;
+    l.louderBlocks = l.jumpBlocks = l.silentBlocks = 0;
+    float wanted = l.targetLufs - lufs - l.brakeDb;
+    wanted = wanted > maximumBoost ? maximumBoost : wanted < maximumCut ? maximumCut : wanted;
+    l.gainDb = wanted;
+    l.gain = decibelsToGain(wanted);
+    l.gainStep = 0.0f;
 }
 
 void levelChunk(LevellerState& l, float* x, int n, int channels) {

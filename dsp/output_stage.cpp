@@ -46,6 +46,19 @@ void outputStageSettings(OutputStage& s, bool levelling, int targetTenths, bool 
     s.limiter.ceiling = 32768.0f * decibelsToGain(-0.1f * static_cast<float>(ceilingTenths));
 }
 
+void outputStageModes(OutputStage& s, int levellerMode, int ceilingMode) {
+    if (s.rate == 0) return;
+    s.leveller.mode = levellerMode == levellerProgramme ? levellerProgramme : levellerRunning;
+    s.leveller.brake = ceilingMode == 2;
+    if (!s.leveller.brake) s.leveller.brakeDb = 0.0f;
+    ceilingLongRelease(s.limiter, ceilingMode == 1 || ceilingMode == 2);
+}
+
+void outputStageProgramme(OutputStage& s, float lufs) {
+    if (s.rate == 0 || !(lufs > -70.0f && lufs < 10.0f)) return;
+    levellerTell(s.leveller, lufs);
+}
+
 void processOutputStage(OutputStage& s, float* samples, int frames) {
     if (s.rate == 0 || samples == nullptr || frames <= 0 || !(s.levelling || s.limiting)) return;
     s.statistics.ceilingGainDb = 0.0f;
@@ -56,6 +69,10 @@ void processOutputStage(OutputStage& s, float* samples, int frames) {
         if (s.levelling) levelChunk(s.leveller, x, n, s.channels);
         const float g = ceilingChunk(s, x, n);
         lowest = g < lowest ? g : lowest;
+        if (s.leveller.brake && g < 1.0f) {
+            const float taken = -20.0f * std::log10(g);
+            if (taken > s.leveller.ceilingTakenDb) s.leveller.ceilingTakenDb = taken;
+        }
         done += n;
     }
     s.statistics.levellerGainDb = s.levelling ? s.leveller.gainDb : 0.0f;

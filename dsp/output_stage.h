@@ -40,7 +40,16 @@ struct LevellerState {
     float targetLufs;
     float gainDb;            // where the gain is heading (at the end of the current ramp)
     float gain, gainStep;    // linear gain at the next frame and its change per frame
+    // The choices (0 for the running mean of 1.5 s, no brake).
+    int mode;                // levellerRunning or levellerProgramme
+    bool brake;              // give up loudness where the ceiling takes more than brakeAllowance
+    bool told;               // the programme's loudness was told (two passes): no restarts
+    float brakeDb;           // loudness given up for the ceiling
+    float ceilingTakenDb;    // the ceiling's deepest reduction during the current sub-block
 };
+
+constexpr int levellerRunning = 0;    // a running mean of 1.5 s
+constexpr int levellerProgramme = 1;  // a long-term mean per programme
 
 // The ceiling: delay line, detector history, hold, release and attack.
 struct CeilingState {
@@ -65,6 +74,12 @@ struct CeilingState {
     int boxPosition;
     double boxSum;
     int quietFrames;               // frames since the gain was last below 1
+    // The long release (off by default): the release time grows with the
+    // seconds spent limiting, which fall at half speed while not limiting.
+    bool longRelease;
+    float baseReleaseFactor;       // the fixed release's factor
+    float limitingSeconds;
+    int rate;
 };
 
 struct OutputStageStatistics {
@@ -85,6 +100,7 @@ struct OutputStage {
     LevellerState leveller;
     CeilingState limiter;
     OutputStageStatistics statistics;
+    uint32_t toldSequence;    // the last told programme loudness taken (see EngineControls)
 };
 
 // Set-up for a stream (rate 1..96000, channels 1 or 2): clears every state,
@@ -96,5 +112,15 @@ bool outputStageSetup(OutputStage& s, int rate, int channels);
 // Switching the stage on from off starts it afresh (empty delay line).
 void outputStageSettings(OutputStage& s, bool levelling, int targetTenths, bool limiting,
                          int ceilingTenths);
+// The choices beyond the switches, off at 0 (as the set-up leaves them):
+// levellerMode levellerRunning or levellerProgramme; ceilingMode 0 a fixed
+// 60 ms release, 1 a release that grows with how long the ceiling has been
+// limiting, 2 that and the brake (the leveller gives up the loudness the
+// ceiling would otherwise take beyond 3 dB).
+void outputStageModes(OutputStage& s, int levellerMode, int ceilingMode);
+// Tells the leveller the integrated loudness of the programme that starts
+// with the next block (a first pass measured it): the gain goes to target -
+// lufs at once and stays there through the programme. Real-time safe.
+void outputStageProgramme(OutputStage& s, float lufs);
 // Processes a block in place; the output lags by outputStageLatency frames.
 void processOutputStage(OutputStage& s, float* samples, int frames);

@@ -13,11 +13,15 @@ void levellerSetup(LevellerState& l, int rate, float targetLufs);
 void levelChunk(LevellerState& l, float* x, int n, int channels);
 // LUFS of a K-weighted mean square (channel sum) in the 16-bit scale.
 float levellerLoudness(double energy);
+// The programme's loudness told from outside: the gain to target - lufs at once.
+void levellerTell(LevellerState& l, float lufs);
 
 // Ceiling (output_ceiling.cpp).
 void ceilingSetup(CeilingState& c, int rate, int lookahead, float ceiling);
 // The gain back at 1 with nothing held, keeping the delay line's audio.
 void ceilingRestart(CeilingState& c);
+// The long release on or off (back to the fixed 60 ms).
+void ceilingLongRelease(CeilingState& c, bool on);
 // Delays the chunk by the stage's lookahead and, while the ceiling is on,
 // limits it. Returns the lowest gain applied.
 float ceilingChunk(OutputStage& s, float* x, int n);

@@ -18,6 +18,7 @@
 namespace {
 
 bool outputStageWanted(const Engine& e, const EngineControls& c) {
+    if (c.measuring_pass != 0) return false;
     return c.loudness_target != 0 || c.tp_limit != 0 || e.output.levelling || e.output.limiting;
 }
 
@@ -83,6 +84,11 @@ void runOutputStage(Engine& e, const EngineControls& c, float* samples, int fram
     if (!outputStageWanted(e, c)) return;
     if (s.rate != rate || s.channels != channels) outputStageSetup(s, rate, channels);
     outputStageSettings(s, c.loudness_target != 0, c.target_lufs, c.tp_limit != 0, c.tp_ceiling);
+    outputStageModes(s, c.level_mode, c.tp_mode);
+    if (c.programme_sequence != s.toldSequence) {
+        s.toldSequence = c.programme_sequence;
+        outputStageProgramme(s, c.programme_lufs);
+    }
     processOutputStage(s, samples, frames);
 }
 
@@ -101,8 +107,10 @@ void processBlock(Engine& e, const EngineControls& controls, int16_t* samples, i
     const uint8_t enhance = controls.enhance;
     if (controls.eq_enable != 0 && enhance != 2)
         equalizeBlock(e, controls, samples, frames, channels, rate);
-    if (enhance == 2)
+    if (enhance == 2) {
+        e.multiband.bandHold = controls.band_hold;
         processMultiband(e, samples, frames, channels, rate);
+    }
     else if (enhance != 0)
         enhanceClassic(e, controls, samples, frames, channels, rate);
 }
@@ -168,8 +176,10 @@ void processBlockFloat(Engine& e, const EngineControls& controls, float* samples
     if (samples == nullptr || rate > 96000 || channels <= 0 || channels > 2 || frames <= 0) return;
 
     const uint8_t enhance = controls.enhance;
-    if (enhance == 2)
+    if (enhance == 2) {
+        e.multiband.bandHold = controls.band_hold;
         processMultibandFloat(e, samples, frames, channels, rate);
+    }
     else if (enhance != 0 || controls.eq_enable != 0)
         processClassicFloat(e, controls, samples, frames, channels, rate);
     runOutputStage(e, controls, samples, frames, channels, rate);

@@ -26,6 +26,7 @@
 #include "host/dsphost_options.h"
 #include "host/dsphost_stream.h"
 #include "host/dsphost_summary.h"
+#include "host/dsphost_two_pass.h"
 #include "host/media_file.h"
 #include "host/plugin_loader.h"
 #include "host/run_settings.h"
@@ -153,6 +154,19 @@ void stream(Run& run, DspModule* module, const Options& options) {
     if (progress) fprintf(stderr, "\n");
 }
 
+// --two-pass: the first pass, with a plug-in that takes a programme's loudness.
+bool start_two_pass(Run& run, const LoadedPlugin& plugin) {
+    run.tellProgramme = plugin.programme;
+    std::string error;
+    if (run.tellProgramme == nullptr || plugin.measuring == nullptr)
+        error = "--two-pass needs a plug-in that takes a programme's loudness (dsp_redozer.so)";
+    else if (!measure_programmes(run, plugin.module, plugin.measuring, error))
+        run.programmeLufs.clear();
+    if (error.empty()) return true;
+    fprintf(stderr, "dsphost: %s\n", error.c_str());
+    return false;
+}
+
 int run_all(const Options& options) {
     Run run;
     run.block = options.block;
@@ -227,6 +241,12 @@ int run_all(const Options& options) {
     run.fullResolutionAsked = wider;
     if (wider) run.modifyFloat = plugin.modifyFloat;
     if (run.modifyFloat == nullptr) run.fixed.resize(static_cast<size_t>(run.block) * run.channels);
+    if (options.twoPass && !start_two_pass(run, plugin)) {
+        unload_plugin(plugin);
+        drop_private_folder();
+        close_streams(run);
+        return 1;
+    }
 
     stream(run, plugin.module, options);
     unload_plugin(plugin);

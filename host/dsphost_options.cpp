@@ -66,7 +66,8 @@ void print_usage(FILE* out) {
             "                        enh_limiter=...; keys: enhance stereo_width hpcutoff\n"
             "                        amp_max amp_up amp_dwn threshold tab_sel eq_enable eq\n"
             "                        eq_f enh_multi1 enh_multi2 enh_limiter loudness_target\n"
-            "                        target_lufs tp_limit tp_ceiling\n"
+            "                        target_lufs tp_limit tp_ceiling band_hold level_mode\n"
+            "                        tp_mode\n"
             "  -P, --preset NAME     a built-in preset by its list name, without brackets,\n"
             "                        any case: Night, Party, Club, AC Radio, Simple loud,\n"
             "                        Pump reduce, Normalize, Careful, Equalizer (classic\n"
@@ -74,8 +75,8 @@ void print_usage(FILE* out) {
             "                        4 band intense 1, 4 band intense 2, 4 band deep bass,\n"
             "                        2 band, Treble boost, Bass + Treble, Default\n"
             "                        (multiband engine); Streaming -14, Streaming -16,\n"
-            "                        Broadcast -23 (multiband engine with the output\n"
-            "                        stage); also the user's own presets\n"
+            "                        Broadcast -23 (gentle multiband bands and the output\n"
+            "                        stage's clean choices); also the user's own presets\n"
             "  -m, --mode 0|1|2      short for --set enhance=N (0 off, 1 classic, 2 multiband)\n"
             "  -t, --target LUFS     the output stage's loudness target, -40 to -5 (short\n"
             "                        for --set loudness_target=1 --set target_lufs=-10*LUFS)\n"
@@ -95,6 +96,10 @@ void print_usage(FILE* out) {
             "                        beside dsphost, else ../lib/dsp_redozer/)\n"
             "  -b, --block FRAMES    frames per ModifySamples call (default %d)\n"
             "  -q, --quiet           no progress bar, summary or table\n"
+            "      --two-pass        measure each input's integrated loudness first, then\n"
+            "                        tell the output stage's leveller each file's loudness\n"
+            "                        at its start, so that each lands on the target with\n"
+            "                        its own dynamics (needs --target or a preset with it)\n"
             "  -h, --help            show this text\n"
             "  --                    everything after it is a file name\n"
             "\n"
@@ -110,10 +115,6 @@ void print_usage(FILE* out) {
             "Exit status: 0 success, 1 a file or the plug-in failed, 2 bad usage.\n",
             defaultBlockFrames);
 }
-
-}  // namespace
-
-namespace {
 
 // The output kinds --format names, in the order of its words.
 constexpr OutputKind formatKinds[] = {OutputKind::wav, OutputKind::flac, OutputKind::mp3,  OutputKind::opus,
@@ -278,6 +279,8 @@ int parse_options(int argc, char** argv, Options& options) {
             options.loudness = true;
         } else if (arg == "--no-dither") {
             options.dither = false;
+        } else if (arg == "--two-pass") {
+            options.twoPass = true;
         } else if (!takes_value(arg)) {
             fprintf(stderr, "dsphost: unknown option %s (see --help)\n", arg.c_str());
             return 2;

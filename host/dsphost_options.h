@@ -25,6 +25,7 @@ struct Options {
     int stream = -1;               // the audio stream of each input; -1 the first
     long block = defaultBlockFrames;
     bool quiet = false, loudness = false, dither = true;
+    bool twoPass = false;  // measure each input's loudness first, tell the leveller at each file
     int removeDelay = -1;  // -1: the form's default (remove with -o, keep otherwise)
 };
 

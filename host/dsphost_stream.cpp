@@ -10,6 +10,7 @@
 #include <new>
 #include <thread>
 
+#include "host/dsphost_two_pass.h"
 #include "host/run_settings.h"
 
 std::mutex cleanup_mutex;
@@ -295,7 +296,12 @@ void play(Run& run, DspModule* module, bool progress, long long total) {
         for (size_t i = 0; i < count; ++i) samples[i] = run.fixed[i];
         return returned;
     };
+    int toldFile = -1;
     auto process = [&](Chunk* chunk) {
+        if (chunk->kind == ChunkKind::audio && chunk->file != toldFile && !run.programmeLufs.empty()) {
+            toldFile = chunk->file;
+            tell_programme(run, module, chunk->file);
+        }
         for (long long at = 0; at < chunk->frames; at += run.block) {
             const long long n = std::min<long long>(run.block, chunk->frames - at);
             const int32_t returned = block(chunk->samples + at * run.channels, n);

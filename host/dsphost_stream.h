@@ -91,6 +91,10 @@ struct Run {
     // player's 16-bit ModifySamples: wider input or output, and the entry there.
     DspModifyFloatFunction modifyFloat = nullptr;
     bool fullResolutionAsked = false;
+    // --two-pass: each input's integrated loudness from the first pass, told
+    // to the plug-in (its programme entry) at each file's first block.
+    std::vector<double> programmeLufs;
+    DspProgrammeFunction tellProgramme = nullptr;
 
     std::vector<std::unique_ptr<Chunk>> chunks;
     std::vector<std::unique_ptr<float[]>> storage;

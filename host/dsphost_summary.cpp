@@ -43,6 +43,9 @@ void print_summary(const Run& run, const Options& options, long long engineDelay
     }
     if (run.fullResolutionAsked && run.modifyFloat == nullptr)
         printf("dsphost: the plug-in takes 16-bit samples only (it has no full-resolution entry)\n");
+    if (!run.programmeLufs.empty())
+        printf("dsphost: two passes: each input's integrated loudness was measured first and told to "
+               "the output stage's leveller at its start\n");
     if (run.delay > 0)
         printf("dsphost: the engine's delay of %lld frames was taken out of the outputs\n", run.delay);
     else if (engineDelay > 0)
@@ -59,6 +62,7 @@ int write_measurements(Run& run, const Options& options,
     report.channels = run.channels;
     report.delayFrames = run.delay;
     report.dither = options.dither;
+    report.twoPass = !run.programmeLufs.empty();
     report.plugin = options.plugin;
     report.settings = values;
     for (const SettingLine& line : lines) report.overrides.push_back(line.key + "=" + line.value);

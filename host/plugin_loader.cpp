@@ -96,6 +96,8 @@ bool load_plugin(const std::string& path, LoadedPlugin& plugin, std::string& err
     plugin.module = module;
 #if !defined(_WIN32)
     plugin.modifyFloat = reinterpret_cast<DspModifyFloatFunction>(find_symbol(library, dspModifyFloatSymbol));
+    plugin.programme = reinterpret_cast<DspProgrammeFunction>(find_symbol(library, dspProgrammeSymbol));
+    plugin.measuring = reinterpret_cast<DspMeasuringFunction>(find_symbol(library, dspMeasuringSymbol));
 #endif
     return true;
 }

@@ -12,6 +12,9 @@ struct LoadedPlugin {
 #if !defined(_WIN32)
     // The library's float entry, if it has one (dsp_interface.h); null otherwise.
     DspModifyFloatFunction modifyFloat = nullptr;
+    // Its programme loudness entry (dsp_interface.h), if it has one.
+    DspProgrammeFunction programme = nullptr;
+    DspMeasuringFunction measuring = nullptr;
 #endif
 };
 

@@ -87,8 +87,9 @@ void print_loudness_table(FILE* out, const RunReport& report) {
                 format_figure(f.before.truePeakDbtp).c_str(), format_figure(f.after.truePeakDbtp).c_str(),
                 f.before.fullScaleSamples, f.after.fullScaleSamples);
     }
-    fprintf(out, "Spread of integrated loudness (max - min): before %s LU, after %s LU\n",
-            format_figure(loudness_spread(report, false)).c_str(), format_figure(loudness_spread(report, true)).c_str());
+    fprintf(out, "Spread of integrated loudness (max - min): before %s LU, after %s LU%s\n",
+            format_figure(loudness_spread(report, false)).c_str(), format_figure(loudness_spread(report, true)).c_str(),
+            report.twoPass ? " (two passes: each file's loudness measured first)" : "");
     // Lossy encoders clip overs further: EBU R128 s1 and AES TD1008 ask for
     // at most -1 dBTP at their input.
     int overs = 0;
@@ -122,6 +123,7 @@ std::string report_json(const RunReport& report) {
     j += "  \"channels\": " + std::to_string(report.channels) + ",\n";
     j += "  \"delay_frames\": " + std::to_string(report.delayFrames) + ",\n";
     j += std::string("  \"dither\": ") + (report.dither ? "true" : "false") + ",\n";
+    j += std::string("  \"two_pass\": ") + (report.twoPass ? "true" : "false") + ",\n";
     j += "  \"plugin\": " + json_string(report.plugin) + "\n}\n";
     return j;
 }

@@ -20,6 +20,7 @@ struct RunReport {
     int rate = 0, channels = 0;
     long long delayFrames = 0;
     bool dither = true;
+    bool twoPass = false;  // each input's loudness measured first and told to the leveller
     std::string plugin;
     std::vector<std::pair<std::string, std::string>> settings;  // effective values
     std::vector<std::string> overrides;  // KEY=VALUE lines of this run, in order

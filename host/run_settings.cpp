@@ -41,7 +41,10 @@ std::vector<std::pair<std::string, std::string>> settings_block_values() {
             {"loudness_target", std::to_string(settings.loudness_target)},
             {"target_lufs", std::to_string(settings.target_lufs)},
             {"tp_limit", std::to_string(settings.tp_limit)},
-            {"tp_ceiling", std::to_string(settings.tp_ceiling)}};
+            {"tp_ceiling", std::to_string(settings.tp_ceiling)},
+            {"band_hold", std::to_string(settings.band_hold)},
+            {"level_mode", std::to_string(settings.level_mode)},
+            {"tp_mode", std::to_string(settings.tp_mode)}};
 }
 
 namespace {
@@ -61,6 +64,7 @@ const ByteKey byte_keys[] = {
     {"amp_max", 0, 100}, {"amp_up", 0, 120},       {"amp_dwn", 0, 100},
     {"threshold", 0, 100}, {"tab_sel", 0, 3},      {"eq_enable", 0, 1},
     {"loudness_target", 0, 1}, {"target_lufs", 50, 400}, {"tp_limit", 0, 1}, {"tp_ceiling", 0, 120},
+    {"band_hold", 0, 1}, {"level_mode", 0, 1}, {"tp_mode", 0, 2},
 };
 
 struct StringKey {
@@ -178,11 +182,14 @@ void multiband_lines(const char* multi1, const char* multi2, const char* limiter
                      std::vector<SettingLine>& lines);
 
 void output_preset_lines(const OutputStagePreset& p, std::vector<SettingLine>& lines) {
-    multiband_lines(default_enh_multi1, default_enh_multi2, default_enh_limiter, lines);
+    multiband_lines(p.multi1, p.multi2, p.limiter, lines);
     lines.push_back({"loudness_target", "1"});
     lines.push_back({"target_lufs", std::to_string(p.targetLufs)});
     lines.push_back({"tp_limit", "1"});
     lines.push_back({"tp_ceiling", std::to_string(p.tpCeiling)});
+    lines.push_back({"band_hold", std::to_string(p.bandHold)});
+    lines.push_back({"level_mode", std::to_string(p.levelMode)});
+    lines.push_back({"tp_mode", std::to_string(p.tpMode)});
 }
 
 void multiband_lines(const char* multi1, const char* multi2, const char* limiter,
@@ -263,7 +270,7 @@ bool parse_set_argument(const std::string& argument, SettingLine& line, std::str
     error = "there is no setting '" + line.key +
             "' (keys: enhance, stereo_width, hpcutoff, amp_max, amp_up, amp_dwn, threshold, tab_sel, "
             "eq_enable, eq, eq_f, enh_multi1, enh_multi2, enh_limiter, loudness_target, target_lufs, "
-            "tp_limit, tp_ceiling)";
+            "tp_limit, tp_ceiling, band_hold, level_mode, tp_mode)";
     return false;
 }
 

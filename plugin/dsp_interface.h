@@ -50,4 +50,16 @@ using DspModifyFloatFunction = int32_t (*)(DspModule* module, float* samples, in
 constexpr const char* dspModifyFloatSymbol = "redozerModifyFloatSamples";
 DSP_EXPORT int32_t redozerModifyFloatSamples(DspModule* module, float* samples, int32_t frames,
                                              int32_t channels, int32_t rate);
+// The Linux library's third entry, for hosts that measured their files first:
+// the integrated loudness (LUFS) of the programme that starts with the next
+// block, which the output stage's leveller then steers to the target at once
+// and holds. Real-time safe; a value outside -70..10 LUFS is ignored.
+using DspProgrammeFunction = void (*)(DspModule* module, float lufs);
+constexpr const char* dspProgrammeSymbol = "redozerProgrammeLoudness";
+DSP_EXPORT void redozerProgrammeLoudness(DspModule* module, float lufs);
+// While on (nonzero), blocks skip the output stage, so that a host's first
+// pass can measure what reaches it.
+using DspMeasuringFunction = void (*)(DspModule* module, int32_t on);
+constexpr const char* dspMeasuringSymbol = "redozerMeasuringPass";
+DSP_EXPORT void redozerMeasuringPass(DspModule* module, int32_t on);
 #endif

@@ -82,6 +82,10 @@ DSP_EXPORT int32_t redozerModifyFloatSamples(DspModule*, float* samples, int32_t
     setAudioThreadActive(false);
     return frames;
 }
+
+DSP_EXPORT void redozerProgrammeLoudness(DspModule*, float lufs) { tellProgrammeLoudness(lufs); }
+
+DSP_EXPORT void redozerMeasuringPass(DspModule*, int32_t on) { setMeasuringPass(on != 0); }
 #endif
 
 static void quit(DspModule*) {}

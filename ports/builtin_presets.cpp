@@ -53,16 +53,21 @@ void multibandPreset(const char* m1, const char* m2, const char* lim, const char
     out.kind = PresetKind::Multiband;
 }
 
-// An output stage preset: the multiband engine at its defaults with the
-// loudness target and the true-peak ceiling on.
+// An output stage preset: the multiband engine with the preset's strings,
+// the loudness target and the true-peak ceiling on, and its clean choices.
 void outputPreset(const OutputStagePreset& o, BuiltinPreset& out) {
-    multibandPreset(default_enh_multi1, default_enh_multi2, default_enh_limiter, o.name, out);
+    multibandPreset(o.multi1, o.multi2, o.limiter, o.name, out);
     out.codes[cEnhance] = 2;
     out.codes[cLoudnessTarget] = 1;
     out.codes[cTargetLufs] = o.targetLufs;
     out.codes[cTpLimit] = 1;
     out.codes[cTpCeiling] = o.tpCeiling;
-    for (int k : {cEnhance, cLoudnessTarget, cTargetLufs, cTpLimit, cTpCeiling}) out.set[k] = true;
+    out.codes[cBandHold] = o.bandHold;
+    out.codes[cLevelMode] = o.levelMode;
+    out.codes[cTpMode] = o.tpMode;
+    for (int k : {cEnhance, cLoudnessTarget, cTargetLufs, cTpLimit, cTpCeiling, cBandHold,
+                  cLevelMode, cTpMode})
+        out.set[k] = true;
     out.kind = PresetKind::Output;
 }
 

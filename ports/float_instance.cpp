@@ -193,6 +193,9 @@ static void toEngineControls(const int32_t* codes, EngineControls& c) {
     c.target_lufs = static_cast<int16_t>(codes[cTargetLufs]);
     c.tp_limit = static_cast<uint8_t>(codes[cTpLimit]);
     c.tp_ceiling = static_cast<int16_t>(codes[cTpCeiling]);
+    c.band_hold = static_cast<uint8_t>(codes[cBandHold]);
+    c.level_mode = static_cast<uint8_t>(codes[cLevelMode]);
+    c.tp_mode = static_cast<uint8_t>(codes[cTpMode]);
 }
 
 static const MultibandStrings& engineStrings(FloatInstance& in) {

@@ -12,6 +12,9 @@ namespace {
 constexpr ScalePoint enhancePoints[] = {
     {0, "Off"}, {1, "Classic enhancer"}, {2, "Multiband engine"}};
 constexpr ScalePoint softClipPoints[] = {{0, "None"}, {1, "Soft clip 1"}, {2, "Soft clip 2"}};
+constexpr ScalePoint levelModePoints[] = {{0, "Running"}, {1, "Programme"}};
+constexpr ScalePoint tpModePoints[] = {
+    {0, "Fixed release"}, {1, "Long release"}, {2, "Long release and brake"}};
 constexpr ScalePoint soloPoints[] = {
     {0, "None"}, {1, "Band 1"}, {2, "Band 2"}, {3, "Band 3"}, {4, "Band 4"}};
 
@@ -139,6 +142,18 @@ const ControlInfo controls[controlCount] = {
            "(adds rate / 500 frames of latency while the stage is on)."),
     linear("tp_ceiling", "True-peak ceiling level", -0.1, 0.0, 0, 120, 10, Unit::Dbtp,
            Effect::OutputStage, "Highest true peak the output stage lets through."),
+    toggle("band_hold", "Held band gains", 0, Effect::OutputStage,
+           "Multiband engine: each band's gain computer holds the peak over its lookahead and "
+           "20 ms more and moves its gain towards what that peak needs, so that a steady tone "
+           "gets a steady gain (0 steps the gain on every sample)."),
+    choice("level_mode", "Leveller mode", 0, levelModePoints, Effect::OutputStage,
+           "0 steers a running mean of 1.5 s to the target; 1 a long-term mean per programme, "
+           "with the short-term loudness only detecting a change of programme (the music's "
+           "own dynamics stay)."),
+    choice("tp_mode", "Ceiling mode", 0, tpModePoints, Effect::OutputStage,
+           "0 releases in 60 ms; 1 lengthens the release with how long the ceiling has been "
+           "limiting (up to 1 s); 2 also brakes the leveller, which gives up the loudness the "
+           "ceiling would take beyond 3 dB."),
     toggle("peak_reset", "True-peak reset", 0, Effect::Meters,
            "Any change of this switch starts the true_peak read-out afresh."),
 };

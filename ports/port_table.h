@@ -65,6 +65,9 @@ enum Control : int {
     cTargetLufs,
     cTpLimit,
     cTpCeiling,
+    cBandHold,        // choices for a clean sound (settings block fields)
+    cLevelMode,
+    cTpMode,
     cPeakReset,       // the plug-in's own: any change starts the true-peak read-out afresh
     controlCount
 };

@@ -86,8 +86,19 @@ const char* multibandPresetRecordName(const char* record) {
     return last != nullptr ? last + 1 : nullptr;
 }
 
+namespace {
+// The output stage presets' engine: the default split, level and stereo;
+// bands of at most 2x at the default release; limiter and soft clip off.
+constexpr const char* clean_multi1 = "m---f00300f03000f00000------------l020s025";
+constexpr const char* clean_multi2 =
+    "----m011u051d088t046m011u051d085t051m011u051d085t030m011u051d085t030----------------";
+constexpr const char* clean_limiter = "------th240re040ce300kn055ra201at025ho000";
+}  // namespace
+
 const OutputStagePreset output_stage_presets[outputStagePresetCount] = {
-    {"Streaming -14", 140, 10},  // the level most streaming services play at, -1 dBTP
-    {"Streaming -16", 160, 10},
-    {"Broadcast -23", 230, 10},  // EBU R128: -23 LUFS, -1 dBTP
+    // the level most streaming services play at, -1 dBTP
+    {"Streaming -14", 140, 10, clean_multi1, clean_multi2, clean_limiter, 1, 1, 2},
+    {"Streaming -16", 160, 10, clean_multi1, clean_multi2, clean_limiter, 1, 1, 2},
+    // EBU R128: -23 LUFS, -1 dBTP
+    {"Broadcast -23", 230, 10, clean_multi1, clean_multi2, clean_limiter, 1, 1, 2},
 };

@@ -27,13 +27,19 @@ int applyMultibandPresetRecord(const char* record);
 // no '#' at all (the page ends its listing at such a record).
 const char* multibandPresetRecordName(const char* record);
 
-// The output stage's presets: the multiband engine with its default strings,
-// the loudness target and the true-peak ceiling on (tenths below 0, as the
-// settings hold them).
+// The output stage's presets: the multiband engine with their own strings
+// (gentle bands, no soft clip, no engine limiter: the stage makes the
+// loudness and keeps the peaks), the loudness target and the true-peak
+// ceiling on (tenths below 0, as the settings hold them) and the clean
+// sound's choices (band_hold, level_mode, tp_mode).
 struct OutputStagePreset {
     const char* name;
     int16_t targetLufs;
     int16_t tpCeiling;
+    const char* multi1;
+    const char* multi2;
+    const char* limiter;
+    uint8_t bandHold, levelMode, tpMode;
 };
 constexpr int outputStagePresetCount = 3;
 extern const OutputStagePreset output_stage_presets[outputStagePresetCount];

@@ -39,6 +39,18 @@ struct PluginSettings {
     uint8_t tp_limit;
     int16_t target_lufs;
     int16_t tp_ceiling;
+    // Choices for a clean sound, 0 (as before) by default: the multiband
+    // engine's held-peak band gain computers, the leveller's mode (0 running
+    // mean, 1 long-term mean per programme) and the ceiling's (0 fixed
+    // release, 1 long release, 2 long release and brake).
+    uint8_t band_hold;
+    uint8_t level_mode;
+    uint8_t tp_mode;
+    // A programme loudness told by the host (two passes): the value, then the
+    // sequence number, which the next block compares with the last it took.
+    float programme_lufs;
+    uint32_t programme_sequence;
+    uint8_t measuring_pass;  // 1: blocks skip the output stage (a host's first pass)
     const char* eq_preset_slots[presetSlotCount];  // 0..8 built-in constants, 9.. heap
     char* multiband_preset_slots[presetSlotCount]; // heap, memory only
     MultibandStrings strings;

@@ -2,6 +2,7 @@
 // coefficient routines.
 #include "settings/settings_engine.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 
@@ -43,6 +44,13 @@ static void store_peaks(int32_t (&meter)[2], PeakPair peaks) {
     store_relaxed(meter[1], peaks.right);
 }
 
+void tellProgrammeLoudness(float lufs) {
+    store_relaxed(settings.programme_lufs, lufs);
+    std::atomic_ref<uint32_t>(settings.programme_sequence).fetch_add(1, std::memory_order_release);
+}
+
+void setMeasuringPass(bool on) { store_relaxed(settings.measuring_pass, static_cast<uint8_t>(on ? 1 : 0)); }
+
 EngineControls settingsEngineControls() {
     EngineControls c;
     c.enhance = load_relaxed(settings.enhance);
@@ -58,6 +66,12 @@ EngineControls settingsEngineControls() {
     c.target_lufs = load_relaxed(settings.target_lufs);
     c.tp_limit = load_relaxed(settings.tp_limit);
     c.tp_ceiling = load_relaxed(settings.tp_ceiling);
+    c.band_hold = load_relaxed(settings.band_hold);
+    c.level_mode = load_relaxed(settings.level_mode);
+    c.tp_mode = load_relaxed(settings.tp_mode);
+    c.programme_sequence = std::atomic_ref<uint32_t>(settings.programme_sequence).load(std::memory_order_acquire);
+    c.programme_lufs = load_relaxed(settings.programme_lufs);
+    c.measuring_pass = load_relaxed(settings.measuring_pass);
     return c;
 }
 

@@ -28,6 +28,11 @@ void processPluginBlock(int16_t* samples, int frames, int channels);
 // The same for a float block (16-bit scale) through the engine's
 // full-resolution path; the meter taps read it as 16-bit values (truncated).
 void processPluginBlockFloat(float* samples, int frames, int channels);
+// Hands the output stage the loudness of the programme that starts with the
+// next block (from any thread: the next block takes it).
+void tellProgrammeLoudness(float lufs);
+// While on, blocks skip the output stage (a host's measuring first pass).
+void setMeasuringPass(bool on);
 
 // mode 1: classic coefficients from amp_max, amp_up and amp_dwn; mode 2: the
 // multiband strings are parsed first (flags 3 with reset, else 2).

@@ -164,6 +164,9 @@ static const OutputStageKey output_stage_keys[] = {
     {"target_lufs", 50, 400, [](int v) { store_relaxed(settings.target_lufs, static_cast<int16_t>(v)); }},
     {"tp_limit", 0, 1, [](int v) { store_relaxed(settings.tp_limit, static_cast<uint8_t>(v)); }},
     {"tp_ceiling", 0, 120, [](int v) { store_relaxed(settings.tp_ceiling, static_cast<int16_t>(v)); }},
+    {"band_hold", 0, 1, [](int v) { store_relaxed(settings.band_hold, static_cast<uint8_t>(v)); }},
+    {"level_mode", 0, 1, [](int v) { store_relaxed(settings.level_mode, static_cast<uint8_t>(v)); }},
+    {"tp_mode", 0, 2, [](int v) { store_relaxed(settings.tp_mode, static_cast<uint8_t>(v)); }},
 };
 
 static void read_output_stage_line(const char* key, const char* value) {
@@ -256,10 +259,14 @@ static void snapshot_field(char (&out)[N], const char (&field)[N]) {
 static void write_output_stage_lines(FILE* file) {
     const int values[4] = {load_relaxed(settings.loudness_target), load_relaxed(settings.target_lufs),
                            load_relaxed(settings.tp_limit), load_relaxed(settings.tp_ceiling)};
-    if (values[0] == defaultLoudnessTarget && values[1] == defaultTargetLufs &&
-        values[2] == defaultTpLimit && values[3] == defaultTpCeiling)
-        return;
-    for (int i = 0; i < 4; ++i) fprintf(file, "%s=%d\n", output_stage_keys[i].key, values[i]);
+    if (values[0] != defaultLoudnessTarget || values[1] != defaultTargetLufs ||
+        values[2] != defaultTpLimit || values[3] != defaultTpCeiling)
+        for (int i = 0; i < 4; ++i) fprintf(file, "%s=%d\n", output_stage_keys[i].key, values[i]);
+    // The clean sound's choices, each only when it is not 0.
+    const int choices[3] = {load_relaxed(settings.band_hold), load_relaxed(settings.level_mode),
+                            load_relaxed(settings.tp_mode)};
+    for (int i = 0; i < 3; ++i)
+        if (choices[i] != 0) fprintf(file, "%s=%d\n", output_stage_keys[4 + i].key, choices[i]);
 }
 
 static int write_settings(FILE* file) {

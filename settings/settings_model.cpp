@@ -62,6 +62,9 @@ void settings_set_defaults() {
     store_relaxed(settings.target_lufs, defaultTargetLufs);
     store_relaxed(settings.tp_limit, defaultTpLimit);
     store_relaxed(settings.tp_ceiling, defaultTpCeiling);
+    store_relaxed(settings.band_hold, uint8_t{0});
+    store_relaxed(settings.level_mode, uint8_t{0});
+    store_relaxed(settings.tp_mode, uint8_t{0});
 }
 
 void settings_set_start_values() {

@@ -584,6 +584,19 @@ TEST_F(SettingsFileWrite, OutputStageKeysAreWrittenOnlyAwayFromTheirDefaultsAndR
     EXPECT_EQ(settings.loudness_target, 1);
 }
 
+TEST_F(SettingsFileWrite, CleanChoicesAreWrittenOnlyWhenNotZeroAndReadBack) {
+    initialise();
+    settings.tp_mode = 2;
+    settings_save();
+    EXPECT_EQ(read_file(library_ini()), std::string(default_file_text) + "tp_mode=2\n");
+    // Out-of-range values keep the setting.
+    write_file(library_ini(), read_file(library_ini()) + "band_hold=1\nlevel_mode=2\ntp_mode=3\n");
+    restart();
+    EXPECT_EQ(settings.band_hold, 1);
+    EXPECT_EQ(settings.level_mode, 0);
+    EXPECT_EQ(settings.tp_mode, 2);
+}
+
 TEST_F(SettingsFileWrite, AnExistingProfileSubFolderIsWrittenAndTheLibraryFileLeftAlone) {
     write_file(library_ini(), "amp_max=11\n");
     make_profile_folder();

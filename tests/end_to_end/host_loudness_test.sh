@@ -154,4 +154,21 @@ check "the silent picture exists" test -s "$work/silence.png"
 check "an unwritable picture is refused first" bash -c \
   "! '$host' -q --plot '$work/no/such/folder/p.png' '$work/music.wav' '$work/never.wav' 2>/dev/null && [ ! -e '$work/never.wav' ]"
 
+# --two-pass: two files 10 dB apart, each with a 10 dB step inside, through
+# the stage alone as one set; each lands on -16 LUFS with its range kept, and
+# the report and table say that two passes were used.
+sox -D -n -r 44100 -c 2 -b 16 "$work/tp-a.wav" synth 10 sine 1000 vol -20 dB : synth 10 sine 1000 vol -30 dB
+sox -D -n -r 44100 -c 2 -b 16 "$work/tp-b.wav" synth 10 sine 500 vol -30 dB : synth 10 sine 500 vol -40 dB
+mkdir -p "$work/tp"
+out=$("$host" --two-pass --mode 0 --target -16 --true-peak -1 --report "$work/tp.json" -o "$work/tp" \
+  "$work/tp-a.wav" "$work/tp-b.wav" 2>&1); status=$?
+check "two passes run" test "$status" -eq 0
+check "two passes: each file at -16 LUFS" json "$work/tp.json" \
+  'all(abs(f["after"]["integrated_lufs"] + 16.0) <= 0.1 for f in r["files"])'
+check "two passes: each file's range kept" json "$work/tp.json" \
+  'all(abs(f["after"]["lra_lu"] - f["before"]["lra_lu"]) <= 0.2 for f in r["files"])'
+check "two passes: the report says so" json "$work/tp.json" 'r["two_pass"] is True'
+check "two passes: the table says so" grep -q "two passes" <<<"$out"
+check "one pass: the report says so" json "$work/sine.json" 'r["two_pass"] is False'
+
 finish "host loudness"

@@ -72,7 +72,9 @@ std::vector<std::pair<std::string, std::string>> start_values() {
             {"enh_multi2", default_enh_multi2},
             {"enh_limiter", default_enh_limiter},
             {"loudness_target", "0"}, {"target_lufs", "160"},
-            {"tp_limit", "0"},        {"tp_ceiling", "10"}};
+            {"tp_limit", "0"},        {"tp_ceiling", "10"},
+            {"band_hold", "0"},       {"level_mode", "0"},
+            {"tp_mode", "0"}};
 }
 
 TEST_F(RunSettings, ValuesAreThoseThePluginLoads) {
@@ -291,7 +293,8 @@ TEST_F(RunSettings, DelayOfTheMultibandEngine) {
 TEST_F(RunSettings, OutputStageKeysAndPresets) {
     SettingLine line;
     std::string error;
-    for (const char* bad : {"target_lufs=49", "target_lufs=401", "tp_ceiling=121", "tp_limit=2", "loudness_target=-1"})
+    for (const char* bad : {"target_lufs=49", "target_lufs=401", "tp_ceiling=121", "tp_limit=2", "loudness_target=-1",
+                            "band_hold=2", "level_mode=2", "tp_mode=3"})
         EXPECT_FALSE(parse_set_argument(bad, line, error)) << bad;
     ASSERT_TRUE(parse_set_argument("tp_ceiling=120", line, error));
     std::vector<SettingLine> lines;
@@ -304,7 +307,10 @@ TEST_F(RunSettings, OutputStageKeysAndPresets) {
     };
     EXPECT_EQ(value("enhance"), "2");
     EXPECT_EQ(value("loudness_target") + value("target_lufs") + value("tp_limit") + value("tp_ceiling"), "1140110");
-    EXPECT_EQ(value("enh_limiter"), default_enh_limiter);
+    // The streaming presets leave the loudness to the stage: no soft clip, no
+    // engine limiter, the clean choices on.
+    EXPECT_EQ(value("enh_limiter").substr(0, 3), "---");
+    EXPECT_EQ(value("band_hold") + value("level_mode") + value("tp_mode"), "112");
 }
 
 TEST_F(RunSettings, WhereTheUsersFileIs) {

@@ -136,6 +136,9 @@ TEST(PortTable, DefaultsAreThePluginDefaults) {
     EXPECT_EQ(codes[cTargetLufs], settings.target_lufs);
     EXPECT_EQ(codes[cTpLimit], settings.tp_limit);
     EXPECT_EQ(codes[cTpCeiling], settings.tp_ceiling);
+    EXPECT_EQ(codes[cBandHold], settings.band_hold);
+    EXPECT_EQ(codes[cLevelMode], settings.level_mode);
+    EXPECT_EQ(codes[cTpMode], settings.tp_mode);
     StringFields strings;
     formatStrings(codes, strings);
     EXPECT_STREQ(strings.multi1, default_enh_multi1);

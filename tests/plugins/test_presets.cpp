@@ -6,6 +6,7 @@
 #include <lv2/presets/presets.h>
 #include <lv2/urid/urid.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -89,7 +90,16 @@ bool pageResult(const std::string& label, int32_t codes[controlCount], std::vect
             codes[cTargetLufs] = o.targetLufs;
             codes[cTpLimit] = 1;
             codes[cTpCeiling] = o.tpCeiling;
-            fields = {cEnhance, cLoudnessTarget, cTargetLufs, cTpLimit, cTpCeiling};
+            codes[cBandHold] = o.bandHold;
+            codes[cLevelMode] = o.levelMode;
+            codes[cTpMode] = o.tpMode;
+            char multi1[50] = {}, multi2[90] = {}, limiter[60] = {};
+            snprintf(multi1, sizeof multi1, "%s", o.multi1);
+            snprintf(multi2, sizeof multi2, "%s", o.multi2);
+            snprintf(limiter, sizeof limiter, "%s", o.limiter);
+            codesFromStrings(multi1, multi2, limiter, codes);
+            fields = {cEnhance, cLoudnessTarget, cTargetLufs, cTpLimit, cTpCeiling, cBandHold,
+                      cLevelMode, cTpMode};
             for (int k = cSplit; k <= cLimHold; ++k)
                 if (k != cSolo) fields.push_back(k);
             return true;
