@@ -51,8 +51,8 @@ run-build:
 run: run-build
 	@if [ -n "$(IN)" ]; then in="$(IN)"; else in="$(BUILD)/run/sample.wav"; fi; \
 	if [ -n "$(RUN_PRESET)" ]; then \
-	    echo "dsphost --preset \"$(RUN_PRESET)\": $$in -> $(OUT)"; \
-	    $(BUILD)/run/bin/dsphost --preset "$(RUN_PRESET)" --delay remove --loudness "$$in" "$(OUT)" || exit 1; \
+	    echo "dsphost --preset \"$(RUN_PRESET)\" --two-pass: $$in -> $(OUT)"; \
+	    $(BUILD)/run/bin/dsphost --preset "$(RUN_PRESET)" --two-pass --delay remove --loudness "$$in" "$(OUT)" || exit 1; \
 	else \
 	    $(BUILD)/run/bin/dsphost --delay remove --loudness "$$in" "$(OUT)" || exit 1; \
 	fi; \
