@@ -8,25 +8,20 @@
 #include <emmintrin.h>
 #endif
 
+#include "dsp/biquad_lanes.h"
+
 namespace {
 
 constexpr double fullScaleSquared = 32768.0 * 32768.0;
 constexpr double peakFallDbPerSecond = 20.0;
 constexpr double rmsSeconds = 0.3;
 
-inline double section(const double* c, double x, double& s1, double& s2) {
-    const double y = c[0] * x + s1;
-    s1 = (c[1] * x + s2) - c[3] * y;
-    s2 = c[2] * x - c[4] * y;
-    return y;
-}
-
 // K-weighted energy of n frames of one channel into the sub-block.
 double weighChannel(ShortTermLoudness& s, const float* x, int n, int channels, int c) {
     double s1 = s.state[c][0], s2 = s.state[c][1], h1 = s.state[c][2], h2 = s.state[c][3];
     double energy = 0.0;
     for (int i = 0; i < n; ++i) {
-        const double z = section(s.highPass, section(s.shelf, x[i * channels + c], s1, s2), h1, h2);
+        const double z = biquad1(s.highPass, biquad1(s.shelf, x[i * channels + c], s1, s2), h1, h2);
         energy += z * z;
     }
     // No denormals after silence.
@@ -38,24 +33,6 @@ double weighChannel(ShortTermLoudness& s, const float* x, int n, int channels, i
 }
 
 #if defined(__SSE2__)
-// Both channels of a frame in the two lanes, as the output stage's leveller
-// filters them.
-struct Section2 {
-    __m128d b0, b1, b2, a1, a2;
-};
-
-inline __m128d section2(const Section2& f, __m128d x, __m128d& s1, __m128d& s2) {
-    const __m128d y = _mm_add_pd(_mm_mul_pd(f.b0, x), s1);
-    s1 = _mm_sub_pd(_mm_add_pd(_mm_mul_pd(f.b1, x), s2), _mm_mul_pd(f.a1, y));
-    s2 = _mm_sub_pd(_mm_mul_pd(f.b2, x), _mm_mul_pd(f.a2, y));
-    return y;
-}
-
-Section2 lanes(const double* c) {
-    return {_mm_set1_pd(c[0]), _mm_set1_pd(c[1]), _mm_set1_pd(c[2]), _mm_set1_pd(c[3]),
-            _mm_set1_pd(c[4])};
-}
-
 // One meter's filter state in the lanes, and back.
 struct Lanes2 {
     __m128d s1, s2, h1, h2, energy;
@@ -78,15 +55,15 @@ double storeLanes(ShortTermLoudness& s, const Lanes2& l) {
     return e[0] + e[1];
 }
 
-inline void weighFrame(const Section2& shelf, const Section2& high, const float* x, Lanes2& l) {
+inline void weighFrame(const Biquad2& shelf, const Biquad2& high, const float* x, Lanes2& l) {
     const __m128d in =
         _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x))));
-    const __m128d z = section2(high, section2(shelf, in, l.s1, l.s2), l.h1, l.h2);
+    const __m128d z = biquad2(high, biquad2(shelf, in, l.s1, l.s2), l.h1, l.h2);
     l.energy = _mm_add_pd(l.energy, _mm_mul_pd(z, z));
 }
 
 double weighStereo(ShortTermLoudness& s, const float* x, int n) {
-    const Section2 shelf = lanes(s.shelf), high = lanes(s.highPass);
+    const Biquad2 shelf = biquad_lanes(s.shelf), high = biquad_lanes(s.highPass);
     Lanes2 l = loadLanes(s);
     for (int i = 0; i < n; ++i) weighFrame(shelf, high, x + 2 * i, l);
     return storeLanes(s, l);
@@ -95,7 +72,7 @@ double weighStereo(ShortTermLoudness& s, const float* x, int n) {
 // Two meters of one rate at once: the two filter chains do not wait for
 // each other, so they take hardly longer than one.
 void weighStereoPair(ShortTermLoudness& a, const float* x, ShortTermLoudness& b, const float* y, int n) {
-    const Section2 shelf = lanes(a.shelf), high = lanes(a.highPass);
+    const Biquad2 shelf = biquad_lanes(a.shelf), high = biquad_lanes(a.highPass);
     Lanes2 la = loadLanes(a), lb = loadLanes(b);
     for (int i = 0; i < n; ++i) {
         weighFrame(shelf, high, x + 2 * i, la);

@@ -27,6 +27,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "dsp/biquad_lanes.h"
 #include "dsp/level_meters.h"
 #include "dsp/output_stage_parts.h"
 
@@ -222,29 +223,9 @@ void decide(LevellerState& l) {
 }
 
 #if defined(__SSE2__)
-// Both channels of one frame in the two lanes of each register.
-struct Biquad2 {
-    __m128d b0, b1, b2, a1, a2;
-};
-
-// Transposed direct form II, with the terms that do not wait for y added
-// first: from one frame's s1 to the next's there are one addition, one
-// multiplication and one subtraction.
-inline __m128d biquad(const Biquad2& f, __m128d x, __m128d& s1, __m128d& s2) {
-    const __m128d y = _mm_add_pd(_mm_mul_pd(f.b0, x), s1);
-    s1 = _mm_sub_pd(_mm_add_pd(_mm_mul_pd(f.b1, x), s2), _mm_mul_pd(f.a1, y));
-    s2 = _mm_sub_pd(_mm_mul_pd(f.b2, x), _mm_mul_pd(f.a2, y));
-    return y;
-}
-
-Biquad2 lanes(const double* c) {
-    return {_mm_set1_pd(c[0]), _mm_set1_pd(c[1]), _mm_set1_pd(c[2]), _mm_set1_pd(c[3]),
-            _mm_set1_pd(c[4])};
-}
-
 // Measures and applies the gain to n frames of one sub-block, stereo.
 void levelStereo(LevellerState& l, float* x, int n) {
-    const Biquad2 shelf = lanes(l.shelf), high = lanes(l.highPass);
+    const Biquad2 shelf = biquad_lanes(l.shelf), high = biquad_lanes(l.highPass);
     __m128d s1 = _mm_set_pd(l.k[1][0], l.k[0][0]), s2 = _mm_set_pd(l.k[1][1], l.k[0][1]);
     __m128d h1 = _mm_set_pd(l.k[1][2], l.k[0][2]), h2 = _mm_set_pd(l.k[1][3], l.k[0][3]);
     __m128d energy = _mm_setzero_pd();
@@ -253,7 +234,7 @@ void levelStereo(LevellerState& l, float* x, int n) {
     for (int i = 0; i < n; ++i) {
         const __m128d in = _mm_cvtps_pd(_mm_castsi128_ps(
             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(x + 2 * i))));
-        const __m128d z = biquad(high, biquad(shelf, in, s1, s2), h1, h2);
+        const __m128d z = biquad2(high, biquad2(shelf, in, s1, s2), h1, h2);
         energy = _mm_add_pd(energy, _mm_mul_pd(z, z));
         x[2 * i] *= gain;
         x[2 * i + 1] *= gain;
@@ -271,13 +252,6 @@ void levelStereo(LevellerState& l, float* x, int n) {
     l.gain = gain;
 }
 #endif
-
-inline double biquad1(const double* c, double x, double& s1, double& s2) {
-    const double y = c[0] * x + s1;
-    s1 = (c[1] * x + s2) - c[3] * y;
-    s2 = c[2] * x - c[4] * y;
-    return y;
-}
 
 // The same for any channel count, one channel at a time.
 void levelPlain(LevellerState& l, float* x, int n, int channels) {
