@@ -43,13 +43,14 @@ void choosePreset(obs_source_t* filter, const char* name) {
 struct IdentityCase {
     const char* preset;  // null: the defaults (classic enhancer)
     const char* dsphostArgs;
-    bool multibandStages, outputStage;
+    int multibandStages;  // the band split and the engine's limiter, each while on
+    bool outputStage;
 };
 
 TEST(ObsFilter, OutputEqualsDsphostFullResolutionAfterTheReportedDelay) {
     const IdentityCase cases[] = {
-        {nullptr, "", false, false},
-        {"Streaming -14", "--preset 'Streaming -14'", true, true},
+        {nullptr, "", 0, false},
+        {"Streaming -14", "--preset 'Streaming -14'", 1, true},
     };
     std::vector<float> in[2];
     material(in, 48000 * 3, 48000);

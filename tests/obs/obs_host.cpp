@@ -164,7 +164,7 @@ const testing::Environment* const environment =
 
 }  // namespace
 
-int expectedDelay(bool multibandStages, bool outputStage) {
-    return ports::blockFrames + (multibandStages ? 2 * multibandDelayFrames(48000, 2) : 0) +
+int expectedDelay(int multibandStages, bool outputStage) {
+    return ports::blockFrames + multibandStages * multibandDelayFrames(48000, 2) +
            (outputStage ? outputStageLatency(48000) : 0);
 }

@@ -52,4 +52,4 @@ bool readWav(const std::string& path, std::vector<float>* planes);
 
 // The delay the README and the filter's note give at 48 kHz: the engine
 // block, the multiband engine's two lookaheads, the output stage's.
-int expectedDelay(bool multibandStages, bool outputStage);
+int expectedDelay(int multibandStages, bool outputStage);
