@@ -142,6 +142,9 @@ Page pageOf(int control) {
     }
 }
 
+// The true peak's reset serves only the read-outs, which OBS does not show.
+bool shownInObs(int control) { return ports::controls[control].effect != ports::Effect::Meters; }
+
 const char* pageName(Page page) { return pageNames[static_cast<int>(page)]; }
 
 void setDefaults(obs_data_t* settings) {
@@ -157,7 +160,8 @@ obs_properties_t* buildProperties(int rate, int channels) {
     for (int page = 0; page < static_cast<int>(Page::count); ++page) {
         obs_properties_t* group = obs_properties_create();
         for (int k = 0; k < ports::controlCount; ++k)
-            if (static_cast<int>(pageOf(k)) == page) addControl(group, ports::controls[k]);
+            if (static_cast<int>(pageOf(k)) == page && shownInObs(k))
+                addControl(group, ports::controls[k]);
         obs_properties_add_group(props, pageKeys[page], pageNames[page], OBS_GROUP_NORMAL, group);
     }
     return props;

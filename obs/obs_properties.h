@@ -15,6 +15,8 @@ enum class Page : int { Enhancer1, Enhancer2, Limiter, OutputStage, count };
 // The page a control belongs to: as the plug-in pages group them; a control
 // no other page shows belongs to the output stage's.
 Page pageOf(int control);
+// False for the controls OBS leaves out (those that only serve the read-outs).
+bool shownInObs(int control);
 const char* pageName(Page page);
 
 void setDefaults(obs_data_t* settings);
