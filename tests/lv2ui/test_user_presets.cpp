@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "lv2ui/ui_model.h"
 #include "lv2ui/user_presets.h"
 
 using namespace lv2ui;
@@ -115,4 +116,86 @@ TEST(UserPresets, FailuresLeaveAMessageAndNothingBehind) {
     EXPECT_FALSE(saveUserPreset("", stereoUri, "Fine name", codes, message, sizeof message));
     listUserPresets(nullptr, stereoUri, list);
     EXPECT_EQ(list.count, 0);
+}
+
+// The Output page's panel: typing keeps to the safe characters, Save writes
+// the current codes, choosing the preset later writes them back, Delete
+// removes it; a folder that cannot be made leaves a message and the codes.
+namespace {
+
+int widgetOf(Kind kind, int onCode = -1) {
+    const Layout& l = uiLayout();
+    for (int i = 0; i < l.count; ++i)
+        if (l.widgets[i].kind == kind && l.widgets[i].page == pageOutput &&
+            (onCode < 0 || l.widgets[i].onCode == onCode))
+            return i;
+    return -1;
+}
+
+bool press(UiState& s, int index, Writes& out, int row = 0) {
+    const Rect r = uiLayout().widgets[index].rect;
+    return pointerPress(s, r.x + 4, r.y + 2 + presetRowHeight * row + presetRowHeight / 2.0, false, out);
+}
+
+}  // namespace
+
+TEST(UserPresetPanel, SaveApplyAndDeleteFromTheOutputPage) {
+    PrivateHome home;
+    UiState s;
+    initialState(s, 2);
+    loadUserPresets(s, home.path.c_str());
+    s.page = pageOutput;
+    const int field = widgetOf(Kind::NameField), save = widgetOf(Kind::Action, 0),
+              remove = widgetOf(Kind::Action, 1), list = widgetOf(Kind::UserList);
+    ASSERT_GE(field, 0);
+    ASSERT_GE(list, 0);
+    Writes w{};
+    EXPECT_FALSE(typeText(s, "x")) << "nothing is typed before the field has the focus";
+    press(s, field, w);
+    ASSERT_TRUE(nameFieldFocused(s));
+    typeText(s, " .Late/night: 2");
+    EXPECT_STREQ(s.presetName, "Latenight 2");
+    EXPECT_NE(strstr(s.status, "letters, digits"), nullptr) << "a refused character says why";
+
+    int32_t saved[controlCount];
+    unusualCodes(saved);
+    memcpy(s.codes, saved, sizeof saved);
+    press(s, save, w);
+    EXPECT_EQ(w.count, 0) << "saving writes no port";
+    ASSERT_EQ(s.userPresets.count, 1) << s.status;
+    EXPECT_EQ(s.userSelection, 0);
+
+    defaultCodes(s.codes);
+    w = Writes{};
+    press(s, list, w);
+    applyWrites(s, w);
+    for (int k = 0; k < controlCount; ++k) {
+        if (controls[k].effect != Effect::Meters) EXPECT_EQ(s.codes[k], saved[k]) << controls[k].symbol;
+    }
+
+    press(s, remove, w);
+    EXPECT_EQ(s.userPresets.count, 0) << s.status;
+    EXPECT_FALSE(exists(home.path + "/.lv2/redozer-Latenight 2.lv2"));
+}
+
+TEST(UserPresetPanel, AFolderThatCannotBeMadeLeavesAMessage) {
+    PrivateHome home;
+    FILE* f = fopen((home.path + "/.lv2").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    UiState s;
+    initialState(s, 1);
+    loadUserPresets(s, home.path.c_str());
+    s.page = pageOutput;
+    snprintf(s.presetName, sizeof s.presetName, "Kept");
+    int32_t before[controlCount];
+    memcpy(before, s.codes, sizeof before);
+    Writes w{};
+    press(s, widgetOf(Kind::Action, 0), w);
+    EXPECT_NE(strstr(s.status, "Not saved"), nullptr) << s.status;
+    EXPECT_EQ(memcmp(before, s.codes, sizeof before), 0);
+    EXPECT_EQ(s.userPresets.count, 0);
+    loadUserPresets(s, nullptr);
+    press(s, widgetOf(Kind::Action, 0), w);
+    EXPECT_NE(strstr(s.status, "HOME"), nullptr) << s.status;
 }

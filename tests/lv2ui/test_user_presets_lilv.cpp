@@ -1,4 +1,4 @@
-// A preset saved from the UI is one a host lists: lilv, pointed at a private
+// A preset saved from the UI's Output page is one a host lists: lilv, pointed at a private
 // HOME's .lv2 folder and the build's bundle, finds it for the plug-in's URI
 // and loads every control's value from it.
 #include <gtest/gtest.h>
@@ -6,9 +6,11 @@
 #include <stdlib.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "lv2ui/ui_model.h"
 #include "lv2ui/user_presets.h"
 
 using namespace lv2ui;
@@ -39,10 +41,19 @@ TEST(UserPresetsHost, LilvListsAndLoadsASavedPreset) {
     char dir[] = "/tmp/redozer-lilv-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string home = dir;
-    int32_t codes[controlCount];
-    for (int k = 0; k < controlCount; ++k) codes[k] = k % 2 ? controls[k].codeMax : controls[k].codeMin;
-    char message[256];
-    ASSERT_TRUE(saveUserPreset(home.c_str(), stereoUri, "Host check", codes, message, sizeof message));
+    // Saved as the Output page's "Save preset" saves it.
+    UiState s;
+    initialState(s, 2);
+    loadUserPresets(s, home.c_str());
+    for (int k = 0; k < controlCount; ++k) s.codes[k] = k % 2 ? controls[k].codeMax : controls[k].codeMin;
+    snprintf(s.presetName, sizeof s.presetName, "Host check");
+    int save = -1;
+    for (int i = 0; i < uiLayout().count; ++i)
+        if (uiLayout().widgets[i].kind == Kind::Action && uiLayout().widgets[i].onCode == 0) save = i;
+    ASSERT_GE(save, 0);
+    Writes w{};
+    ASSERT_TRUE(userPanelPress(s, save, 0, w));
+    ASSERT_EQ(s.userPresets.count, 1) << s.status;
 
     setenv("LV2_PATH", (home + "/.lv2:" + lv2Dir + ":/usr/lib/lv2").c_str(), 1);
     LilvWorld* world = lilv_world_new();
