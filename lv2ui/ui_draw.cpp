@@ -215,6 +215,50 @@ void drawButton(cairo_t* cr, const Widget& w) {
     centred(cr, w.caption, w.rect, text, 11);
 }
 
+// The user presets panel: the name being typed (a caret while focused), the
+// list of the user's presets and the last message.
+void drawNameField(cairo_t* cr, const Widget& w, const UiState& s, bool focused) {
+    fill(cr, w.rect, panel);
+    outline(cr, w.rect, frame);
+    const bool empty = s.presetName[0] == '\0';
+    char shown[userPresetNameSize + 2];
+    snprintf(shown, sizeof shown, "%s%s", empty && !focused ? w.caption : s.presetName, focused ? "|" : "");
+    cairo_save(cr);
+    cairo_rectangle(cr, w.rect.x + 1, w.rect.y + 1, w.rect.w - 2, w.rect.h - 2);
+    cairo_clip(cr);
+    label(cr, shown, w.rect.x + 5, w.rect.y + 15, empty && !focused ? dimText : text, 11);
+    cairo_restore(cr);
+}
+
+void drawUserList(cairo_t* cr, const Widget& w, const UiState& s) {
+    fill(cr, w.rect, panel);
+    const int shown = userVisibleRows(w);
+    cairo_save(cr);
+    cairo_rectangle(cr, w.rect.x + 1, w.rect.y + 1, w.rect.w - 2, w.rect.h - 2);
+    cairo_clip(cr);
+    if (s.userPresets.count == 0)
+        label(cr, s.home[0] ? "No presets of yours yet" : "No home folder", w.rect.x + 6,
+              w.rect.y + 15, dimText, 11);
+    for (int row = s.userTop; row < s.userPresets.count && row < s.userTop + shown; ++row) {
+        const Rect r = {w.rect.x + 1, w.rect.y + 2 + presetRowHeight * (row - s.userTop), w.rect.w - 2,
+                        presetRowHeight};
+        if (row == s.userSelection) fill(cr, r, accent);
+        char name[userPresetNameSize];
+        userRowText(s, row, name, sizeof name);
+        label(cr, name, r.x + 6, r.y + 13, row == s.userSelection ? panel : text);
+    }
+    cairo_restore(cr);
+    outline(cr, w.rect, frame);
+}
+
+void drawStatus(cairo_t* cr, const Widget& w, const UiState& s) {
+    cairo_save(cr);
+    cairo_rectangle(cr, w.rect.x, w.rect.y, w.rect.w, w.rect.h);
+    cairo_clip(cr);
+    label(cr, s.status, w.rect.x, w.rect.y + 13, text, 11);
+    cairo_restore(cr);
+}
+
 void refreshCurve(CurveCache& cache, const MultibandParams& params, int width, int height) {
     if (cache.valid && cache.width == width && cache.height == height &&
         std::memcmp(&cache.key, &params, sizeof params) == 0)
@@ -409,7 +453,11 @@ void drawOne(cairo_t* cr, const UiState& s, double scale, CurveCache& cache, int
     case Kind::Heading: label(cr, w.caption, w.rect.x, w.rect.y + 11, text, 11, true); break;
     case Kind::Readings: drawReadings(cr, w, s); break;
     case Kind::History: drawHistory(cr, w, s); break;
-    case Kind::Button: drawButton(cr, w); break;
+    case Kind::Button:
+    case Kind::Action: drawButton(cr, w); break;
+    case Kind::NameField: drawNameField(cr, w, s, i == s.focus); break;
+    case Kind::UserList: drawUserList(cr, w, s); break;
+    case Kind::Status: drawStatus(cr, w, s); break;
     }
     if (i == s.focus) drawFocus(cr, w);
 }

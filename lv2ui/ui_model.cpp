@@ -139,7 +139,7 @@ void addLimiter(Layout& l) {
 // history under the rows.
 void addOutput(Layout& l) {
     int n = 0;
-    for (int k = 0; k < controlCount && l.count < maxWidgets - 3; ++k) {
+    for (int k = 0; k < controlCount && l.count < maxWidgets - 8; ++k) {
         if (shownOnNamedPage(k) || k == cPeakReset) continue;
         const Rect r = {12, 40 + 28 * n, 440, 24};
         const ControlInfo& c = controls[k];
@@ -155,9 +155,18 @@ void addOutput(Layout& l) {
     l.widgets[l.count++] = widget(Kind::Button, pageOutput, cPeakReset, {566, 152, 102, 22}, "Reset peak");
     int top = 40 + 28 * n + 8;
     if (top < 184) top = 184;
+    constexpr int statusTop = uiHeight - 26;
     l.widgets[l.count++] =
-        widget(Kind::History, pageOutput, -1, {12, top, uiWidth - 24, uiHeight - top - 10},
-               "Loudness, last minute");
+        widget(Kind::History, pageOutput, -1, {12, top, 440, statusTop - top - 6}, "Loudness, last minute");
+    l.widgets[l.count++] = widget(Kind::NameField, pageOutput, -1, {466, 180, 202, 22}, "Preset name");
+    Widget save = widget(Kind::Action, pageOutput, -1, {466, 206, 98, 22}, "Save preset");
+    Widget remove = widget(Kind::Action, pageOutput, -1, {570, 206, 98, 22}, "Delete preset");
+    remove.onCode = 1;
+    l.widgets[l.count++] = save;
+    l.widgets[l.count++] = remove;
+    l.widgets[l.count++] =
+        widget(Kind::UserList, pageOutput, -1, {466, 234, 202, statusTop - 240}, "Your presets");
+    l.widgets[l.count++] = widget(Kind::Status, pageOutput, -1, {12, statusTop, 656, 18}, "");
 }
 
 Layout buildLayout() {
@@ -182,7 +191,8 @@ int clampCode(const Widget& w, int code) { return code < w.lo ? w.lo : code > w.
 
 bool focusable(const Widget& w) {
     return w.kind == Kind::Slider || w.kind == Kind::Toggle || w.kind == Kind::Choice ||
-           w.kind == Kind::PresetList || w.kind == Kind::Button;
+           w.kind == Kind::PresetList || w.kind == Kind::Button || w.kind == Kind::NameField ||
+           w.kind == Kind::Action || w.kind == Kind::UserList;
 }
 
 bool onPage(const Widget& w, int page) { return w.page == -1 || w.page == page; }
@@ -505,6 +515,7 @@ bool pointerPress(UiState& s, double x, double y, bool doubleClick, Writes& out)
         if (shown < presetVisibleRows(w)) applyPresetRow(s, w, s.presetTop[w.onCode] + shown, out);
         return true;
     }
+    if (userPanelPress(s, i, y, out)) return true;
     activate(s, i, w, out);
     return true;
 }
@@ -577,6 +588,8 @@ bool keyPress(UiState& s, Key key, Writes& out) {
     if (s.focus < 0) return false;
     const Widget& w = uiLayout().widgets[s.focus];
     if (!onPage(w, s.page) || !widgetEnabled(w, s)) return false;
+    if (w.kind == Kind::NameField || w.kind == Kind::Action || w.kind == Kind::UserList)
+        return userPanelKey(s, key, out);
     if (w.kind == Kind::Slider) {
         const int page = (w.hi - w.lo) / 10 > 1 ? (w.hi - w.lo) / 10 : 1;
         switch (key) {

@@ -9,6 +9,7 @@
 
 #include "dsp/engine_types.h"
 #include "pages/stage_readings.h"
+#include "lv2ui/user_presets.h"
 #include "ports/port_table.h"
 
 namespace lv2ui {
@@ -33,6 +34,10 @@ enum class Kind : uint8_t {
     Readings,     // Output: what the output stage reads and does
     History,      // Output: short-term loudness in and out over the last minute
     Button,       // a push button: each press flips its control's code
+    NameField,    // Output: the name a user preset is saved under
+    Action,       // Output: "Save preset" (onCode 0) or "Delete preset" (1)
+    UserList,     // Output: the user's presets for this plug-in
+    Status,       // Output: what the last save or delete did
 };
 
 struct Rect {
@@ -90,6 +95,14 @@ struct UiState {
     // output, its input and its envelope; traced while they are fresh.
     float limiterTrace[3][ports::notifyTracePoints];
     bool traced;
+    // The user's presets in home's .lv2 folder, the name being typed, the
+    // list's selected and first shown rows, and the last save's or delete's message.
+    char home[256];
+    UserPresetList userPresets;
+    char presetName[userPresetNameSize];
+    int userSelection;
+    int userTop;
+    char status[160];
 };
 void initialState(UiState& s, int channels);
 
@@ -135,6 +148,22 @@ bool wheel(UiState& s, double x, double y, int steps, Writes& out);
 enum class Key : uint8_t { Left, Right, Up, Down, PageUp, PageDown, Home, End, Space, Tab,
                            BackTab, NextPage, PreviousPage, Delete };
 bool keyPress(UiState& s, Key key, Writes& out);
+
+// The user presets panel (user_preset_panel.cpp). Lists the presets in
+// home's .lv2 folder (home may be null: nothing is listed or saved).
+void loadUserPresets(UiState& s, const char* home);
+// A press on the field, a button or the list: focus, save, delete or apply.
+bool userPanelPress(UiState& s, int index, double y, Writes& out);
+// Keys on the panel's focused widget: Delete removes the name's last
+// character, Space (Return) saves from the field and presses a button, Up
+// and Down move in the list.
+bool userPanelKey(UiState& s, Key key, Writes& out);
+// Whether the name field has the keyboard focus, and typing into it (only
+// the characters a name may hold are taken).
+bool nameFieldFocused(const UiState& s);
+bool typeText(UiState& s, const char* text);
+void userRowText(const UiState& s, int row, char* out, int size);
+int userVisibleRows(const Widget& w);
 
 // Applies writes to the state (the UI shows what it sends at once).
 void applyWrites(UiState& s, const Writes& w);

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -214,7 +215,15 @@ void onEvent(X11Ui* ui, XEvent& e) {
     }
     case KeyPress: {
         Key key;
-        if (keyOf(e.xkey, key) && keyPress(ui->state, key, w)) ui->exposed = true;
+        char typed[8] = {};
+        // The name field takes what the key types; the other keys act as elsewhere.
+        if (nameFieldFocused(ui->state) &&
+            XLookupString(&e.xkey, typed, sizeof typed - 1, nullptr, nullptr) == 1 &&
+            typed[0] >= ' ' && typed[0] < 127) {
+            if (typeText(ui->state, typed)) ui->exposed = true;
+        } else if (keyOf(e.xkey, key) && keyPress(ui->state, key, w)) {
+            ui->exposed = true;
+        }
         send(ui, w);
         break;
     }
@@ -346,6 +355,7 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
     ui->hostResize = resize;
     ui->lastPressWidget = -1;
     initialState(ui->state, channels);
+    loadUserPresets(ui->state, getenv("HOME"));
     double scale = 1.0;
     readOptions(ui, features, scale, ui->state.rate);
     ui->width = static_cast<int>(std::lround(uiWidth * scale));

@@ -28,6 +28,7 @@
 #include <lv2/parameters/parameters.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>

@@ -15,6 +15,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work" && mkdir -p "$work" || exit 2
 cd "$work" || exit 2
 export LV2_PATH="$lv2dir:/usr/lib/lv2"
+# A HOME of our own: the UI lists the user presets found in $HOME/.lv2.
+mkdir -p "$work/home" && export HOME="$work/home"
 failed=0
 pids=()
 cleanup() {
