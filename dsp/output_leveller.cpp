@@ -16,7 +16,7 @@
 // - the gain falls as fast as needed and rises by at most 10 dB/s, within
 //   -40..+20 dB.
 // Two choices change this (both off by default): the programme mode keeps
-// a long-term mean per programme (see followLongProgramme), and the brake
+// a long-term mean per programme (see programmeRule), and the brake
 // gives up loudness where the ceiling after the leveller takes more than
 // 3 dB (see followBrake). A programme loudness told from outside (a first
 // pass measured it) sets the gain at once and holds it.
@@ -111,26 +111,6 @@ void restart(LevellerState& l, double energy) {
     l.louderBlocks = l.jumpBlocks = 0;
 }
 
-// Whether the last block starts a new programme, and from which level: a
-// louder one from the sub-blocks that showed it, a quieter one from the last
-// two seconds once they hold one level.
-void followProgramme(LevellerState& l, float sub, float momentary, float recent,
-                     double momentaryEnergy) {
-    const float programme = levellerLoudness(l.estimate);
-    l.louderBlocks = momentary > programme + louderDelta ? l.louderBlocks + 1 : 0;
-    l.jumpBlocks = sub > programme + jumpDelta ? l.jumpBlocks + 1 : 0;
-    if (l.jumpBlocks >= 2) {
-        restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 2));
-    } else if (l.louderBlocks >= louderBlocksNeeded) {
-        restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, louderBlocksNeeded));
-    } else if (recent < programme - quieterDelta && steady(l)) {
-        restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 20));
-    } else if (momentary > programme - relativeGate && !(momentaryEnergy < l.estimate && falling(l))) {
-        l.count = l.count < maximumCount ? l.count + 1.0 : maximumCount;
-        l.estimate += (momentaryEnergy - l.estimate) / l.count;
-    }
-}
-
 // The programme mode: the mean of the whole programme (gated as above; past
 // its first 5 s a mean over the last 5 s or so, so that a change of
 // programme that nothing detected is still followed), which the short-term
@@ -142,20 +122,32 @@ void followProgramme(LevellerState& l, float sub, float momentary, float recent,
 constexpr double programmeCount = 50.0;
 constexpr float programmeLouder = 6.0f, programmeQuieter = 8.0f;
 
-void followLongProgramme(LevellerState& l, float sub, float momentary, double momentaryEnergy) {
+// How a mode tells a new programme: how much louder the momentary loudness
+// and how much quieter its quieter reading must be, and how many sub-blocks
+// the mean spans at most.
+struct ProgrammeRule {
+    float louder, quieter;
+    double maxCount;
+};
+constexpr ProgrammeRule runningRule = {louderDelta, quieterDelta, maximumCount};
+constexpr ProgrammeRule programmeRule = {programmeLouder, programmeQuieter, programmeCount};
+
+// Whether the last block starts a new programme, and from which level: a
+// louder one from the sub-blocks that showed it, a quieter one from the last
+// two seconds once they hold one level; otherwise the block joins the mean.
+void followProgramme(LevellerState& l, const ProgrammeRule& r, float sub, float momentary,
+                     float quieterReading, double momentaryEnergy) {
     const float programme = levellerLoudness(l.estimate);
-    const double shortEnergy = meanOfLast(l.subEnergy, l.subNewest, l.subCount, levellerHistory);
-    const float shortTerm = levellerLoudness(shortEnergy);
+    l.louderBlocks = momentary > programme + r.louder ? l.louderBlocks + 1 : 0;
     l.jumpBlocks = sub > programme + jumpDelta ? l.jumpBlocks + 1 : 0;
-    l.louderBlocks = momentary > programme + programmeLouder ? l.louderBlocks + 1 : 0;
     if (l.jumpBlocks >= 2) {
         restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 2));
     } else if (l.louderBlocks >= louderBlocksNeeded) {
         restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, louderBlocksNeeded));
-    } else if (shortTerm < programme - programmeQuieter && steady(l)) {
+    } else if (quieterReading < programme - r.quieter && steady(l)) {
         restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 20));
     } else if (momentary > programme - relativeGate && !(momentaryEnergy < l.estimate && falling(l))) {
-        l.count = l.count < programmeCount ? l.count + 1.0 : programmeCount;
+        l.count = l.count < r.maxCount ? l.count + 1.0 : r.maxCount;
         l.estimate += (momentaryEnergy - l.estimate) / l.count;
     }
 }
@@ -184,9 +176,13 @@ void followLoudness(LevellerState& l, double subEnergy, float momentary, float r
     } else if (l.told) {
         // The programme's loudness is known: nothing to follow.
     } else if (l.mode == levellerProgramme) {
-        followLongProgramme(l, levellerLoudness(subEnergy), momentary, momentaryEnergy);
+        const float shortTerm =
+            levellerLoudness(meanOfLast(l.subEnergy, l.subNewest, l.subCount, levellerHistory));
+        followProgramme(l, programmeRule, levellerLoudness(subEnergy), momentary, shortTerm,
+                        momentaryEnergy);
     } else {
-        followProgramme(l, levellerLoudness(subEnergy), momentary, recent, momentaryEnergy);
+        followProgramme(l, runningRule, levellerLoudness(subEnergy), momentary, recent,
+                        momentaryEnergy);
     }
 }
 
