@@ -1,10 +1,12 @@
 // The LV2 plug-ins urn:dsp-redozer:stereo and urn:dsp-redozer:mono: the
-// descriptors, mapping LV2 port indices onto the shared float instance, and
-// the notification port that carries the limiter's traces to the UI.
+// descriptors, mapping LV2 port indices onto the shared float instance, the
+// notification port that carries the limiter's traces to the UI, and the
+// worker that takes the meters off the audio thread when the host has one.
 #include <lv2/atom/atom.h>
 #include <lv2/atom/forge.h>
 #include <lv2/core/lv2.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include <cstring>
 #include <new>
@@ -22,12 +24,13 @@ struct Lv2Instance {
     uint32_t tracePeriod;       // frames between two traces: about 30 a second
     uint32_t sinceTrace;
     float trace[3 * ports::notifyTracePoints];
+    const LV2_Worker_Schedule* schedule;  // null: the meters run in run()
+    uint32_t sinceWork;                   // frames since the worker was last asked
 };
 
-const LV2_URID_Map* findMap(const LV2_Feature* const* features) {
+const void* findFeature(const LV2_Feature* const* features, const char* uri) {
     for (int i = 0; features != nullptr && features[i] != nullptr; ++i)
-        if (strcmp(features[i]->URI, LV2_URID__map) == 0)
-            return static_cast<const LV2_URID_Map*>(features[i]->data);
+        if (strcmp(features[i]->URI, uri) == 0) return features[i]->data;
     return nullptr;
 }
 
@@ -41,12 +44,16 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*,
         delete p;
         return nullptr;
     }
-    if (const LV2_URID_Map* map = findMap(features)) {
+    const auto* map = static_cast<const LV2_URID_Map*>(findFeature(features, LV2_URID__map));
+    if (map != nullptr) {
         lv2_atom_forge_init(&p->forge, const_cast<LV2_URID_Map*>(map));
         p->atomFloat = map->map(map->handle, LV2_ATOM__Float);
         p->mapped = true;
     }
     p->tracePeriod = rate >= 30.0 && rate < 1e7 ? static_cast<uint32_t>(rate / 30.0) : 1470;
+    const auto* schedule = static_cast<const LV2_Worker_Schedule*>(findFeature(features, LV2_WORKER__schedule));
+    if (schedule != nullptr && schedule->schedule_work != nullptr && ports::offloadInstanceMeters(p->instance))
+        p->schedule = schedule;
     return p;
 }
 
@@ -96,7 +103,26 @@ void run(LV2_Handle handle, uint32_t frames) {
     auto* p = static_cast<Lv2Instance*>(handle);
     ports::runInstance(p->instance, frames);
     if (p->notify != nullptr && p->mapped) notify(p, frames);
+    // The worker is asked about 30 times a second, as often as a UI draws:
+    // nothing to say but "look"; a refusal (the host's queue is full) only
+    // leaves the blocks for the next request.
+    if (p->schedule != nullptr && (p->sinceWork += frames) >= p->tracePeriod &&
+        ports::instanceMeterWorkWaiting(p->instance)) {
+        p->sinceWork = 0;
+        const uint8_t look = 1;
+        p->schedule->schedule_work(p->schedule->handle, sizeof look, &look);
+    }
 }
+
+// The worker thread: meters the blocks queued so far.
+LV2_Worker_Status work(LV2_Handle handle, LV2_Worker_Respond_Function, LV2_Worker_Respond_Handle,
+                       uint32_t, const void*) {
+    ports::instanceMeterWork(static_cast<Lv2Instance*>(handle)->instance);
+    return LV2_WORKER_SUCCESS;
+}
+
+// The worker publishes the read-outs itself: nothing comes back this way.
+LV2_Worker_Status workResponse(LV2_Handle, uint32_t, const void*) { return LV2_WORKER_SUCCESS; }
 
 void cleanup(LV2_Handle handle) {
     auto* p = static_cast<Lv2Instance*>(handle);
@@ -104,7 +130,11 @@ void cleanup(LV2_Handle handle) {
     delete p;
 }
 
-const void* extension_data(const char*) { return nullptr; }
+const LV2_Worker_Interface worker = {work, workResponse, nullptr};
+
+const void* extension_data(const char* uri) {
+    return strcmp(uri, LV2_WORKER__interface) == 0 ? &worker : nullptr;
+}
 
 const LV2_Descriptor descriptors[] = {
     {ports::stereoUri, instantiate<2>, connect_port<2>, activate, run, nullptr, cleanup,

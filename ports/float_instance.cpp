@@ -10,9 +10,8 @@
 #endif
 
 #include "dsp/engine.h"
-#include "dsp/level_meters.h"
 #include "dsp/multiband.h"
-#include "dsp/true_peak.h"
+#include "ports/instance_meters.h"
 
 namespace ports {
 
@@ -53,26 +52,14 @@ struct FloatInstance {
     float readoutValue[readoutCount] = {};
     double agcGain[2] = {1.0, 1.0};  // the gains readoutValue shows in dB
 
-    // The meters behind the level, loudness and true-peak read-outs; each
-    // runs only while a host has connected one of its ports.
-    bool meterLevels = false, meterLoudness = false, meterTruePeak = false, meterAny = false;
-    LevelMeter inputMeter = {};
-    LevelMeter outputMeter = {};
-    TruePeakMeter truePeak = {};
-    float inputBlock[blockFrames * 2] = {};  // the block before the engine, for the loudness
+    // The meters behind the level, loudness and true-peak read-outs.
+    InstanceMeters meters;
 
     // The multiband limiter's traces of its last block, written by the engine
     // on the audio thread and read back there for the UI's notifications.
     TraceBuffer trace = {};
     bool traced = false;  // the limiter ran since the last look
 };
-
-static void startMeters(FloatInstance& in) {
-    const int rate = in.rate > 0 ? in.rate : 44100;
-    levelMeterSetup(in.inputMeter, rate, in.channels, blockFrames);
-    levelMeterSetup(in.outputMeter, rate, in.channels, blockFrames);
-    truePeakMeterStart(in.truePeak, in.channels);
-}
 
 int16_t floatToSample(float x) {
     const float v = x * 32768.0f;  // exact: a power of two
@@ -109,7 +96,7 @@ FloatInstance* createInstance(int channels, double sampleRate) {
     }
     defaultCodes(in->codes);
     formatStrings(in->codes, in->strings);
-    startMeters(*in);
+    metersStart(in->meters, in->rate, channels);
     for (int r = rInPeakLeft; r <= rTruePeak; ++r) in->readoutValue[r] = readouts[r].defaultValue;
     in->readoutValue[rLatency] = static_cast<float>(blockFrames);
     return in;
@@ -119,6 +106,7 @@ void destroyInstance(FloatInstance* in) {
     if (in == nullptr) return;
     detachTraceBuffer(in->engine);
     engineReleaseWork(in->engine);
+    metersRelease(in->meters);
     delete in;
 }
 
@@ -132,7 +120,7 @@ bool resetInstance(FloatInstance* in) {
         return false;
     }
     memset(in->blocks, 0, sizeof in->blocks);
-    startMeters(*in);
+    metersRestart(in->meters);
     in->position = 0;
     in->started = false;
     in->fresh = true;
@@ -156,15 +144,7 @@ void connectReadout(FloatInstance* in, int readout, float* data) {
     bool bands = false;
     for (int b = 0; b < 4; ++b) bands |= in->readoutPort[rBandGain1 + b] != nullptr;
     store_relaxed(in->engine.multiband.bandReadoutsOn, int32_t{bands});
-    auto any = [in](int first, int last) {
-        bool connected = false;
-        for (int r = first; r <= last; ++r) connected |= in->readoutPort[r] != nullptr;
-        return connected;
-    };
-    in->meterLevels = any(rInPeakLeft, rOutRmsRight);
-    in->meterLoudness = any(rInLoudness, rOutLoudness);
-    in->meterTruePeak = any(rTruePeak, rTruePeak);
-    in->meterAny = any(rInPeakLeft, rTruePeak);
+    metersConnect(in->meters, in->readoutPort);
 }
 
 // The code a control port asks for; the mapping runs only when the port's
@@ -246,7 +226,7 @@ static void applyControls(FloatInstance& in) {
         case Effect::Solo: in.engine.multiband.soloBand = static_cast<uint16_t>(now[k]); break;
         case Effect::Resolution: break;  // read by engineBlock
         case Effect::OutputStage: break;  // read from the codes into the block's controls
-        case Effect::Meters: in.truePeak.peak = 0.0f; break;
+        case Effect::Meters: metersResetPeak(in.meters); break;
         case Effect::EngineSwitch:
             // Into the multiband engine, or from it to off: its page's
             // "Enable", which parses with flags 2. Into the classic enhancer,
@@ -270,27 +250,14 @@ static void applyControls(FloatInstance& in) {
     toEngineControls(in.codes, in.engineControls);
 }
 
-// The meters' read-outs, in dB; mono shows its one channel as both.
-static void updateMeterReadouts(FloatInstance& in) {
+// The output stage's read-outs; its statistics stay as they were while a part is off.
+static void updateStageReadouts(FloatInstance& in) {
     float* r = in.readoutValue;
-    const LevelMeter* meters[2] = {&in.inputMeter, &in.outputMeter};
-    for (int m = 0; m < 2; ++m) {
-        const int first = m == 0 ? rInPeakLeft : rOutPeakLeft;
-        for (int c = 0; c < 2; ++c) {
-            const int from = c < in.channels ? c : 0;
-            r[first + c] = levelDbfs(meters[m]->peak[from], -90.0f);
-            r[first + 2 + c] = levelDbfs(std::sqrt(meters[m]->meanSquare[from]), -90.0f);
-        }
-    }
-    r[rInLoudness] = shortTermLufs(in.inputMeter.loudness, -70.0f);
-    r[rOutLoudness] = shortTermLufs(in.outputMeter.loudness, -70.0f);
-    // The stage's statistics stay as they were while a part is off.
     const OutputStageStatistics& stage = in.engine.output.statistics;
     const bool levelling = in.codes[cLoudnessTarget] != 0, limiting = in.codes[cTpLimit] != 0;
     r[rProgrammeLoudness] = levelling && stage.programmeLufs > -70.0f ? stage.programmeLufs : -70.0f;
     r[rLevellerGain] = levelling ? stage.levellerGainDb : 0.0f;
     r[rCeilingReduction] = limiting && -stage.ceilingGainDb > 0.0f ? -stage.ceilingGainDb : 0.0f;
-    r[rTruePeak] = levelDbfs(truePeakMeterPeak(in.truePeak), -90.0f);
 }
 
 static void updateReadouts(FloatInstance& in) {
@@ -340,9 +307,7 @@ static bool fullResolution(const FloatInstance& in) {
 
 static void engineBlock(FloatInstance& in) {
     if (in.processes) applyControls(in);
-    if (in.processes && in.meterLevels) levelMeterAdd(in.inputMeter, in.gathered, blockFrames);
-    if (in.processes && in.meterLoudness)
-        memcpy(in.inputBlock, in.gathered, sizeof(float) * blockFrames * in.channels);
+    if (in.processes) metersBefore(in.meters, in.gathered);
     const int count = blockFrames * in.channels;
     if (!fullResolution(in)) {
         // As the player: the engine's 16-bit path between two conversions.
@@ -356,13 +321,9 @@ static void engineBlock(FloatInstance& in) {
     }
     if (in.processes) updateReadouts(in);
     in.traced |= in.processes && in.codes[cEnhance] == 2 && in.codes[cLimiterOn] != 0;
-    if (in.processes && in.meterAny) {
-        if (in.meterLevels) levelMeterAdd(in.outputMeter, in.gathered, blockFrames);
-        if (in.meterLoudness)
-            shortTermAddPair(in.inputMeter.loudness, in.inputBlock, in.outputMeter.loudness, in.gathered,
-                             blockFrames, in.channels);
-        if (in.meterTruePeak) truePeakMeterAddFloat(in.truePeak, in.gathered, blockFrames);
-        updateMeterReadouts(in);
+    if (in.processes) {
+        metersAfter(in.meters, in.gathered, in.readoutValue);
+        updateStageReadouts(in);
     }
     float* processed = in.gathered;
     in.gathered = in.playing;
@@ -385,6 +346,11 @@ bool instanceLimiterTrace(FloatInstance* in, float* values, int points) {
         for (int i = 0; i < points; ++i) values[t * points + i] = load_relaxed(in->trace.values[t * traceLength + i]);
     return true;
 }
+
+bool offloadInstanceMeters(FloatInstance* in) { return metersOffload(in->meters); }
+bool instanceMeterWorkWaiting(FloatInstance* in) { return metersWaiting(in->meters); }
+void instanceMeterWork(FloatInstance* in) { metersWork(in->meters); }
+long long instanceMetersDropped(const FloatInstance* in) { return metersDropped(in->meters); }
 
 int instanceLatency(const FloatInstance* in) {
     int latency = blockFrames;
@@ -478,6 +444,7 @@ void runInstance(FloatInstance* in, uint32_t frames) {
         runFrames<1>(*in, frames);
     setAudioThreadActive(false);
 
+    metersShow(in->meters, in->readoutValue);
     in->readoutValue[rLatency] = static_cast<float>(instanceLatency(in));
     for (int r = 0; r < readoutCount; ++r)
         if (in->readoutPort[r] != nullptr) *in->readoutPort[r] = in->readoutValue[r];

@@ -38,6 +38,19 @@ void runInstance(FloatInstance* instance, uint32_t frames);
 // Audio thread only (call it after runInstance).
 bool instanceLimiterTrace(FloatInstance* instance, float* values, int points);
 
+// The level, loudness and true-peak meters on a worker thread the host lends
+// (LV2's worker): runInstance then only queues each block for them.
+// offloadInstanceMeters allocates (before the first run; false when memory
+// is short, and the meters stay on the audio thread). After runInstance,
+// instanceMeterWorkWaiting says whether blocks were queued (audio thread);
+// instanceMeterWork, on the worker, meters them and publishes the read-outs
+// the next runs show. A block the worker had no room for is not metered:
+// instanceMetersDropped counts them.
+bool offloadInstanceMeters(FloatInstance* instance);
+bool instanceMeterWorkWaiting(FloatInstance* instance);
+void instanceMeterWork(FloatInstance* instance);
+long long instanceMetersDropped(const FloatInstance* instance);
+
 // The delay between input and output in frames for the current engine mode.
 int instanceLatency(const FloatInstance* instance);
 

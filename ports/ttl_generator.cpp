@@ -97,7 +97,8 @@ const char* const prefixes =
     "@prefix rsz: <http://lv2plug.in/ns/ext/resize-port#> .\n"
     "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
-    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n"
+    "@prefix work: <http://lv2plug.in/ns/ext/worker#> .\n\n";
 
 struct Preset {
     std::string uri, label;
@@ -187,7 +188,8 @@ std::string pluginTurtle(const char* uri, const char* name, int channels) {
     s += "    doap:name " + quoted(name) + " ;\n";
     s += "    doap:maintainer [ a <http://xmlns.com/foaf/0.1/Person> ; "
          "<http://xmlns.com/foaf/0.1/name> \"yarq\" ] ;\n";
-    s += "    lv2:optionalFeature lv2:hardRTCapable , urid:map ;\n";
+    s += "    lv2:optionalFeature lv2:hardRTCapable , urid:map , work:schedule ;\n";
+    s += "    lv2:extensionData work:interface ;\n";
     s += "    ui:ui <" + std::string(uiUri) + "> ;\n";
     s += "    rdfs:comment \"Levels tracks of different loudness: the classic single-band "
          "enhancer with a three-band equalizer, or the multiband engine with soft clip and "

@@ -28,6 +28,7 @@
 #include <lv2/parameters/parameters.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -98,7 +99,34 @@ struct Plugin {
     std::atomic<float> trace[3 * notifyTracePoints];
     LV2_URID chunk = 0, vector = 0;  // mapped before the audio thread starts
     std::thread audio;
+    // The host's worker, as LV2 hosts lend one: the audio thread counts
+    // requests up, the worker thread runs the plug-in's work for them. The
+    // plug-in's requests carry nothing it needs back, so none is passed on.
+    LV2_Worker_Schedule schedule = {this, nullptr};
+    const LV2_Worker_Interface* work = nullptr;
+    std::atomic<uint32_t> requests{0};
+    std::atomic<long> works{0};
+    std::thread worker;
 };
+
+LV2_Worker_Status scheduleWork(LV2_Worker_Schedule_Handle handle, uint32_t, const void*) {
+    auto* p = static_cast<Plugin*>(handle);
+    p->requests.fetch_add(1, std::memory_order_release);
+    p->requests.notify_one();
+    return LV2_WORKER_SUCCESS;
+}
+
+LV2_Worker_Status noResponse(LV2_Worker_Respond_Handle, uint32_t, const void*) { return LV2_WORKER_SUCCESS; }
+
+void workerLoop(Plugin* p) {
+    uint32_t seen = 0;
+    while (p->running.load()) {
+        p->requests.wait(seen, std::memory_order_acquire);
+        seen = p->requests.load(std::memory_order_acquire);
+        p->work->work(lilv_instance_get_handle(p->instance), noResponse, nullptr, 0, nullptr);
+        p->works.fetch_add(1);
+    }
+}
 
 // The notification sequence after a run: its vectors of traces go to the
 // UI thread.
@@ -161,19 +189,29 @@ bool startPlugin(Plugin& p, const LilvPlugin* plugin, int channels) {
     p.chunk = urid(LV2_ATOM__Chunk);
     p.vector = urid(LV2_ATOM__Vector);
     const LV2_Feature mapFeature = {LV2_URID__map, &uridMap};
-    const LV2_Feature* features[] = {&mapFeature, nullptr};
+    p.schedule.schedule_work = scheduleWork;
+    const LV2_Feature workFeature = {LV2_WORKER__schedule, &p.schedule};
+    const LV2_Feature* features[] = {&mapFeature, &workFeature, nullptr};
     p.instance = lilv_plugin_instantiate(plugin, 44100.0, features);
     if (p.instance == nullptr) return false;
+    p.work = static_cast<const LV2_Worker_Interface*>(
+        lilv_instance_get_extension_data(p.instance, LV2_WORKER__interface));
     for (int k = 0; k < controlCount; ++k) p.controls[k] = static_cast<float>(defaultValue(controls[k]));
     for (int r = 0; r < readoutCount; ++r) p.readouts[r] = readouts[r].defaultValue;
     p.running = true;
     p.audio = std::thread(audioLoop, &p);
+    if (p.work != nullptr) p.worker = std::thread(workerLoop, &p);
     return true;
 }
 
 void stopPlugin(Plugin& p) {
     p.running = false;
     if (p.audio.joinable()) p.audio.join();
+    if (p.worker.joinable()) {
+        p.requests.fetch_add(1);  // wakes the worker to see that it is over
+        p.requests.notify_one();
+        p.worker.join();
+    }
     if (p.instance != nullptr) lilv_instance_free(p.instance);
     p.instance = nullptr;
 }

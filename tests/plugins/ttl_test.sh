@@ -13,7 +13,8 @@ fail() { echo "FAIL $*"; failed=$((failed + 1)); }
 
 schemas=$(find /usr/lib/lv2/core.lv2 /usr/lib/lv2/units.lv2 /usr/lib/lv2/presets.lv2 \
                /usr/lib/lv2/port-props.lv2 /usr/lib/lv2/port-groups.lv2 /usr/lib/lv2/schemas.lv2 /usr/lib/lv2/ui.lv2 \
-               /usr/lib/lv2/options.lv2 /usr/lib/lv2/atom.lv2 /usr/lib/lv2/urid.lv2 /usr/lib/lv2/resize-port.lv2 -name '*.ttl')
+               /usr/lib/lv2/options.lv2 /usr/lib/lv2/atom.lv2 /usr/lib/lv2/urid.lv2 /usr/lib/lv2/resize-port.lv2 \
+               /usr/lib/lv2/worker.lv2 -name '*.ttl')
 # shellcheck disable=SC2086
 if out=$(sord_validate $schemas "$bundle"/manifest.ttl "$bundle"/dsp_redozer.ttl "$bundle"/presets.ttl 2>&1); then
     echo "ok   sord_validate: ${out##*$'\n'}"
