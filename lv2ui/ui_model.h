@@ -152,6 +152,9 @@ bool keyPress(UiState& s, Key key, Writes& out);
 // The user presets panel (user_preset_panel.cpp). Lists the presets in
 // home's .lv2 folder (home may be null: nothing is listed or saved).
 void loadUserPresets(UiState& s, const char* home);
+// Lists them again: true when the list changed (another window or host saved
+// or deleted one).
+bool rescanUserPresets(UiState& s);
 // A press on the field, a button or the list: focus, save, delete or apply.
 bool userPanelPress(UiState& s, int index, double y, Writes& out);
 // Keys on the panel's focused widget: Delete removes the name's last

@@ -83,6 +83,17 @@ void loadUserPresets(UiState& s, const char* home) {
     refresh(s);
 }
 
+bool rescanUserPresets(UiState& s) {
+    UserPresetList now;
+    listUserPresets(s.home[0] ? s.home : nullptr, pluginUri(s), now);
+    bool same = now.count == s.userPresets.count;
+    for (int i = 0; same && i < now.count; ++i)
+        same = strcmp(now.names[i].text, s.userPresets.names[i].text) == 0;
+    if (same) return false;
+    refresh(s);
+    return true;
+}
+
 bool userPanelPress(UiState& s, int index, double y, Writes& out) {
     const Widget& w = uiLayout().widgets[index];
     switch (w.kind) {

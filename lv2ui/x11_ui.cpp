@@ -50,6 +50,7 @@ struct X11Ui {
     bool userActed;    // the snapshot stays as found once the user acts
     long lastFrameMs;
     long lastTraceMs;      // when the last limiter trace came
+    long lastScanMs;       // when the user presets were last listed
     LV2_URID eventTransfer, atomVector, atomFloat;  // 0 without the host's URID map
     unsigned long lastPressTime;
     int lastPressWidget;
@@ -246,6 +247,11 @@ int idle(LV2UI_Handle handle) {
     if (ui->state.traced && nowMs() - ui->lastTraceMs > 500) {
         ui->state.traced = false;
         if (ui->state.page == pageLimiter) ui->readoutsDirty = true;
+    }
+    // Presets saved or deleted elsewhere show up within a second.
+    if (ui->state.page == pageOutput && nowMs() - ui->lastScanMs >= 1000) {
+        ui->lastScanMs = nowMs();
+        if (rescanUserPresets(ui->state)) ui->exposed = true;
     }
     if (ui->exposed)
         drawFrame(ui);

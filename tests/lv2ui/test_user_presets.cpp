@@ -170,12 +170,25 @@ TEST(UserPresetPanel, SaveApplyAndDeleteFromTheOutputPage) {
     press(s, list, w);
     applyWrites(s, w);
     for (int k = 0; k < controlCount; ++k) {
-        if (controls[k].effect != Effect::Meters) EXPECT_EQ(s.codes[k], saved[k]) << controls[k].symbol;
+        if (controls[k].effect != Effect::Meters) {
+            EXPECT_EQ(s.codes[k], saved[k]) << controls[k].symbol;
+        }
     }
 
     press(s, remove, w);
     EXPECT_EQ(s.userPresets.count, 0) << s.status;
     EXPECT_FALSE(exists(home.path + "/.lv2/redozer-Latenight 2.lv2"));
+
+    // Another window saves and deletes: a rescan shows it, and says so once.
+    char message[256];
+    ASSERT_TRUE(saveUserPreset(home.path.c_str(), stereoUri, "Elsewhere", saved, message, sizeof message));
+    EXPECT_TRUE(rescanUserPresets(s));
+    ASSERT_EQ(s.userPresets.count, 1);
+    EXPECT_STREQ(s.userPresets.names[0].text, "Elsewhere");
+    EXPECT_FALSE(rescanUserPresets(s));
+    ASSERT_TRUE(deleteUserPreset(home.path.c_str(), "Elsewhere", message, sizeof message));
+    EXPECT_TRUE(rescanUserPresets(s));
+    EXPECT_EQ(s.userPresets.count, 0);
 }
 
 TEST(UserPresetPanel, AFolderThatCannotBeMadeLeavesAMessage) {
