@@ -76,7 +76,9 @@ void series(cairo_t* cr, const Frame& f, const std::vector<PlotPoint>& points, d
     cairo_stroke(cr);
 }
 
-void draw(cairo_t* cr, const PlotData& data) {
+// The frame for the data: the whole time span, and a loudness range down to
+// the quietest point (in steps of 6, between -72 and -30).
+Frame frame_for(const PlotData& data) {
     Frame f;
     double end = 0;
     for (const PlotFile& file : data.files) end = std::max(end, file.endSeconds);
@@ -86,20 +88,20 @@ void draw(cairo_t* cr, const PlotData& data) {
         for (const PlotPoint& p : *list)
             if (std::isfinite(p.value)) lowest = std::min(lowest, p.value);
     f.low = std::clamp(std::floor((lowest - 3.0) / 6.0) * 6.0, -72.0, -30.0);
+    return f;
+}
 
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-
-    // Title and subtitle.
+void titles(cairo_t* cr, const Frame& f, const PlotData& data) {
     cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
     cairo_set_font_size(cr, 17);
     text_at(cr, "Short-term loudness (3 s) before and after dsphost", f.left, 22, 0, 0.5);
     cairo_set_font_size(cr, 12);
     cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
     text_at(cr, data.subtitle, f.left, 42, 0, 0.5);
+}
 
-    // Grid and y axis: LU/dB every 6 (or 3 for narrow ranges).
+// Grid and axes: LU/dB every 6 (or 3 for narrow ranges), time in minutes.
+void axes(cairo_t* cr, const Frame& f) {
     const double yStep = (f.high - f.low) <= 24 ? 3 : 6;
     cairo_set_line_width(cr, 1);
     cairo_set_font_size(cr, 12);
@@ -113,7 +115,6 @@ void draw(cairo_t* cr, const PlotData& data) {
         cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
         text_at(cr, label, f.left - 8, f.y(v), 1, 0.5);
     }
-    // x axis in minutes.
     const double xStep = nice_step(f.minutes, 12);
     for (double m = 0; m <= f.minutes + 1e-9; m += xStep) {
         const double x = std::round(f.x(m * 60)) + 0.5;
@@ -133,8 +134,10 @@ void draw(cairo_t* cr, const PlotData& data) {
     cairo_rotate(cr, -std::numbers::pi / 2);
     text_at(cr, "loudness (LUFS) / peak (dBFS)", 0, 0, 0.5, 0.5);
     cairo_restore(cr);
+}
 
-    // File boundaries, each file's name above its span.
+// File boundaries, each file's name above its span.
+void file_spans(cairo_t* cr, const Frame& f, const PlotData& data) {
     cairo_set_font_size(cr, 11);
     for (size_t i = 0; i < data.files.size(); ++i) {
         const PlotFile& file = data.files[i];
@@ -152,8 +155,10 @@ void draw(cairo_t* cr, const PlotData& data) {
         cairo_set_source_rgb(cr, 0.15, 0.15, 0.15);
         if (!label.empty()) text_at(cr, label, (x0 + x1) / 2, f.top - 8, 0.5, 0);
     }
+}
 
-    // The curves, clipped to the plot area.
+// The curves, clipped to the plot area, and the plot's border.
+void curves(cairo_t* cr, const Frame& f, const PlotData& data) {
     cairo_save(cr);
     cairo_rectangle(cr, f.left, f.top, f.right - f.left, f.bottom - f.top);
     cairo_clip(cr);
@@ -170,13 +175,14 @@ void draw(cairo_t* cr, const PlotData& data) {
     series(cr, f, data.after, gap);
     cairo_restore(cr);
 
-    // Plot border.
     cairo_set_source_rgb(cr, 0.3, 0.3, 0.3);
     cairo_set_line_width(cr, 1);
     cairo_rectangle(cr, f.left + 0.5, f.top + 0.5, f.right - f.left - 1, f.bottom - f.top - 1);
     cairo_stroke(cr);
+}
 
-    // Legend, one row at the top right, clear of the curves.
+// The legend, one row at the top right, clear of the curves.
+void legend(cairo_t* cr, const Frame& f) {
     struct Entry {
         const char* text;
         double r, g, b, width;
@@ -200,6 +206,18 @@ void draw(cairo_t* cr, const PlotData& data) {
         cairo_stroke(cr);
         lx -= 18;
     }
+}
+
+void draw(cairo_t* cr, const PlotData& data) {
+    const Frame f = frame_for(data);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    titles(cr, f, data);
+    axes(cr, f);
+    file_spans(cr, f, data);
+    curves(cr, f, data);
+    legend(cr, f);
 }
 
 }  // namespace
