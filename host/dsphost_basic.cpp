@@ -164,116 +164,142 @@ void show_progress(long long done, long long total) {
     fflush(stderr);
 }
 
-int run(const Options& options) {
+// What one run holds open: the input, the block buffer, the plug-in and the
+// output being written beside its destination.
+struct Run {
     AudioFormat format;
-    std::string error;
-    AudioReader* reader = audio_open_read(options.input, format, error);
-    if (reader == nullptr) {
-        fprintf(stderr, "dsphost: cannot read %s: %s\n", options.input.c_str(), error.c_str());
-        return 1;
-    }
-    if (format.channels < 1 || format.rate < 1) {
-        fprintf(stderr, "dsphost: %s has no usable audio format\n", options.input.c_str());
-        audio_close_read(reader);
-        return 1;
-    }
+    AudioReader* reader = nullptr;
+    std::unique_ptr<int16_t[]> block;
+    LoadedPlugin plugin;
+    std::string partial;
+    bool partialExisted = false;
+    AudioWriter* writer = nullptr;
+};
 
+// Opens everything a run needs; on failure says why, closes what was opened
+// and leaves nothing written.
+bool open_run(const Options& options, Run& r) {
+    std::string error;
+    r.reader = audio_open_read(options.input, r.format, error);
+    if (r.reader == nullptr) {
+        fprintf(stderr, "dsphost: cannot read %s: %s\n", options.input.c_str(), error.c_str());
+        return false;
+    }
+    if (r.format.channels < 1 || r.format.rate < 1) {
+        fprintf(stderr, "dsphost: %s has no usable audio format\n", options.input.c_str());
+        audio_close_read(r.reader);
+        return false;
+    }
     // The block buffer comes first, so that a lack of memory stops the run
     // before anything is written.
-    const size_t blockSamples = static_cast<size_t>(options.block) * static_cast<size_t>(format.channels);
-    std::unique_ptr<int16_t[]> block(new (std::nothrow) int16_t[blockSamples]);
-    if (block == nullptr) {
+    const size_t blockSamples = static_cast<size_t>(options.block) * static_cast<size_t>(r.format.channels);
+    r.block.reset(new (std::nothrow) int16_t[blockSamples]);
+    if (r.block == nullptr) {
         fprintf(stderr, "dsphost: not enough memory for blocks of %ld frames of %d channels\n",
-                options.block, format.channels);
-        audio_close_read(reader);
-        return 1;
+                options.block, r.format.channels);
+        audio_close_read(r.reader);
+        return false;
     }
-
-    LoadedPlugin plugin;
-    if (!load_plugin(options.plugin, plugin, error)) {
+    if (!load_plugin(options.plugin, r.plugin, error)) {
         fprintf(stderr, "dsphost: %s\n", error.c_str());
-        audio_close_read(reader);
-        return 1;
+        audio_close_read(r.reader);
+        return false;
     }
-
     // Write beside the output and move into place only once complete.
-    const std::string partial = options.output + ".partial";
+    r.partial = options.output + ".partial";
     std::error_code ignored;
-    const bool partialExisted = std::filesystem::exists(partial, ignored);
-    if (!partialExisted) watch_signals(partial);
-    AudioWriter* writer = audio_open_write(partial, format, error);
-    if (writer == nullptr) {
+    r.partialExisted = std::filesystem::exists(r.partial, ignored);
+    if (!r.partialExisted) watch_signals(r.partial);
+    r.writer = audio_open_write(r.partial, r.format, error);
+    if (r.writer == nullptr) {
         fprintf(stderr, "dsphost: cannot write %s: %s\n", options.output.c_str(), error.c_str());
         // The file may have been created before its header could be written.
-        if (!partialExisted) remove(partial.c_str());
+        if (!r.partialExisted) remove(r.partial.c_str());
         unwatch_signals();
-        audio_close_read(reader);
-        unload_plugin(plugin);
-        return 1;
+        audio_close_read(r.reader);
+        unload_plugin(r.plugin);
+        return false;
     }
+    return true;
+}
 
-    DspModule* module = plugin.module;
-    module->Init(module);
-
-    const bool progress = !options.quiet && isatty(fileno(stderr)) && format.frames > 0;
-    Meter in, out;
-    long long done = 0;
+// Every block of the input through the plug-in into the output; 0, or 1
+// after saying what failed.
+int stream(const Options& options, Run& r, Meter& in, Meter& out, long long& done) {
+    DspModule* module = r.plugin.module;
+    const bool progress = !options.quiet && isatty(fileno(stderr)) && r.format.frames > 0;
+    const char* line = progress ? "\n" : "";
     int lastPercent = -1;
     int status = 0;
     for (;;) {
-        long long got = audio_read(reader, block.get(), options.block);
+        long long got = audio_read(r.reader, r.block.get(), options.block);
         if (got < 0) {
-            fprintf(stderr, "%sdsphost: reading %s failed\n", progress ? "\n" : "", options.input.c_str());
+            fprintf(stderr, "%sdsphost: reading %s failed\n", line, options.input.c_str());
             status = 1;
             break;
         }
         if (got == 0) break;
-        const long long samples = got * format.channels;
-        in.add(block.get(), samples);
-        int32_t returned = module->ModifySamples(module, block.get(), static_cast<int32_t>(got), 16,
-                                                 format.channels, format.rate);
+        const long long samples = got * r.format.channels;
+        in.add(r.block.get(), samples);
+        int32_t returned = module->ModifySamples(module, r.block.get(), static_cast<int32_t>(got), 16,
+                                                 r.format.channels, r.format.rate);
         if (returned != got) {
             fprintf(stderr, "%sdsphost: the plug-in returned %d frames for a block of %lld; "
                     "a DSP plug-in here must not change the block length\n",
-                    progress ? "\n" : "", returned, got);
+                    line, returned, got);
             status = 1;
             break;
         }
-        out.add(block.get(), samples);
-        if (!audio_write(writer, block.get(), got)) {
-            fprintf(stderr, "%sdsphost: writing %s failed\n", progress ? "\n" : "", options.output.c_str());
+        out.add(r.block.get(), samples);
+        if (!audio_write(r.writer, r.block.get(), got)) {
+            fprintf(stderr, "%sdsphost: writing %s failed\n", line, options.output.c_str());
             status = 1;
             break;
         }
         done += got;
         if (progress) {
-            int percent = static_cast<int>(100 * done / format.frames);
-            if (percent != lastPercent) show_progress(done, format.frames);
+            int percent = static_cast<int>(100 * done / r.format.frames);
+            if (percent != lastPercent) show_progress(done, r.format.frames);
             lastPercent = percent;
         }
     }
     if (progress) fprintf(stderr, "\n");
+    return status;
+}
 
-    module->Quit(module);
-    audio_close_read(reader);
-    bool closed = audio_close_write(writer);
-    unload_plugin(plugin);
-
+// Closes the run; the output moves into place only when all went well.
+int finish(const Options& options, Run& r, int status) {
+    audio_close_read(r.reader);
+    bool closed = audio_close_write(r.writer);
+    unload_plugin(r.plugin);
     if (status == 0 && !closed) {
         fprintf(stderr, "dsphost: finishing %s failed\n", options.output.c_str());
         status = 1;
     }
-    if (status == 0 && !replace_file(partial, options.output)) {
+    if (status == 0 && !replace_file(r.partial, options.output)) {
         fprintf(stderr, "dsphost: cannot move the result to %s\n", options.output.c_str());
         status = 1;
     }
-    if (status != 0) remove(partial.c_str());
+    if (status != 0) remove(r.partial.c_str());
     unwatch_signals();
+    return status;
+}
+
+int run(const Options& options) {
+    Run r;
+    if (!open_run(options, r)) return 1;
+    DspModule* module = r.plugin.module;
+    module->Init(module);
+    Meter in, out;
+    long long done = 0;
+    int status = stream(options, r, in, out, done);
+    module->Quit(module);
+    status = finish(options, r, status);
     if (status != 0) return status;
     if (!options.quiet) {
         printf("dsphost: %lld frames (%.2f s, %d ch, %d Hz); peak in %s, out %s; "
                "%lld output samples at full scale\n",
-               done, static_cast<double>(done) / format.rate, format.channels, format.rate,
+               done, static_cast<double>(done) / r.format.rate, r.format.channels, r.format.rate,
                dbfs(in.peak).c_str(), dbfs(out.peak).c_str(), out.fullScale);
     }
     return 0;
