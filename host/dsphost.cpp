@@ -55,6 +55,19 @@ void make_items(Run& run, const Options& options) {
     }
 }
 
+// Each WAV or FLAC output's samples: --bits, or with --format same and no
+// --bits, the input's own resolution (wider than 16 bits as 24, float WAV as
+// float), so that a lossless file stays as it was; 16-bit inputs stay 16-bit.
+void choose_bits(Run& run, const Options& options) {
+    for (Item& item : run.items) {
+        item.bits = options.bits;
+        if (options.format != OutputKind::same || options.bitsGiven || media_encoded(item.kind)) continue;
+        const int bits = item.format.sourceBits;
+        if (bits > 16) item.bits = OutputBits::pcm24;
+        if (bits == 0) item.bits = item.kind == OutputKind::wav ? OutputBits::float32 : OutputBits::pcm24;
+    }
+}
+
 void close_streams(Run& run) {
     for (Item& item : run.items)
         if (item.opened != nullptr) sound_close_input(item.opened);
@@ -171,7 +184,6 @@ int run_all(const Options& options) {
     Run run;
     run.block = options.block;
     run.dither = options.dither;
-    run.bits = options.bits;
     run.quality = options.quality;
     run.stream = options.stream;
     run.metering = options.loudness || !options.reportPath.empty() || !options.plotPath.empty();
@@ -201,6 +213,7 @@ int run_all(const Options& options) {
         close_streams(run);
         return status;
     }
+    choose_bits(run, options);
 
     // Only the redozer plug-in reads these settings and delays its output.
     const bool ours = fs::path(options.plugin).filename() == "dsp_redozer.so";
@@ -236,8 +249,9 @@ int run_all(const Options& options) {
 
     // Wider input or output takes the full-resolution path where the library
     // has it; so does an encoded output, encoded from the float result.
-    bool wider = options.bits != OutputBits::pcm16;
-    for (const Item& item : run.items) wider = wider || item.format.converted || media_encoded(item.kind);
+    bool wider = false;
+    for (const Item& item : run.items)
+        wider = wider || item.bits != OutputBits::pcm16 || item.format.converted || media_encoded(item.kind);
     run.fullResolutionAsked = wider;
     if (wider) run.modifyFloat = plugin.modifyFloat;
     if (run.modifyFloat == nullptr) run.fixed.resize(static_cast<size_t>(run.block) * run.channels);

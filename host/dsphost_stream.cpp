@@ -169,7 +169,7 @@ void write_outputs(Run& run) {
         // Dither only where the full-resolution path's samples become 16 bits.
         const bool dither = run.dither && run.modifyFloat != nullptr;
         const OutputSource from{item.input, run.stream, run.quality};
-        out = sound_open_output(item.partial, item.kind, run.bits, dither, run.rate, run.channels, error, from);
+        out = sound_open_output(item.partial, item.kind, item.bits, dither, run.rate, run.channels, error, from);
         if (out == nullptr) {
             // The file may have been created before its header could be written.
             remove(item.partial.c_str());

@@ -75,6 +75,7 @@ struct MeterJob {
 struct Item {
     std::string input, output, partial;
     OutputKind kind = OutputKind::wav;  // the output's container and codec
+    OutputBits bits = OutputBits::pcm16;  // a WAV or FLAC output's samples
     SoundFormat format;
     SoundInput* opened = nullptr;  // streams stay open from the check on
 };
@@ -85,7 +86,6 @@ struct Run {
     long long delay = 0, chunkFrames = 0;
     long block = defaultBlockFrames;
     bool dither = true, metering = false;
-    OutputBits bits = OutputBits::pcm16;
     int quality = defaultQuality, stream = -1;
     // The plug-in's full-resolution path (its float entry) instead of the
     // player's 16-bit ModifySamples: wider input or output, and the entry there.

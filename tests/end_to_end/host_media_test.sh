@@ -95,6 +95,19 @@ for f in tagged.flac in.mp3 in.m4a in.ogg; do
   check "$f stays $codec_in" test "$codec_out" = "$codec_in"
 done
 
+# ---- A set keeps each lossless file's resolution (--format same) ---------
+# (the 16-bit one dithered from the set's full-resolution path)
+ff -i "$work/music.wav" -c:a pcm_s24le "$work/deep.wav"
+ff -i "$work/deep.wav" -c:a flac "$work/deep.flac"
+bits() { ffprobe -v error -show_entries stream=bits_per_raw_sample,bits_per_sample -of csv=p=0 "$1" | tr , '\n' | sort -n | tail -1; }
+mkdir -p "$work/deep"
+"$host" -q --mode 0 -o "$work/deep" "$work/deep.flac" "$work/deep.wav" "$work/music.wav"
+for row in "deep.flac 24" "deep.wav 24" "music.wav 16"; do
+  read -r name depth <<<"$row"
+  check "$name stays $depth-bit" test "$(bits "$work/deep/$name")" = "$depth"
+  [ "$depth" = 24 ] && check "$name keeps its samples" same_decode "$work/deep/$name" "$work/$name"
+done
+
 # ---- Video files: every other stream copied as it was, audio at its time ---
 frames() { ff -i "$1" -map "$2" -c copy -f framemd5 - | grep -v '^#'; }
 start() { ffprobe -v error -select_streams "$2" -show_entries stream=start_time -of csv=p=0 "$1"; }
