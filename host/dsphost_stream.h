@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -106,6 +107,16 @@ struct Run {
     std::mutex errorMutex;
     std::string error;      // the first failure that stops the run
     std::string readError;  // an input that could not be read: the stream ends there
+
+    // The true-peak ceiling asked for (dBTP; NaN: none to check): each lossy
+    // output is decoded and measured before it is moved into place. One over
+    // it is removed and overCeiling set, except on the last try, which keeps it.
+    double peakCeiling = NAN;
+    bool lastTry = true, overCeiling = false;
+    int tries = 1, ceilingTenths = 0;  // the plug-in's ceiling on this try, tenths of a dB under 0 dBTP
+    int previousTenths = 0;            // the try before, and its highest decoded peak
+    double previousPeak = 0;
+    std::vector<double> decodedPeak;  // per file; NaN when not checked
 
     std::vector<PeakCount> peakIn, peakOut;
     std::vector<long long> framesIn;

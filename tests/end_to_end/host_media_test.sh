@@ -76,6 +76,13 @@ for row in "${outputs[@]}"; do
     check "$ext decoded true peak under -1 dBTP" at_most "$(measure "$work/hot.$ext" 8)" -1.0
   fi
 done
+# Low bit rates overshoot more than the fixed headroom: the output is decoded
+# and made again with a lower ceiling until it decodes under the one asked for.
+for row in "m4a 32" "opus 6"; do
+  read -r ext rate <<<"$row"
+  check "$ext at $rate kbit/s made again" runs 0 "processing again with the ceiling at" --mode 2 -t -10 -T -1 -Q "$rate" "$work/tagged.flac" "$work/low.$ext"
+  check "$ext at $rate kbit/s decoded true peak under -1 dBTP" at_most "$(measure "$work/low.$ext" 8)" -1.0
+done
 check "the picture is the input's" test "$(ff -i "$work/out.mp3" -map 0:v -f md5 -)" = "$(ff -i "$work/tagged.flac" -map 0:v -f md5 -)"
 
 # Chapters (an audiobook's) go wherever the container holds them.
