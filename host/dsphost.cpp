@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -32,6 +33,12 @@
 #include "host/run_settings.h"
 
 namespace fs = std::filesystem;
+
+// Tries at most, for lossy outputs to decode under the ceiling asked for; the
+// margin added to the overshoot each time; the lowest ceiling (-12 dBTP).
+constexpr int maxTries = 3;
+constexpr int ceilingMarginTenths = 2;
+constexpr int lowestCeilingTenths = 120;
 
 namespace {
 
@@ -52,6 +59,19 @@ void make_items(Run& run, const Options& options) {
         }
         item.partial = item.output + ".partial";
         run.items.push_back(item);
+    }
+}
+
+// Each WAV or FLAC output's samples: --bits, or with --format same and no
+// --bits, the input's own resolution (wider than 16 bits as 24, float WAV as
+// float), so that a lossless file stays as it was; 16-bit inputs stay 16-bit.
+void choose_bits(Run& run, const Options& options) {
+    for (Item& item : run.items) {
+        item.bits = options.bits;
+        if (options.format != OutputKind::same || options.bitsGiven || media_encoded(item.kind)) continue;
+        const int bits = item.format.sourceBits;
+        if (bits > 16) item.bits = OutputBits::pcm24;
+        if (bits == 0) item.bits = item.kind == OutputKind::wav ? OutputBits::float32 : OutputBits::pcm24;
     }
 }
 
@@ -87,17 +107,65 @@ int override_lines(const Options& options, const std::string& userText, std::vec
 
 // A lossy encoder's decoded peaks rise above what it was given: with the
 // true-peak ceiling on, it is lowered by the largest headroom among the
-// outputs' codecs (the set is one stream, so one ceiling for all).
-void add_encoder_headroom(const Run& run, const std::string& userText, std::vector<SettingLine>& lines) {
+// outputs' codecs (the set is one stream, so one ceiling for all), and the
+// decoded outputs are checked against the ceiling asked for.
+void add_encoder_headroom(Run& run, const std::string& userText, std::vector<SettingLine>& lines) {
     int headroom = 0;
-    for (const Item& item : run.items) headroom = std::max(headroom, media_headroom(item.kind));
-    if (headroom == 0) return;
+    bool lossy = false;
+    for (const Item& item : run.items) {
+        headroom = std::max(headroom, media_headroom(item.kind));
+        lossy = lossy || media_encoded(item.kind);
+    }
     int limit = 0, ceiling = 0;
     for (const auto& [key, value] : effective_values(run_settings_text(userText, lines))) {
         if (key == "tp_limit") limit = atoi(value.c_str());
         if (key == "tp_ceiling") ceiling = atoi(value.c_str());
     }
-    if (limit == 1) lines.push_back({"tp_ceiling", std::to_string(std::min(120, ceiling + headroom))});
+    if (limit != 1 || !lossy) return;
+    run.peakCeiling = -ceiling / 10.0;
+    run.ceilingTenths = std::min(lowestCeilingTenths, ceiling + headroom);
+    if (headroom > 0) lines.push_back({"tp_ceiling", std::to_string(run.ceilingTenths)});
+}
+
+// After a try whose lossy outputs decoded over the ceiling asked for: the
+// ceiling lowered for all (one stream) by the largest overshoot and a margin.
+// A decoded peak falls by less than the ceiling (the codec's own error stays
+// with the loudness), so from the second retry on the step is the overshoot
+// over the fall per dB seen between the last two tries (taken as 0.25 to 1).
+void lower_ceiling(Run& run, std::vector<SettingLine>& lines, bool quiet) {
+    size_t worst = 0;
+    for (size_t i = 0; i < run.decodedPeak.size(); ++i)
+        if (std::isnan(run.decodedPeak[worst]) || run.decodedPeak[i] > run.decodedPeak[worst]) worst = i;
+    const double peak = run.decodedPeak[worst];
+    double step = peak - run.peakCeiling;
+    if (run.tries > 1) {
+        const double fall = (run.previousPeak - peak) / ((run.ceilingTenths - run.previousTenths) / 10.0);
+        step /= std::clamp(fall, 0.25, 1.0);
+    }
+    run.previousPeak = peak;
+    run.previousTenths = run.ceilingTenths;
+    const int lower = static_cast<int>(std::ceil(step * 10.0 - 1e-9)) + ceilingMarginTenths;
+    run.ceilingTenths = std::min(lowestCeilingTenths, run.ceilingTenths + lower);
+    lines.push_back({"tp_ceiling", std::to_string(run.ceilingTenths)});
+    if (!quiet)
+        fprintf(stderr, "dsphost: %s decodes at %+.2f dBTP, over the %.1f dBTP ceiling: processing again "
+                        "with the ceiling at %.1f dBTP\n", run.items[worst].output.c_str(), peak,
+                run.peakCeiling, -run.ceilingTenths / 10.0);
+}
+
+// Back to the state before the first try: every chunk free, no meters.
+void reset_for_another_try(Run& run) {
+    run.abort = false;
+    run.overCeiling = false;
+    for (LoudnessMeter& m : run.before) meter_finish(m);  // releases their states
+    for (LoudnessMeter& m : run.after) meter_finish(m);
+    run.before.clear();
+    run.after.clear();
+    run.freeChunks.items.clear();
+    for (auto& chunk : run.chunks) {
+        chunk->refs = 0;
+        run.freeChunks.items.push_back(chunk.get());
+    }
 }
 
 // The library to load: the plug-in itself, or with settings for this run its
@@ -124,8 +192,9 @@ void drop_private_folder() {
 // The reader, writer and meters on threads of their own, the plug-in on this one.
 void stream(Run& run, DspModule* module, const Options& options) {
     const size_t count = run.items.size();
-    run.peakIn.resize(count);
-    run.peakOut.resize(count);
+    run.peakIn.assign(count, PeakCount{});
+    run.peakOut.assign(count, PeakCount{});
+    run.decodedPeak.assign(count, NAN);
     run.framesIn.assign(count, 0);
     run.finished.assign(count, 0);
     run.before.resize(count);
@@ -167,11 +236,59 @@ bool start_two_pass(Run& run, const LoadedPlugin& plugin) {
     return false;
 }
 
+// One pass over the stream with the plug-in loaded with these settings; the
+// first try also runs --two-pass's measuring pass. 0, or 1 after a message.
+int play_once(Run& run, const Options& options, const std::vector<SettingLine>& lines, const std::string& runText,
+              bool firstTry) {
+    const std::string libraryPath = library_for_run(options, lines, runText);
+    if (libraryPath.empty()) return 1;
+    LoadedPlugin plugin;
+    std::string error;
+    if (!load_plugin(libraryPath, plugin, error)) {
+        fprintf(stderr, "dsphost: %s\n", error.c_str());
+        drop_private_folder();
+        return 1;
+    }
+    // Wider input or output takes the full-resolution path where the library
+    // has it; so does an encoded output, encoded from the float result.
+    bool wider = false;
+    for (const Item& item : run.items)
+        wider = wider || item.bits != OutputBits::pcm16 || item.format.converted || media_encoded(item.kind);
+    run.fullResolutionAsked = wider;
+    run.modifyFloat = wider ? plugin.modifyFloat : nullptr;
+    if (run.modifyFloat == nullptr) run.fixed.resize(static_cast<size_t>(run.block) * run.channels);
+    if (options.twoPass && firstTry && !start_two_pass(run, plugin)) {
+        unload_plugin(plugin);
+        drop_private_folder();
+        return 1;
+    }
+    if (options.twoPass) run.tellProgramme = plugin.programme;  // the loudness measured once
+    stream(run, plugin.module, options);
+    unload_plugin(plugin);
+    drop_private_folder();
+    return 0;
+}
+
+// The stream, again with a lower ceiling while a lossy output decodes over
+// the one asked for (at most maxTries; a pipe can be read only once).
+int play_tries(Run& run, const Options& options, const std::string& userText, std::vector<SettingLine>& lines) {
+    bool pipe = false;
+    for (const Item& item : run.items) pipe = pipe || is_stream(item.input);
+    for (run.tries = 1;; ++run.tries) {
+        run.lastTry = run.tries == maxTries || pipe || run.ceilingTenths >= lowestCeilingTenths;
+        if (int status = play_once(run, options, lines, run_settings_text(userText, lines), run.tries == 1);
+            status != 0)
+            return status;
+        if (!run.overCeiling || !run.error.empty() || !run.readError.empty()) return 0;
+        lower_ceiling(run, lines, options.quiet);
+        reset_for_another_try(run);
+    }
+}
+
 int run_all(const Options& options) {
     Run run;
     run.block = options.block;
     run.dither = options.dither;
-    run.bits = options.bits;
     run.quality = options.quality;
     run.stream = options.stream;
     run.metering = options.loudness || !options.reportPath.empty() || !options.plotPath.empty();
@@ -194,18 +311,18 @@ int run_all(const Options& options) {
     }
     std::vector<SettingLine> lines;
     if (int status = override_lines(options, userText, lines); status != 0) return status;
-    add_encoder_headroom(run, userText, lines);
-    const std::string runText = run_settings_text(userText, lines);
+    // Only the redozer plug-in reads these settings and delays its output.
+    const bool ours = fs::path(options.plugin).filename() == "dsp_redozer.so";
+    if (ours) add_encoder_headroom(run, userText, lines);
 
     if (int status = check_inputs(run, options); status != 0) {
         close_streams(run);
         return status;
     }
+    choose_bits(run, options);
 
-    // Only the redozer plug-in reads these settings and delays its output.
-    const bool ours = fs::path(options.plugin).filename() == "dsp_redozer.so";
-    const auto values = effective_values(runText);
-    const long long engineDelay = ours ? engine_delay_frames(values, run.rate, run.channels) : 0;
+    const auto firstValues = effective_values(run_settings_text(userText, lines));
+    const long long engineDelay = ours ? engine_delay_frames(firstValues, run.rate, run.channels) : 0;
     // A single file keeps the plug-in's own stream by default, as it always has.
     const bool removeDelay = options.removeDelay >= 0 ? options.removeDelay == 1 : !options.outputDir.empty();
     run.delay = removeDelay ? engineDelay : 0;
@@ -220,38 +337,9 @@ int run_all(const Options& options) {
     }
 
     start_signal_watch();
-    const std::string libraryPath = library_for_run(options, lines, runText);
-    if (libraryPath.empty()) {
-        close_streams(run);
-        return 1;
-    }
-    LoadedPlugin plugin;
-    std::string error;
-    if (!load_plugin(libraryPath, plugin, error)) {
-        fprintf(stderr, "dsphost: %s\n", error.c_str());
-        drop_private_folder();
-        close_streams(run);
-        return 1;
-    }
-
-    // Wider input or output takes the full-resolution path where the library
-    // has it; so does an encoded output, encoded from the float result.
-    bool wider = options.bits != OutputBits::pcm16;
-    for (const Item& item : run.items) wider = wider || item.format.converted || media_encoded(item.kind);
-    run.fullResolutionAsked = wider;
-    if (wider) run.modifyFloat = plugin.modifyFloat;
-    if (run.modifyFloat == nullptr) run.fixed.resize(static_cast<size_t>(run.block) * run.channels);
-    if (options.twoPass && !start_two_pass(run, plugin)) {
-        unload_plugin(plugin);
-        drop_private_folder();
-        close_streams(run);
-        return 1;
-    }
-
-    stream(run, plugin.module, options);
-    unload_plugin(plugin);
-    drop_private_folder();
+    const int status = play_tries(run, options, userText, lines);
     close_streams(run);
+    if (status != 0) return status;
 
     if (!run.error.empty() || !run.readError.empty()) {
         fprintf(stderr, "dsphost: %s\n", (!run.error.empty() ? run.error : run.readError).c_str());
@@ -260,9 +348,10 @@ int run_all(const Options& options) {
             if (run.finished[i] && count > 1) fprintf(stderr, "dsphost: %s is complete\n", run.items[i].output.c_str());
         return 1;
     }
+    warn_over_ceiling(run);
     if (!options.quiet) print_summary(run, options, engineDelay);
     if (!run.metering) return 0;
-    return write_measurements(run, options, values, lines);
+    return write_measurements(run, options, effective_values(run_settings_text(userText, lines)), lines);
 }
 
 }  // namespace

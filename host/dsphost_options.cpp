@@ -60,7 +60,9 @@ void print_usage(FILE* out) {
             "  -Q, --quality Q       lossy quality: mp3 VBR level 0-9 (default 2), opus\n"
             "                        and m4a kbit/s (160, 256), ogg Vorbis -1 to 10 (6)\n"
             "  -S, --stream N        read each input's N-th audio stream (default 0)\n"
-            "  -B, --bits BITS       16, 24 or float (default 16; FLAC takes 16 and 24)\n"
+            "  -B, --bits BITS       16, 24 or float (default 16; FLAC takes 16 and 24;\n"
+            "                        with --format same, the input's: 24 for wider, float\n"
+            "                        for float WAV)\n"
             "  -s, --set KEY=VALUE   a setting for this run only (repeatable), e.g.\n"
             "                        enhance=2, amp_max=70, eq=50,60,40, eq_f=100,1000,8000,\n"
             "                        enh_limiter=...; keys: enhance stereo_width hpcutoff\n"
@@ -159,6 +161,7 @@ int take_output_option(const std::string& arg, const char* v, Options& options) 
     } else if (arg == "-B" || arg == "--bits") {
         const int k = choice("--bits", v, {"16", "24", "float"});
         if (k < 0) return 2;
+        options.bitsGiven = true;
         options.bits = k == 0 ? OutputBits::pcm16 : k == 1 ? OutputBits::pcm24 : OutputBits::float32;
     } else if (arg == "-Q" || arg == "--quality") {
         if (!whole_number("--quality", v, -1, 512, n)) return 2;

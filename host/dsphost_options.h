@@ -20,7 +20,7 @@ struct Options {
     std::vector<Override> overrides;
     OutputKind format = OutputKind::wav;  // same by default with -o
     OutputBits bits = OutputBits::pcm16;
-    bool formatGiven = false;
+    bool formatGiven = false, bitsGiven = false;
     int quality = defaultQuality;  // the codec's own measure (see --help)
     int stream = -1;               // the audio stream of each input; -1 the first
     long block = defaultBlockFrames;

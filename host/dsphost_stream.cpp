@@ -10,7 +10,9 @@
 #include <new>
 #include <thread>
 
+#include "host/decoded_peak.h"
 #include "host/dsphost_two_pass.h"
+#include "host/media_file.h"
 #include "host/run_settings.h"
 
 std::mutex cleanup_mutex;
@@ -155,6 +157,24 @@ struct Segment {
 
 }  // namespace
 
+// A lossy output's decoded true peak against the ceiling asked for; false
+// when it is over and another try will make it again, or when it cannot be
+// decoded (the run then fails).
+static bool peak_within_ceiling(Run& run, int file) {
+    const Item& item = run.items[static_cast<size_t>(file)];
+    if (std::isnan(run.peakCeiling) || !media_encoded(item.kind)) return true;
+    double peak = 0;
+    std::string error;
+    if (!decoded_true_peak(item.partial, peak, error)) {
+        fail(run, "cannot decode " + item.output + " to check its true peak: " + error);
+        return false;
+    }
+    run.decodedPeak[static_cast<size_t>(file)] = peak;
+    if (peak <= run.peakCeiling || run.lastTry) return true;
+    run.overCeiling = true;
+    return false;
+}
+
 void write_outputs(Run& run) {
     std::deque<Segment> pending;
     long long skip = run.delay;
@@ -169,7 +189,7 @@ void write_outputs(Run& run) {
         // Dither only where the full-resolution path's samples become 16 bits.
         const bool dither = run.dither && run.modifyFloat != nullptr;
         const OutputSource from{item.input, run.stream, run.quality};
-        out = sound_open_output(item.partial, item.kind, run.bits, dither, run.rate, run.channels, error, from);
+        out = sound_open_output(item.partial, item.kind, item.bits, dither, run.rate, run.channels, error, from);
         if (out == nullptr) {
             // The file may have been created before its header could be written.
             remove(item.partial.c_str());
@@ -194,9 +214,12 @@ void write_outputs(Run& run) {
         const bool closed = sound_close_output(out);
         out = nullptr;
         openFile = -1;
+        const bool within = !closed || peak_within_ceiling(run, file);
         std::lock_guard<std::mutex> lock(cleanup_mutex);
         if (!closed) {
             fail(run, "finishing " + item.output + " failed");
+        } else if (!within) {
+            // (to be made again with a lower ceiling, or the check failed)
         } else if (rename(item.partial.c_str(), item.output.c_str()) != 0) {
             fail(run, "cannot move the result to " + item.output);
         } else {

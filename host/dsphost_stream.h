@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -75,6 +76,7 @@ struct MeterJob {
 struct Item {
     std::string input, output, partial;
     OutputKind kind = OutputKind::wav;  // the output's container and codec
+    OutputBits bits = OutputBits::pcm16;  // a WAV or FLAC output's samples
     SoundFormat format;
     SoundInput* opened = nullptr;  // streams stay open from the check on
 };
@@ -85,7 +87,6 @@ struct Run {
     long long delay = 0, chunkFrames = 0;
     long block = defaultBlockFrames;
     bool dither = true, metering = false;
-    OutputBits bits = OutputBits::pcm16;
     int quality = defaultQuality, stream = -1;
     // The plug-in's full-resolution path (its float entry) instead of the
     // player's 16-bit ModifySamples: wider input or output, and the entry there.
@@ -106,6 +107,16 @@ struct Run {
     std::mutex errorMutex;
     std::string error;      // the first failure that stops the run
     std::string readError;  // an input that could not be read: the stream ends there
+
+    // The true-peak ceiling asked for (dBTP; NaN: none to check): each lossy
+    // output is decoded and measured before it is moved into place. One over
+    // it is removed and overCeiling set, except on the last try, which keeps it.
+    double peakCeiling = NAN;
+    bool lastTry = true, overCeiling = false;
+    int tries = 1, ceilingTenths = 0;  // the plug-in's ceiling on this try, tenths of a dB under 0 dBTP
+    int previousTenths = 0;            // the try before, and its highest decoded peak
+    double previousPeak = 0;
+    std::vector<double> decodedPeak;  // per file; NaN when not checked
 
     std::vector<PeakCount> peakIn, peakOut;
     std::vector<long long> framesIn;

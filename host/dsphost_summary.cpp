@@ -22,6 +22,34 @@ std::string dbfs(double peak) {
 
 }  // namespace
 
+void warn_over_ceiling(const Run& run) {
+    for (size_t i = 0; i < run.decodedPeak.size(); ++i)
+        if (run.decodedPeak[i] > run.peakCeiling)
+            fprintf(stderr, "dsphost: warning: %s decodes at %+.2f dBTP, over the %.1f dBTP ceiling, after %d %s "
+                            "(the encoder given %.1f dBTP)\n", run.items[i].output.c_str(), run.decodedPeak[i],
+                    run.peakCeiling, run.tries, run.tries == 1 ? "try" : "tries", -run.ceilingTenths / 10.0);
+}
+
+namespace {
+
+// The ceiling the lossy outputs were encoded under, and each one's decoded peak.
+void print_encoder_ceiling(const Run& run) {
+    if (std::isnan(run.peakCeiling)) return;
+    std::string peaks;
+    for (size_t i = 0; i < run.decodedPeak.size(); ++i) {
+        if (std::isnan(run.decodedPeak[i])) continue;
+        char text[32];
+        snprintf(text, sizeof text, " %+.2f", run.decodedPeak[i]);
+        peaks += (peaks.empty() ? "" : ",") + std::string(" ") + fs::path(run.items[i].output).filename().string() +
+                 text;
+    }
+    printf("dsphost: lossy outputs encoded under a %.1f dBTP ceiling for the %.1f dBTP asked (%d %s); "
+           "decoded true peaks (dBTP):%s\n", -run.ceilingTenths / 10.0, run.peakCeiling, run.tries,
+           run.tries == 1 ? "try" : "tries", peaks.c_str());
+}
+
+}  // namespace
+
 void print_summary(const Run& run, const Options& options, long long engineDelay) {
     const size_t count = run.items.size();
     for (size_t i = 0; i < count; ++i) {
@@ -33,7 +61,7 @@ void print_summary(const Run& run, const Options& options, long long engineDelay
             conversion = "; " + item.format.description + " reduced to 16-bit " + reduction;
         else if (item.format.converted)
             conversion = "; " + item.format.description + " processed at full resolution" +
-                         (options.bits == OutputBits::pcm16 && !media_encoded(item.kind)
+                         (item.bits == OutputBits::pcm16 && !media_encoded(item.kind)
                               ? ", the result reduced to 16-bit " + reduction : "");
         printf("dsphost: %s%lld frames (%.2f s, %d ch, %d Hz); peak in %s, out %s; "
                "%lld output samples at full scale%s\n",
@@ -51,6 +79,7 @@ void print_summary(const Run& run, const Options& options, long long engineDelay
     else if (engineDelay > 0)
         printf("dsphost: the output lags the input by the engine's delay of %lld frames "
                "(--delay remove takes it out)\n", engineDelay);
+    print_encoder_ceiling(run);
 }
 
 int write_measurements(Run& run, const Options& options,

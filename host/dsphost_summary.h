@@ -14,6 +14,10 @@
 // the delay note.
 void print_summary(const Run& run, const Options& options, long long engineDelay);
 
+// A warning on stderr for each lossy output that still decodes over the
+// true-peak ceiling asked for after the last try.
+void warn_over_ceiling(const Run& run);
+
 // The loudness table, report and picture of a metered run; returns the exit
 // status (1 when a file could not be written).
 int write_measurements(Run& run, const Options& options,

@@ -1,12 +1,15 @@
 // Decoding one audio stream of any file FFmpeg's libraries read.
 #include <strings.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/crc.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -66,6 +69,40 @@ void source_bits(const AVCodecParameters* p, SoundFormat& format) {
     format.description = name + (bits == 0 ? "" : " " + std::to_string(bits) + "-bit");
 }
 
+// The length of the Ogg page at data[0..size) when one whole, intact page
+// starts there (its checksum holds); 0 otherwise.
+size_t ogg_page(const uint8_t* data, size_t size) {
+    if (size < 27 || memcmp(data, "OggS", 4) != 0 || data[4] != 0) return 0;
+    size_t length = 27 + data[26];
+    if (size < length) return 0;
+    for (int i = 0; i < data[26]; ++i) length += data[27 + i];
+    if (size < length) return 0;
+    std::vector<uint8_t> page(data, data + length);
+    memset(page.data() + 22, 0, 4);
+    const uint32_t sum = av_crc(av_crc_get_table(AV_CRC_32_IEEE), 0, page.data(), length);
+    // (the table works on byte-swapped values: the sum reads as big-endian)
+    const uint32_t stored = static_cast<uint32_t>(data[22]) << 24 | data[23] << 16 | data[24] << 8 | data[25];
+    return sum == stored ? length : 0;
+}
+
+// Whether an Ogg file ends as a complete one does: with a whole page that
+// carries the end-of-stream mark. A file cut off ends without one.
+bool ogg_complete(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    std::vector<uint8_t> tail(65536 + 27 + 255);  // more than the largest page
+    long start = 0;
+    if (fseek(f, 0, SEEK_END) == 0) start = std::max(0L, ftell(f) - static_cast<long>(tail.size()));
+    const size_t got = fseek(f, start, SEEK_SET) == 0 ? fread(tail.data(), 1, tail.size(), f) : 0;
+    fclose(f);
+    // The last intact page, found from the end (a page is at most 65307 bytes).
+    for (size_t at = got >= 27 ? got - 27 + 1 : 0; at-- > 0;) {
+        const size_t length = ogg_page(tail.data() + at, got - at);
+        if (length > 0) return (tail[at + 5] & 0x04) != 0;
+    }
+    return false;
+}
+
 bool open_decoder(MediaInput* in, std::string& error) {
     const AVCodecParameters* p = in->format->streams[in->stream]->codecpar;
     const AVCodec* decoder = avcodec_find_decoder(p->codec_id);
@@ -93,6 +130,11 @@ MediaInput* media_open_input(const std::string& path, int stream, SoundFormat& f
     if (status >= 0) status = avformat_find_stream_info(in->format, nullptr);
     if (status < 0) {
         error = status == AVERROR_INVALIDDATA ? "format not recognised (or the file is damaged)" : av_message(status);
+        media_close_input(in);
+        return nullptr;
+    }
+    if (strcmp(in->format->iformat->name, "ogg") == 0 && !ogg_complete(path)) {
+        error = "it ends without the end-of-stream mark of a complete Ogg file (cut off?)";
         media_close_input(in);
         return nullptr;
     }
