@@ -146,8 +146,8 @@ head -c $((size / 2)) "$work/in.mp3" > "$work/cut.mp3"
 check "a cut-off MP3 is refused" runs 1 "cut.mp3 failed: it ends after" "$work/cut.mp3" "$work/cut.wav"
 check "nothing written for it" absent "$work/cut.wav"
 for ext in ogg opus; do  # an Ogg file cut off has no end-of-stream page
-  size=$(stat -c %s "$work/in.$ext")
-  head -c $((size * 2 / 3)) "$work/in.$ext" > "$work/cut.$ext"
+  oggsize=$(stat -c %s "$work/in.$ext")
+  head -c $((oggsize * 2 / 3)) "$work/in.$ext" > "$work/cut.$ext"
   check "a cut-off .$ext is refused" runs 1 "cut.$ext: it ends without the end-of-stream mark" "$work/cut.$ext" "$work/cut.wav"
   check "nothing written for it" absent "$work/cut.wav"
 done
