@@ -175,62 +175,108 @@ static bool peak_within_ceiling(Run& run, int file) {
     return false;
 }
 
-void write_outputs(Run& run) {
+namespace {
+
+// The writer thread's state: the output open now and the stretches of the
+// stream still to be written, file by file.
+struct Writer {
+    Run& run;
     std::deque<Segment> pending;
-    long long skip = run.delay;
+    long long skip;  // frames of the engine's delay still to drop
     int openFile = -1;
     SoundOutput* out = nullptr;
+};
 
-    auto open_for = [&](int file) {
-        Item& item = run.items[static_cast<size_t>(file)];
-        std::string error;
-        std::lock_guard<std::mutex> lock(cleanup_mutex);
-        unfinished_file = item.partial;
-        // Dither only where the full-resolution path's samples become 16 bits.
-        const bool dither = run.dither && run.modifyFloat != nullptr;
-        const OutputSource from{item.input, run.stream, run.quality};
-        out = sound_open_output(item.partial, item.kind, item.bits, dither, run.rate, run.channels, error, from);
-        if (out == nullptr) {
-            // The file may have been created before its header could be written.
-            remove(item.partial.c_str());
-            unfinished_file.clear();
-            fail(run, "cannot write " + item.output + ": " + error);
-            return false;
-        }
-        openFile = file;
-        return true;
-    };
-    auto discard = [&] {
-        if (out != nullptr) sound_close_output(out, false);
-        out = nullptr;
-        openFile = -1;
-        std::lock_guard<std::mutex> lock(cleanup_mutex);
-        if (!unfinished_file.empty()) remove(unfinished_file.c_str());
-        unfinished_file.clear();
-    };
-    auto finish = [&](int file) {
-        if (openFile != file && !open_for(file)) return;
-        Item& item = run.items[static_cast<size_t>(file)];
-        const bool closed = sound_close_output(out);
-        out = nullptr;
-        openFile = -1;
-        const bool within = !closed || peak_within_ceiling(run, file);
-        std::lock_guard<std::mutex> lock(cleanup_mutex);
-        if (!closed) {
-            fail(run, "finishing " + item.output + " failed");
-        } else if (!within) {
-            // (to be made again with a lower ceiling, or the check failed)
-        } else if (rename(item.partial.c_str(), item.output.c_str()) != 0) {
-            fail(run, "cannot move the result to " + item.output);
-        } else {
-            run.finished[static_cast<size_t>(file)] = 1;
-            unfinished_file.clear();
-            return;
-        }
+bool open_for(Writer& w, int file) {
+    Run& run = w.run;
+    Item& item = run.items[static_cast<size_t>(file)];
+    std::string error;
+    std::lock_guard<std::mutex> lock(cleanup_mutex);
+    unfinished_file = item.partial;
+    // Dither only where the full-resolution path's samples become 16 bits.
+    const bool dither = run.dither && run.modifyFloat != nullptr;
+    const OutputSource from{item.input, run.stream, run.quality};
+    w.out = sound_open_output(item.partial, item.kind, item.bits, dither, run.rate, run.channels, error, from);
+    if (w.out == nullptr) {
+        // The file may have been created before its header could be written.
         remove(item.partial.c_str());
         unfinished_file.clear();
-    };
+        fail(run, "cannot write " + item.output + ": " + error);
+        return false;
+    }
+    w.openFile = file;
+    return true;
+}
 
+// Whatever is still open did not get all its frames: it goes.
+void discard(Writer& w) {
+    if (w.out != nullptr) sound_close_output(w.out, false);
+    w.out = nullptr;
+    w.openFile = -1;
+    std::lock_guard<std::mutex> lock(cleanup_mutex);
+    if (!unfinished_file.empty()) remove(unfinished_file.c_str());
+    unfinished_file.clear();
+}
+
+// A file has all its frames: closed, checked and moved into place.
+void finish_file(Writer& w, int file) {
+    if (w.openFile != file && !open_for(w, file)) return;
+    Run& run = w.run;
+    Item& item = run.items[static_cast<size_t>(file)];
+    const bool closed = sound_close_output(w.out);
+    w.out = nullptr;
+    w.openFile = -1;
+    const bool within = !closed || peak_within_ceiling(run, file);
+    std::lock_guard<std::mutex> lock(cleanup_mutex);
+    if (!closed) {
+        fail(run, "finishing " + item.output + " failed");
+    } else if (!within) {
+        // (to be made again with a lower ceiling, or the check failed)
+    } else if (rename(item.partial.c_str(), item.output.c_str()) != 0) {
+        fail(run, "cannot move the result to " + item.output);
+    } else {
+        run.finished[static_cast<size_t>(file)] = 1;
+        unfinished_file.clear();
+        return;
+    }
+    remove(item.partial.c_str());
+    unfinished_file.clear();
+}
+
+// A chunk of the processed stream, from frame `start` on, into the files its
+// frames belong to.
+void write_chunk(Writer& w, Chunk* chunk, long long start) {
+    Run& run = w.run;
+    while (!run.abort) {
+        while (!w.pending.empty() && w.pending.front().frames == 0) {
+            const Segment done = w.pending.front();
+            w.pending.pop_front();
+            if (done.last) finish_file(w, done.file);
+            if (run.abort) break;
+        }
+        if (run.abort || start >= chunk->frames || w.pending.empty()) break;
+        Segment& segment = w.pending.front();
+        const long long take = std::min(segment.frames, chunk->frames - start);
+        if (w.openFile != segment.file && !open_for(w, segment.file)) break;
+        const float* samples = chunk->samples + start * run.channels;
+        if (!sound_write(w.out, samples, take)) {
+            fail(run, "writing " + run.items[static_cast<size_t>(segment.file)].output + " failed");
+            break;
+        }
+        run.peakOut[static_cast<size_t>(segment.file)].add(samples, take * run.channels);
+        if (run.metering) {
+            ++chunk->refs;
+            run.afterJobs.push({chunk, samples, take, segment.file});
+        }
+        segment.frames -= take;
+        start += take;
+    }
+}
+
+}  // namespace
+
+void write_outputs(Run& run) {
+    Writer w{run, {}, run.delay};
     for (;;) {
         Chunk* chunk = run.toWrite.pop();
         if (chunk->kind == ChunkKind::end) {
@@ -241,37 +287,13 @@ void write_outputs(Run& run) {
             release(run, chunk);
             continue;
         }
-        if (chunk->kind == ChunkKind::audio) pending.push_back({chunk->file, chunk->frames, chunk->lastOfFile});
-        long long start = skip < chunk->frames ? skip : chunk->frames;
-        skip -= start;
-        while (!run.abort) {
-            while (!pending.empty() && pending.front().frames == 0) {
-                const Segment done = pending.front();
-                pending.pop_front();
-                if (done.last) finish(done.file);
-                if (run.abort) break;
-            }
-            if (run.abort || start >= chunk->frames || pending.empty()) break;
-            Segment& segment = pending.front();
-            const long long take = std::min(segment.frames, chunk->frames - start);
-            if (openFile != segment.file && !open_for(segment.file)) break;
-            const float* samples = chunk->samples + start * run.channels;
-            if (!sound_write(out, samples, take)) {
-                fail(run, "writing " + run.items[static_cast<size_t>(segment.file)].output + " failed");
-                break;
-            }
-            run.peakOut[static_cast<size_t>(segment.file)].add(samples, take * run.channels);
-            if (run.metering) {
-                ++chunk->refs;
-                run.afterJobs.push({chunk, samples, take, segment.file});
-            }
-            segment.frames -= take;
-            start += take;
-        }
+        if (chunk->kind == ChunkKind::audio) w.pending.push_back({chunk->file, chunk->frames, chunk->lastOfFile});
+        const long long start = w.skip < chunk->frames ? w.skip : chunk->frames;
+        w.skip -= start;
+        write_chunk(w, chunk, start);
         release(run, chunk);
     }
-    // Whatever is still open did not get all its frames.
-    discard();
+    discard(w);
 }
 
 void measure(Run& run, Queue<MeterJob>& jobs, std::vector<LoudnessMeter>& meters) {
