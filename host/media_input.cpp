@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "host/media_file.h"
+#include "host/mp3_length.h"
 
 struct MediaInput {
     AVFormatContext* format = nullptr;
@@ -24,6 +25,8 @@ struct MediaInput {
     AVFrame* frame = nullptr;
     int stream = -1, channels = 0;
     long long expected = -1, decoded = 0;  // frames by the file's header, when it says
+    long long exact = -1;  // an MP3's own length (LAME tag): what is read, to the frame
+    long long packetBytes = 0, packets = 0;  // the stream's packets so far, for their mean size
     bool ended = false, failed = false;
     std::string problem;  // why a read failed
     std::vector<float> ready;  // decoded interleaved samples not yet taken
@@ -152,6 +155,15 @@ MediaInput* media_open_input(const std::string& path, int stream, SoundFormat& f
                                  : av_rescale(in->format->duration, format.rate, AV_TIME_BASE);
     format.frames = duration > 0 ? duration : -1;
     if (in->format->duration_estimation_method == AVFMT_DURATION_FROM_STREAM) in->expected = format.frames;
+    if (strcmp(in->format->iformat->name, "mp3") == 0) {
+        // Taken only where it agrees with the header's count within the
+        // encoder's delay and padding (a few frames).
+        const long long exact = mp3_exact_frames(path);
+        if (exact > 0 && format.frames > 0 && std::llabs(format.frames - exact) <= 4 * 1152) {
+            in->exact = exact;
+            format.frames = exact;
+        }
+    }
     format.audioStreams = 0;
     for (unsigned i = 0; i < in->format->nb_streams; ++i)
         format.audioStreams += in->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
@@ -204,11 +216,17 @@ bool append_frame(MediaInput* in, const AVFrame* f) {
 }
 
 // Silence in place of a packet the decoder refused, so that what follows
-// keeps its time.
+// keeps its time. An MP3 reader folds damaged bytes into the packet after
+// them: one far larger than the mean stands for as many frames as it holds.
 void fill_gap(MediaInput* in, const AVPacket* p) {
     const AVStream* s = in->format->streams[in->stream];
     const AVRational perFrame{1, in->codec->sample_rate};
-    const int64_t frames = p->duration > 0 ? av_rescale_q(p->duration, s->time_base, perFrame) : 0;
+    int64_t frames = p->duration > 0 ? av_rescale_q(p->duration, s->time_base, perFrame) : 0;
+    if (in->exact > 0 && in->packets >= 16 && p->size > 0) {
+        const double mean = static_cast<double>(in->packetBytes) / static_cast<double>(in->packets);
+        const long long held = std::llround(p->size / mean);
+        if (held > 1 && held < 64) frames *= held;
+    }
     if (frames > 0 && frames < (1 << 20))
         in->ready.resize(in->ready.size() + static_cast<size_t>(frames) * static_cast<size_t>(in->channels), 0.0f);
 }
@@ -243,7 +261,12 @@ bool decode_more(MediaInput* in) {
         if (status < 0) return false;
         if (in->packet->stream_index == in->stream) {
             status = avcodec_send_packet(in->codec, in->packet);
-            if (status < 0 && status != AVERROR(EAGAIN)) fill_gap(in, in->packet);
+            if (status < 0 && status != AVERROR(EAGAIN)) {
+                fill_gap(in, in->packet);
+            } else {
+                in->packetBytes += in->packet->size;
+                ++in->packets;
+            }
         }
         av_packet_unref(in->packet);
     }
@@ -262,7 +285,7 @@ long long media_read(MediaInput* in, float* samples, long long frames) {
             in->problem = "its data is damaged beyond decoding";
             return -1;
         }
-        const size_t available = (in->ready.size() - in->taken) / channels;
+        size_t available = (in->ready.size() - in->taken) / channels;
         if (available == 0) {
             // Far shorter than its header says (beyond the codec's delay and
             // padding): the file was cut off.
@@ -272,8 +295,14 @@ long long media_read(MediaInput* in, float* samples, long long frames) {
                               std::to_string(in->expected) + " frames its header gives (cut off?)";
                 return -1;
             }
-            break;
+            if (in->exact <= in->decoded) break;
+            // What damaged frames took: silence up to the length the file gives.
+            in->ready.assign(static_cast<size_t>(in->exact - in->decoded) * channels, 0.0f);
+            in->taken = 0;
+            available = static_cast<size_t>(in->exact - in->decoded);
         }
+        if (in->exact >= 0) available = std::min(available, static_cast<size_t>(in->exact - in->decoded));
+        if (available == 0) break;  // the length the file gives: the rest is padding
         const size_t n = std::min(available, static_cast<size_t>(frames - done));
         memcpy(samples + done * in->channels, in->ready.data() + in->taken, n * channels * sizeof(float));
         in->taken += n * channels;

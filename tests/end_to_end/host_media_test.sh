@@ -162,7 +162,7 @@ check "a stream past the last" runs 1 "has 2 audio streams (--stream takes 0 to 
 cp "$work/in.mp3" "$work/damaged.mp3"
 printf '\x00%.0s' $(seq 600) | dd of="$work/damaged.mp3" bs=1 seek=$((size / 2)) conv=notrunc 2>/dev/null
 check "a damaged frame mid-file" runs 0 "frames" --mode 0 "$work/damaged.mp3" "$work/damaged.wav"
-check "the rest is read" near "$(ff -i "$work/damaged.wav" -f s16le - | wc -c)" "$(ff -i "$work/in.mp3" -f s16le - | wc -c)" 8000
+check "the rest is read, to the file's own length" test "$(ff -i "$work/damaged.wav" -f s16le - | wc -c)" -eq "$(ff -i "$work/in.mp3" -f s16le - | wc -c)"
 # Damaged AAC packets in an M4A: each becomes silence of its length, so the
 # rest keeps its time and the output its length (ffmpeg's decode drops them).
 size=$(stat -c %s "$work/in.m4a")
