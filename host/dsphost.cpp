@@ -45,7 +45,8 @@ namespace {
 // One item per input, each with its output and the name it is written under.
 // With --format same, each output keeps its input's container and codec.
 void make_items(Run& run, const Options& options) {
-    for (const std::string& input : options.inputs) {
+    for (size_t i = 0; i < options.inputs.size(); ++i) {
+        const std::string& input = options.inputs[i];
         Item item;
         item.input = input;
         item.kind = options.format;
@@ -54,7 +55,8 @@ void make_items(Run& run, const Options& options) {
         if (options.outputDir.empty()) {
             item.output = options.output;
         } else {
-            item.output = (fs::path(options.outputDir) / fs::path(input).filename().stem()).string() +
+            const std::string folder = i < options.inputFolders.size() ? options.inputFolders[i] : "";
+            item.output = (fs::path(options.outputDir) / folder / fs::path(input).filename().stem()).string() +
                           media_extension(item.kind);
         }
         item.partial = item.output + ".partial";
@@ -73,6 +75,23 @@ void choose_bits(Run& run, const Options& options) {
         if (bits > 16) item.bits = OutputBits::pcm24;
         if (bits == 0) item.bits = item.kind == OutputKind::wav ? OutputBits::float32 : OutputBits::pcm24;
     }
+}
+
+// The subfolders the files of a folder input go to, made once the checks
+// have passed and before anything is written; 0, or 1 after a message.
+int make_output_folders(const Run& run) {
+    for (const Item& item : run.items) {
+        const fs::path folder = fs::path(item.output).parent_path();
+        std::error_code error;
+        if (folder.empty() || fs::is_directory(folder, error)) continue;
+        fs::create_directories(folder, error);
+        if (error) {
+            fprintf(stderr, "dsphost: cannot make the folder %s: %s\n", folder.string().c_str(),
+                    error.message().c_str());
+            return 1;
+        }
+    }
+    return 0;
 }
 
 void close_streams(Run& run) {
@@ -315,9 +334,11 @@ int run_all(const Options& options) {
     const bool ours = fs::path(options.plugin).filename() == "dsp_redozer.so";
     if (ours) add_encoder_headroom(run, userText, lines);
 
-    if (int status = check_inputs(run, options); status != 0) {
+    int checked = check_inputs(run, options);
+    if (checked == 0) checked = make_output_folders(run);
+    if (checked != 0) {
         close_streams(run);
-        return status;
+        return checked;
     }
     choose_bits(run, options);
 

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 
+#include "host/input_folders.h"
 #include "host/plot.h"
 #include "host/plugin_loader.h"
 
@@ -44,6 +45,9 @@ void print_usage(FILE* out) {
             "played as one stream in the order given (the plug-in is started once and its\n"
             "state carries from one file to the next) and each result goes to OUTDIR under\n"
             "the input's base name, in the input's format unless --format says otherwise.\n"
+            "A folder among them stands for the audio and video files in it and its\n"
+            "subfolders (in the order of their paths; hidden ones and OUTDIR left out),\n"
+            "written to the same subfolders of OUTDIR.\n"
             "Inputs: any file FFmpeg's libraries or libsndfile read (MP3, AAC/M4A, Opus,\n"
             "Ogg, FLAC, WAV, the audio of MP4/MKV/WebM...), mono or stereo, one sample rate\n"
             "and channel count for the whole set; tags and cover pictures go into the\n"
@@ -243,7 +247,12 @@ int take_files(const std::vector<std::string>& positional, Options& options) {
                     options.outputDir.c_str());
             return 2;
         }
-        options.inputs = positional;
+        std::vector<InputFile> files;
+        if (!expand_input_folders(positional, options.outputDir, files)) return 1;
+        for (const InputFile& f : files) {
+            options.inputs.push_back(f.path);
+            options.inputFolders.push_back(f.folder);
+        }
         if (!options.formatGiven) options.format = OutputKind::same;
         return 0;
     }

@@ -16,6 +16,7 @@ struct Override {
 
 struct Options {
     std::vector<std::string> inputs;
+    std::vector<std::string> inputFolders;  // with -o: each input's folder below a folder given ("" for none)
     std::string output, outputDir, plugin, reportPath, plotPath;
     std::vector<Override> overrides;
     OutputKind format = OutputKind::wav;  // same by default with -o

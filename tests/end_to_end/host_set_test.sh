@@ -55,6 +55,25 @@ for mode in 1 2; do
   check "mode $mode: a set with the delay kept is the raw stream cut at the boundary" \
     same "$work/set-raw-$mode.wav" "$work/joined-raw-$mode.wav"
 done
+# ---- A folder stands for its files ------------------------------------------
+# Subfolders mirrored under the output folder, the files in the order of
+# their paths as one stream; hidden files, other files and the output folder
+# (here inside the input folder) left out.
+lib="$work/library"
+rm -rf "$lib" && mkdir -p "$lib/A/one" "$lib/B" "$lib/.cache" "$lib/done"
+cp "$work/quiet.wav" "$lib/A/one/1.wav"
+cp "$work/loud.wav" "$lib/B/2.wav"
+cp "$work/middle.wav" "$lib/.cache/x.wav"
+cp "$work/middle.wav" "$lib/done/earlier.wav"
+echo notes > "$lib/B/notes.txt"
+check "a folder" runs 0 "B/2.wav: .* frames" --mode 2 -o "$lib/done" "$lib"
+check "its files mirrored, nothing else" \
+  test "$(cd "$lib/done" && find . -type f | sort | tr '\n' ' ')" = "./A/one/1.wav ./B/2.wav ./earlier.wav "
+"$host" -q --mode 2 -o "$work/out" "$work/quiet.wav" "$work/loud.wav"
+check "as one stream, in the order of the paths" same "$lib/done/B/2.wav" "$work/out/loud.wav"
+mkdir -p "$work/nothing/sub"
+check "a folder without audio" runs 1 "nothing holds no audio or video files" -o "$work/out" "$work/nothing"
+
 rm -rf "$work/out" && mkdir "$work/out"
 "$host" -q --mode 1 -o "$work/out" "$work/quiet.wav" "$work/loud.wav"
 check "mode 1: the first file of a set is as if alone" same "$work/out/quiet.wav" "$work/quiet-alone-1.wav"
