@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "host/dsphost_checks.h"
+#include "host/dsphost_groups.h"
 #include "host/dsphost_options.h"
 #include "host/dsphost_stream.h"
 #include "host/dsphost_summary.h"
@@ -382,5 +383,9 @@ int main(int argc, char** argv) {
     const int code = parse_options(argc, argv, options);
     if (code == -1) return 0;
     if (code != 0) return code;
-    return run_all(options);
+    std::vector<Options> runs;
+    if (int status = split_by_format(options, runs); status != 0) return status;
+    for (const Options& one : runs)
+        if (int status = run_all(one); status != 0) return status;
+    return 0;
 }

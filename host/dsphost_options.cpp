@@ -3,6 +3,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -253,6 +254,8 @@ int take_files(const std::vector<std::string>& positional, Options& options) {
             options.inputs.push_back(f.path);
             options.inputFolders.push_back(f.folder);
         }
+        options.folderGiven = files.size() != positional.size() || !std::equal(files.begin(), files.end(),
+            positional.begin(), [](const InputFile& f, const std::string& p) { return f.path == p; });
         if (!options.formatGiven) options.format = OutputKind::same;
         return 0;
     }

@@ -17,6 +17,7 @@ struct Override {
 struct Options {
     std::vector<std::string> inputs;
     std::vector<std::string> inputFolders;  // with -o: each input's folder below a folder given ("" for none)
+    bool folderGiven = false;               // a folder was among the inputs
     std::string output, outputDir, plugin, reportPath, plotPath;
     std::vector<Override> overrides;
     OutputKind format = OutputKind::wav;  // same by default with -o

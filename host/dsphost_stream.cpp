@@ -42,6 +42,9 @@ void watch_signals(sigset_t signals) {
 }  // namespace
 
 void start_signal_watch() {
+    static bool started = false;  // one watcher for all the runs of a process
+    if (started) return;
+    started = true;
     // Every thread inherits the mask. A signal the caller chose to ignore
     // (nohup, a background job) stays ignored.
     sigset_t signals;

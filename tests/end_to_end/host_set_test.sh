@@ -71,6 +71,18 @@ check "its files mirrored, nothing else" \
   test "$(cd "$lib/done" && find . -type f | sort | tr '\n' ' ')" = "./A/one/1.wav ./B/2.wav ./earlier.wav "
 "$host" -q --mode 2 -o "$work/out" "$work/quiet.wav" "$work/loud.wav"
 check "as one stream, in the order of the paths" same "$lib/done/B/2.wav" "$work/out/loud.wav"
+# A folder mixing rates: one set for each stretch of files that share one;
+# the file after a change starts afresh, as if alone.
+mix="$work/mixed"
+rm -rf "$mix" && mkdir -p "$mix/in" "$mix/out"
+cp "$work/quiet.wav" "$mix/in/1.wav"
+sox "$work/middle.wav" -r 48000 "$mix/in/2.wav"
+cp "$work/loud.wav" "$mix/in/3.wav"
+check "a folder of mixed rates" runs 0 "played as 3 sets" --mode 1 --report "$mix/r.json" -o "$mix/out" "$mix/in"
+check "every file of it written" test -s "$mix/out/1.wav" -a -s "$mix/out/2.wav" -a -s "$mix/out/3.wav"
+check "a report for each set" test -s "$mix/r.json" -a -s "$mix/r-2.json" -a -s "$mix/r-3.json"
+"$host" -q --mode 1 --delay remove "$work/loud.wav" "$mix/loud-alone.wav"
+check "a new set starts afresh" same "$mix/out/3.wav" "$mix/loud-alone.wav"
 mkdir -p "$work/nothing/sub"
 check "a folder without audio" runs 1 "nothing holds no audio or video files" -o "$work/out" "$work/nothing"
 
