@@ -154,6 +154,17 @@ void stream(Run& run, DspModule* module, const Options& options) {
     if (progress) fprintf(stderr, "\n");
 }
 
+// The leveller's target in LUFS with these settings, NaN while it is off.
+double leveller_target(const std::vector<std::pair<std::string, std::string>>& values) {
+    bool on = false;
+    double target = NAN;
+    for (const auto& [key, value] : values) {
+        if (key == "loudness_target") on = value == "1";
+        if (key == "target_lufs") target = -0.1 * atoi(value.c_str());
+    }
+    return on ? target : NAN;
+}
+
 // --two-pass: the first pass, with a plug-in that takes a programme's loudness.
 bool start_two_pass(Run& run, const LoadedPlugin& plugin) {
     run.tellProgramme = plugin.programme;
@@ -209,6 +220,7 @@ int run_all(const Options& options) {
     // A single file keeps the plug-in's own stream by default, as it always has.
     const bool removeDelay = options.removeDelay >= 0 ? options.removeDelay == 1 : !options.outputDir.empty();
     run.delay = removeDelay ? engineDelay : 0;
+    if (ours) run.stageTarget = leveller_target(values);
 
     const long long blocksPerChunk = std::max<long long>(1, (chunkTargetFrames + run.block - 1) / run.block);
     run.chunkFrames = blocksPerChunk * run.block;
