@@ -72,11 +72,16 @@ void designKWeighting(LevellerState& l, int rate) {
     l.highPass[4] = (1.0 - k / hq + k * k) / a0;
 }
 
-double meanOfLast(const double* ring, int newest, int count, int n) {
+// The mean of the newest n of a ring's `count` values (size entries).
+double meanOfRing(const double* ring, int size, int newest, int count, int n) {
     if (n > count) n = count;
     double sum = 0.0;
-    for (int i = 0; i < n; ++i) sum += ring[(newest - i + levellerHistory) % levellerHistory];
+    for (int i = 0; i < n; ++i) sum += ring[(newest - i + size) % size];
     return n > 0 ? sum / n : 0.0;
+}
+
+double meanOfLast(const double* ring, int newest, int count, int n) {
+    return meanOfRing(ring, levellerHistory, newest, count, n);
 }
 
 float decibelsToGain(float db) { return std::pow(10.0f, db / 20.0f); }
@@ -105,21 +110,49 @@ bool steady(const LevellerState& l) {
 // blocks then leave the mean alone.
 bool falling(const LevellerState& l) { return lastSecondChange(l) < -fadeRate; }
 
+// The programme mode's window as `count` readings of `energy`.
+void fillWindow(LevellerState& l, double energy, double count) {
+    for (int i = 0; i < static_cast<int>(count); ++i)
+        l.meanEnergy[(l.meanNewest - i + levellerProgrammeWindow) % levellerProgrammeWindow] = energy;
+}
+
 void restart(LevellerState& l, double energy) {
     l.estimate = energy;
     l.count = restartCount;
     l.louderBlocks = l.jumpBlocks = 0;
+    if (l.mode == levellerProgramme) fillWindow(l, energy, restartCount);
+}
+
+// A reading joins the programme's mean: in the running mode a mean whose
+// weight grows to r.maxCount readings and then forgets the past
+// exponentially; in the programme mode the plain mean of the last readings
+// (at most r.maxCount), so that a steady level gives a steady gain once the
+// window has passed whatever came before it (the engine ahead still
+// settling, say) instead of drifting towards it for ever.
+void joinMean(LevellerState& l, double maxCount, double energy) {
+    l.count = l.count < maxCount ? l.count + 1.0 : maxCount;
+    if (l.mode != levellerProgramme) {
+        l.estimate += (energy - l.estimate) / l.count;
+        return;
+    }
+    l.meanNewest = (l.meanNewest + 1) % levellerProgrammeWindow;
+    l.meanEnergy[l.meanNewest] = energy;
+    l.estimate = meanOfRing(l.meanEnergy, levellerProgrammeWindow, l.meanNewest, levellerProgrammeWindow,
+                            static_cast<int>(l.count));
 }
 
 // The programme mode: the mean of the whole programme (gated as above; past
-// its first 5 s a mean over the last 5 s or so, so that a change of
-// programme that nothing detected is still followed), which the short-term
-// readings only check for a change of programme: louder sub-blocks (10 LU,
-// twice in a row) or a momentary loudness 6 LU louder for half a second (a
-// louder programme is taken at once, so that it is not played too loud for
-// long), or a short-term loudness (3 s) 8 LU quieter while steady. Two
-// seconds of silence also end a programme.
-constexpr double programmeCount = 50.0;
+// its first 10 s the plain mean of the last 10 s, so that a change of
+// programme that nothing detected is still followed, and a steady level
+// gives a steady gain once the window has passed whatever came before it;
+// an exponential mean would still move the gain by hundredths of a dB 20 s
+// on, which reads as distortion on a steady tone). The short-term readings
+// only check it for a change of programme: louder sub-blocks (10 LU, twice
+// in a row) or a momentary loudness 6 LU louder for half a second (a louder
+// programme is taken at once, so that it is not played too loud for long),
+// or a short-term loudness (3 s) 8 LU quieter while steady. Two seconds of
+// silence also end a programme.
+constexpr double programmeCount = 100.0;
 constexpr float programmeLouder = 6.0f, programmeQuieter = 8.0f;
 
 // How a mode tells a new programme: how much louder the momentary loudness
@@ -147,8 +180,7 @@ void followProgramme(LevellerState& l, const ProgrammeRule& r, float sub, float 
     } else if (quieterReading < programme - r.quieter && steady(l)) {
         restart(l, meanOfLast(l.subEnergy, l.subNewest, l.subCount, 20));
     } else if (momentary > programme - relativeGate && !(momentaryEnergy < l.estimate && falling(l))) {
-        l.count = l.count < r.maxCount ? l.count + 1.0 : r.maxCount;
-        l.estimate += (momentaryEnergy - l.estimate) / l.count;
+        joinMean(l, r.maxCount, momentaryEnergy);
     }
 }
 
@@ -199,7 +231,10 @@ void decide(LevellerState& l) {
     float wanted = l.gainDb;
     if (l.brake) followBrake(l);
     if (momentary < absoluteGate) {
-        if (++l.silentBlocks >= silenceBlocks && l.count > afterSilenceCount) l.count = afterSilenceCount;
+        if (++l.silentBlocks >= silenceBlocks && l.count > afterSilenceCount) {
+            l.count = afterSilenceCount;
+            if (l.mode == levellerProgramme) fillWindow(l, l.estimate, afterSilenceCount);
+        }
         if (l.silentBlocks >= silenceBlocks && l.mode == levellerProgramme && !l.told) l.programme = false;
         l.louderBlocks = l.jumpBlocks = 0;
     } else {

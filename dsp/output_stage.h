@@ -22,6 +22,8 @@ int outputStageLatency(int rate);
 constexpr int outputStageMaxLookahead = 96000 / 500;
 // Frames of 100 ms sub-blocks kept for the 3 s short-term loudness.
 constexpr int levellerHistory = 30;
+// Momentary readings (100 ms apart) in the programme mode's mean: 10 s.
+constexpr int levellerProgrammeWindow = 100;
 
 // The loudness leveller: K-weighting, gated running loudness, gain.
 struct LevellerState {
@@ -35,6 +37,10 @@ struct LevellerState {
     int subNewest, subCount;
     double estimate;         // gated running mean energy of the current programme
     double count;            // blocks the running mean stands for
+    // The programme mode's mean: the momentary energies it took, newest at
+    // meanNewest (count of them, at most levellerProgrammeWindow).
+    double meanEnergy[levellerProgrammeWindow];
+    int meanNewest;
     int silentBlocks, louderBlocks, jumpBlocks;
     bool programme;          // a programme has been measured
     float targetLufs;

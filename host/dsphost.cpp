@@ -78,9 +78,11 @@ void choose_bits(Run& run, const Options& options) {
     }
 }
 
-// The subfolders the files of a folder input go to, made once the checks
-// have passed and before anything is written; 0, or 1 after a message.
-int make_output_folders(const Run& run) {
+// The subfolders of OUTDIR the files of a folder input go to, made once the
+// checks have passed and before anything is written; 0, or 1 after a message.
+// (A single OUTPUT's folder must be there.)
+int make_output_folders(const Run& run, const Options& options) {
+    if (options.outputDir.empty()) return 0;
     for (const Item& item : run.items) {
         const fs::path folder = fs::path(item.output).parent_path();
         std::error_code error;
@@ -243,6 +245,17 @@ void stream(Run& run, DspModule* module, const Options& options) {
     if (progress) fprintf(stderr, "\n");
 }
 
+// The leveller's target in LUFS with these settings, NaN while it is off.
+double leveller_target(const std::vector<std::pair<std::string, std::string>>& values) {
+    bool on = false;
+    double target = NAN;
+    for (const auto& [key, value] : values) {
+        if (key == "loudness_target") on = value == "1";
+        if (key == "target_lufs") target = -0.1 * atoi(value.c_str());
+    }
+    return on ? target : NAN;
+}
+
 // --two-pass: the first pass, with a plug-in that takes a programme's loudness.
 bool start_two_pass(Run& run, const LoadedPlugin& plugin) {
     run.tellProgramme = plugin.programme;
@@ -336,7 +349,7 @@ int run_all(const Options& options) {
     if (ours) add_encoder_headroom(run, userText, lines);
 
     int checked = check_inputs(run, options);
-    if (checked == 0) checked = make_output_folders(run);
+    if (checked == 0) checked = make_output_folders(run, options);
     if (checked != 0) {
         close_streams(run);
         return checked;
@@ -348,6 +361,7 @@ int run_all(const Options& options) {
     // A single file keeps the plug-in's own stream by default, as it always has.
     const bool removeDelay = options.removeDelay >= 0 ? options.removeDelay == 1 : !options.outputDir.empty();
     run.delay = removeDelay ? engineDelay : 0;
+    if (ours) run.stageTarget = leveller_target(firstValues);
 
     const long long blocksPerChunk = std::max<long long>(1, (chunkTargetFrames + run.block - 1) / run.block);
     run.chunkFrames = blocksPerChunk * run.block;

@@ -96,6 +96,7 @@ struct Run {
     // to the plug-in (its programme entry) at each file's first block.
     std::vector<double> programmeLufs;
     DspProgrammeFunction tellProgramme = nullptr;
+    double stageTarget = NAN;  // the leveller's target (LUFS), NaN while it is off
 
     std::vector<std::unique_ptr<Chunk>> chunks;
     std::vector<std::unique_ptr<float[]>> storage;

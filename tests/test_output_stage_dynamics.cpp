@@ -1,8 +1,10 @@
 // The output stage's dynamics, measured: how fast the leveller's gain rises,
-// the ceiling's release time constant, and that the true-peak meter reads a
+// that the programme mode's gain comes to rest on a steady tone, the
+// ceiling's release time constant, and that the true-peak meter reads a
 // peak wherever it falls between two samples.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -45,6 +47,35 @@ TEST(OutputStageDynamics, LevellerGainRisesAtTenDecibelsPerSecond) {
     ASSERT_GE(at5, 0);
     ASSERT_GE(at15, 0) << "the gain never reached +15 dB";
     EXPECT_NEAR(at15 - at5, 1.0, 0.1) << "seconds from +5 to +15 dB";
+}
+
+// A 1 kHz tone whose first 2 s are 4 dB quieter (an engine ahead of the
+// stage still settling), then steady for 28 s: the programme mode's gain
+// stops moving once its 10 s mean has passed the start (within 0.001 dB over
+// the last 15 s; a mean that forgets the start only exponentially still
+// moves by some 0.1 dB there) and sits on the target.
+TEST(OutputStageDynamics, ProgrammeLevellerGainComesToRestOnASteadyTone) {
+    const int rate = 44100, block = 441;
+    const double amplitude = 0.1 * 32768;
+    std::vector<float> x(30 * rate);
+    for (size_t n = 0; n < x.size(); ++n)
+        x[n] = static_cast<float>((n < 2u * rate ? 0.63 : 1.0) * amplitude * std::sin(2 * pi * 1000 * n / rate));
+    OutputStage s;
+    ASSERT_TRUE(outputStageSetup(s, rate, 1));
+    outputStageSettings(s, true, 160, true, 10);
+    outputStageModes(s, levellerProgramme, 2);
+    float lowest = 100.0f, highest = -100.0f;
+    for (size_t at = 0; at + block <= x.size(); at += block) {
+        processOutputStage(s, x.data() + at, block);
+        if (at < 15u * rate) continue;
+        lowest = std::min(lowest, s.statistics.levellerGainDb);
+        highest = std::max(highest, s.statistics.levellerGainDb);
+    }
+    EXPECT_LT(highest - lowest, 0.001f) << "dB of gain movement over the last 15 s";
+    // A 1 kHz tone's loudness is its r.m.s. level (the K-weighting's +0.69 dB
+    // there is what the -0.691 of the loudness takes back).
+    const double loudness = 20 * std::log10(0.1 / std::sqrt(2.0));
+    EXPECT_NEAR(highest, -16.0 - loudness, 0.05) << "the gain that brings the tone to -16 LUFS";
 }
 
 // A level 3.5 dB over full scale, then 20 dB below it: the gain comes back

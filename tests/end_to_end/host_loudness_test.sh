@@ -154,14 +154,19 @@ check "the silent picture exists" test -s "$work/silence.png"
 check "an unwritable picture is refused first" bash -c \
   "! '$host' -q --plot '$work/no/such/folder/p.png' '$work/music.wav' '$work/never.wav' 2>/dev/null && [ ! -e '$work/never.wav' ]"
 
-# --two-pass: two files 10 dB apart, each with a 10 dB step inside, through
-# the stage alone as one set; each lands on -16 LUFS with its range kept, and
-# the report and table say that two passes were used.
+# --two-pass: two files 10 dB apart, each with a 10 dB step inside, and a
+# quiet one with a short burst 20 dB louder every second (raised by 11 dB,
+# the ceiling takes 3 dB off its bursts and with them 1 LU of its loudness
+# unless the first pass allows for it), through the stage alone as one set;
+# each lands on -16 LUFS with its range kept, and the report and table say
+# that two passes were used.
 sox -D -n -r 44100 -c 2 -b 16 "$work/tp-a.wav" synth 10 sine 1000 vol -20 dB : synth 10 sine 1000 vol -30 dB
 sox -D -n -r 44100 -c 2 -b 16 "$work/tp-b.wav" synth 10 sine 500 vol -30 dB : synth 10 sine 500 vol -40 dB
+sox -D -n -r 44100 -c 2 -b 16 "$work/tp-c1.wav" synth 0.99 sine 1000 vol -30 dB : synth 0.01 sine 1000 vol -10 dB
+sox -D "$work/tp-c1.wav" "$work/tp-c.wav" repeat 19
 mkdir -p "$work/tp"
 out=$("$host" --two-pass --mode 0 --target -16 --true-peak -1 --report "$work/tp.json" -o "$work/tp" \
-  "$work/tp-a.wav" "$work/tp-b.wav" 2>&1); status=$?
+  "$work/tp-a.wav" "$work/tp-b.wav" "$work/tp-c.wav" 2>&1); status=$?
 check "two passes run" test "$status" -eq 0
 check "two passes: each file at -16 LUFS" json "$work/tp.json" \
   'all(abs(f["after"]["integrated_lufs"] + 16.0) <= 0.1 for f in r["files"])'
