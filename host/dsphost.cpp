@@ -71,7 +71,7 @@ void make_items(Run& run, const Options& options) {
 void choose_bits(Run& run, const Options& options) {
     for (Item& item : run.items) {
         item.bits = options.bits;
-        if (options.format != OutputKind::same || options.bitsGiven || media_encoded(item.kind)) continue;
+        if (options.format != OutputKind::same || options.bitsGiven || media_lossy(item.kind)) continue;
         const int bits = item.format.sourceBits;
         if (bits > 16) item.bits = OutputBits::pcm24;
         if (bits == 0) item.bits = item.kind == OutputKind::wav ? OutputBits::float32 : OutputBits::pcm24;
@@ -136,7 +136,7 @@ void add_encoder_headroom(Run& run, const std::string& userText, std::vector<Set
     bool lossy = false;
     for (const Item& item : run.items) {
         headroom = std::max(headroom, media_headroom(item.kind));
-        lossy = lossy || media_encoded(item.kind);
+        lossy = lossy || media_lossy(item.kind);
     }
     int limit = 0, ceiling = 0;
     for (const auto& [key, value] : effective_values(run_settings_text(userText, lines))) {
@@ -286,7 +286,7 @@ int play_once(Run& run, const Options& options, const std::vector<SettingLine>& 
     // has it; so does an encoded output, encoded from the float result.
     bool wider = false;
     for (const Item& item : run.items)
-        wider = wider || item.bits != OutputBits::pcm16 || item.format.converted || media_encoded(item.kind);
+        wider = wider || item.bits != OutputBits::pcm16 || item.format.converted || media_lossy(item.kind);
     run.fullResolutionAsked = wider;
     run.modifyFloat = wider ? plugin.modifyFloat : nullptr;
     if (run.modifyFloat == nullptr) run.fixed.resize(static_cast<size_t>(run.block) * run.channels);

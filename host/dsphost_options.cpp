@@ -58,10 +58,11 @@ void print_usage(FILE* out) {
             "\n"
             "Options:\n"
             "  -o, --output-dir DIR  write each input's result to DIR/NAME.EXT\n"
-            "  -f, --format FORMAT   wav, flac, mp3, opus, m4a (AAC), ogg (Vorbis), mp4, mkv,\n"
-            "                        webm (a video's other streams copied) or same (the\n"
-            "                        input's format: the default with -o); a single\n"
-            "                        OUTPUT takes the format its name says, else wav\n"
+            "  -f, --format FORMAT   wav, flac, mp3, opus, m4a (AAC), ogg (Vorbis), alac\n"
+            "                        (Apple Lossless, .m4a), mp4, mkv, webm (a video's\n"
+            "                        other streams copied) or same (the input's format:\n"
+            "                        the default with -o); a single OUTPUT takes the\n"
+            "                        format its name says, else wav (.m4a: AAC)\n"
             "  -Q, --quality Q       lossy quality: mp3 VBR level 0-9 (default 2), opus\n"
             "                        and m4a kbit/s (160, 256), ogg Vorbis -1 to 10 (6)\n"
             "  -S, --stream N        read each input's N-th audio stream (default 0)\n"
@@ -129,7 +130,7 @@ void print_usage(FILE* out) {
 // The output kinds --format names, in the order of its words.
 constexpr OutputKind formatKinds[] = {OutputKind::wav, OutputKind::flac, OutputKind::mp3,  OutputKind::opus,
                                       OutputKind::m4a, OutputKind::ogg,  OutputKind::mp4,  OutputKind::mkv,
-                                      OutputKind::webm, OutputKind::same};
+                                      OutputKind::webm, OutputKind::alac, OutputKind::same};
 
 // A whole number from low to high, or false after saying what the option takes.
 bool whole_number(const char* option, const char* v, long low, long high, long& into) {
@@ -163,7 +164,7 @@ int take_output_option(const std::string& arg, const char* v, Options& options) 
     long n = 0;
     if (arg == "-f" || arg == "--format") {
         options.formatGiven = true;
-        const int k = choice("--format", v, {"wav", "flac", "mp3", "opus", "m4a", "ogg", "mp4", "mkv", "webm", "same"});
+        const int k = choice("--format", v, {"wav", "flac", "mp3", "opus", "m4a", "ogg", "mp4", "mkv", "webm", "alac", "same"});
         if (k < 0) return 2;
         options.format = formatKinds[k];
     } else if (arg == "-B" || arg == "--bits") {

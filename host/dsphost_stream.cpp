@@ -165,7 +165,7 @@ struct Segment {
 // decoded (the run then fails).
 static bool peak_within_ceiling(Run& run, int file) {
     const Item& item = run.items[static_cast<size_t>(file)];
-    if (std::isnan(run.peakCeiling) || !media_encoded(item.kind)) return true;
+    if (std::isnan(run.peakCeiling) || !media_lossy(item.kind)) return true;
     double peak = 0;
     std::string error;
     if (!decoded_true_peak(item.partial, peak, error)) {

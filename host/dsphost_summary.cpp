@@ -61,7 +61,7 @@ void print_summary(const Run& run, const Options& options, long long engineDelay
             conversion = "; " + item.format.description + " reduced to 16-bit " + reduction;
         else if (item.format.converted)
             conversion = "; " + item.format.description + " processed at full resolution" +
-                         (item.bits == OutputBits::pcm16 && !media_encoded(item.kind)
+                         (item.bits == OutputBits::pcm16 && !media_lossy(item.kind)
                               ? ", the result reduced to 16-bit " + reduction : "");
         printf("dsphost: %s%lld frames (%.2f s, %d ch, %d Hz); peak in %s, out %s; "
                "%lld output samples at full scale%s\n",

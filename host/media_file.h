@@ -30,17 +30,22 @@ OutputKind media_same_kind(const std::string& path, int stream);
 const char* media_extension(OutputKind kind);
 // True for the kinds written through an FFmpeg encoder.
 bool media_encoded(OutputKind kind);
+// True for those of them that lose what the encoder leaves out (all but ALAC).
+bool media_lossy(OutputKind kind);
 // False with a message when quality is outside what the kind's codec takes.
 bool media_quality_valid(OutputKind kind, int quality, std::string& error);
 // How far, in tenths of a dB, the true-peak ceiling is lowered for a kind so
 // that its decoded peaks stay under the ceiling asked for (0 for lossless).
 int media_headroom(OutputKind kind);
 
-// An encoded output (mp3, opus, m4a, ogg; mp4, mkv, webm with the source's
-// other streams copied in) with the tags and pictures
-// of source (empty: none). defaultQuality takes the codec's own.
-MediaOutput* media_open_output(const std::string& path, OutputKind kind, int quality, int rate, int channels,
-                               const std::string& source, int stream, std::string& error);
+// An encoded output (mp3, opus, m4a, ogg, alac; mp4, mkv, webm with the
+// source's other streams copied in) with the tags and pictures of source
+// (empty: none). defaultQuality takes the codec's own; bits is what a
+// lossless codec keeps (16, or 24 for pcm24 and float32). Lossy codecs take
+// the samples as they are; a lossless one takes them already rounded to its
+// bits (see sound_write).
+MediaOutput* media_open_output(const std::string& path, OutputKind kind, int quality, OutputBits bits, int rate,
+                               int channels, const std::string& source, int stream, std::string& error);
 bool media_write(MediaOutput* output, const float* samples, long long frames);
 // Drains the encoder and finishes the file; false when that failed.
 bool media_close_output(MediaOutput* output);

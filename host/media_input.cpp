@@ -360,9 +360,10 @@ OutputKind media_same_kind(const std::string& path, int stream) {
         case AV_CODEC_ID_OPUS: kind = OutputKind::opus; break;
         case AV_CODEC_ID_VORBIS: kind = OutputKind::ogg; break;
         case AV_CODEC_ID_AAC: kind = OutputKind::m4a; break;
+        case AV_CODEC_ID_ALAC: kind = OutputKind::alac; break;
         default:
             if (pcm) kind = OutputKind::wav;
-            else if (lossless) kind = OutputKind::flac;  // ALAC, WavPack and others
+            else if (lossless) kind = OutputKind::flac;  // WavPack, APE and others
     }
     if (holds_video(in->format)) kind = video_kind(path, p->codec_id);
     media_close_input(in);

@@ -42,17 +42,19 @@ struct Codec {
     int lowest, highest, standard;  // --quality: what it means is the codec's
     int headroom;                   // tenths of a dB its decoded peaks may rise above the ceiling
     bool video;                     // the input's other streams are copied in
+    bool lossless;                  // integer samples kept exactly; no --quality
 };
 
 // mp3: LAME's VBR level (V0 best); opus, m4a: kbit/s; ogg: Vorbis quality.
 const Codec codecs[] = {
-    {OutputKind::mp3, "mp3", "libmp3lame", ".mp3", 0, 9, 2, 15, false},
-    {OutputKind::opus, "opus", "libopus", ".opus", 6, 510, 160, 20, false},
-    {OutputKind::m4a, "ipod", "aac", ".m4a", 16, 512, 256, 5, false},
-    {OutputKind::ogg, "ogg", "libvorbis", ".ogg", -1, 10, 6, 15, false},
-    {OutputKind::mp4, "mp4", "aac", ".mp4", 16, 512, 256, 5, true},
-    {OutputKind::mkv, "matroska", "aac", ".mkv", 16, 512, 256, 5, true},
-    {OutputKind::webm, "webm", "libopus", ".webm", 6, 510, 160, 20, true},
+    {OutputKind::mp3, "mp3", "libmp3lame", ".mp3", 0, 9, 2, 15, false, false},
+    {OutputKind::opus, "opus", "libopus", ".opus", 6, 510, 160, 20, false, false},
+    {OutputKind::m4a, "ipod", "aac", ".m4a", 16, 512, 256, 5, false, false},
+    {OutputKind::ogg, "ogg", "libvorbis", ".ogg", -1, 10, 6, 15, false, false},
+    {OutputKind::mp4, "mp4", "aac", ".mp4", 16, 512, 256, 5, true, false},
+    {OutputKind::mkv, "matroska", "aac", ".mkv", 16, 512, 256, 5, true, false},
+    {OutputKind::webm, "webm", "libopus", ".webm", 6, 510, 160, 20, true, false},
+    {OutputKind::alac, "ipod", "alac", ".m4a", 0, 0, 0, 0, false, true},
 };
 
 const Codec* codec_of(OutputKind kind) {
@@ -79,6 +81,7 @@ int encoder_rate(const AVCodec* encoder, int rate) {
 }
 
 void set_quality(AVCodecContext* c, const Codec& codec, int quality) {
+    if (codec.lossless) return;
     if (codec.kind == OutputKind::mp3 || codec.kind == OutputKind::ogg) {
         c->flags |= AV_CODEC_FLAG_QSCALE;
         c->global_quality = quality * FF_QP2LAMBDA;
@@ -87,7 +90,22 @@ void set_quality(AVCodecContext* c, const Codec& codec, int quality) {
     }
 }
 
-bool open_encoder(MediaOutput* out, const Codec& codec, int quality, int rate, std::string& error) {
+// The encoder's sample format: float where it takes it (no 16-bit step);
+// a lossless one's integers as wide as the output asks (16 or 24 bits).
+void choose_sample_format(AVCodecContext* c, const AVCodec* encoder, const Codec& codec, OutputBits bits) {
+    c->sample_fmt = encoder->sample_fmts != nullptr ? encoder->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+    for (const AVSampleFormat* f = encoder->sample_fmts; f != nullptr && *f != AV_SAMPLE_FMT_NONE; ++f) {
+        const bool wide = bits != OutputBits::pcm16;
+        if (codec.lossless && wide && (*f == AV_SAMPLE_FMT_S32P || *f == AV_SAMPLE_FMT_S32)) {
+            c->sample_fmt = *f;
+            c->bits_per_raw_sample = 24;
+        }
+        if (codec.lossless && !wide && (*f == AV_SAMPLE_FMT_S16P || *f == AV_SAMPLE_FMT_S16)) c->sample_fmt = *f;
+        if (!codec.lossless && (*f == AV_SAMPLE_FMT_FLTP || *f == AV_SAMPLE_FMT_FLT)) c->sample_fmt = *f;
+    }
+}
+
+bool open_encoder(MediaOutput* out, const Codec& codec, int quality, int rate, OutputBits bits, std::string& error) {
     const AVCodec* encoder = avcodec_find_encoder_by_name(codec.encoder);
     out->codec = encoder != nullptr ? avcodec_alloc_context3(encoder) : nullptr;
     if (out->codec == nullptr) {
@@ -97,9 +115,7 @@ bool open_encoder(MediaOutput* out, const Codec& codec, int quality, int rate, s
     AVCodecContext* c = out->codec;
     c->sample_rate = encoder_rate(encoder, rate);
     av_channel_layout_default(&c->ch_layout, out->channels);
-    c->sample_fmt = encoder->sample_fmts != nullptr ? encoder->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
-    for (const AVSampleFormat* f = encoder->sample_fmts; f != nullptr && *f != AV_SAMPLE_FMT_NONE; ++f)
-        if (*f == AV_SAMPLE_FMT_FLTP || *f == AV_SAMPLE_FMT_FLT) c->sample_fmt = *f;  // no 16-bit step
+    choose_sample_format(c, encoder, codec, bits);
     c->time_base = AVRational{1, c->sample_rate};
     set_quality(c, codec, quality);
     if ((out->format->oformat->flags & AVFMT_GLOBALHEADER) != 0) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -171,9 +187,15 @@ const char* media_extension(OutputKind kind) {
 
 bool media_encoded(OutputKind kind) { return codec_of(kind) != nullptr; }
 
+bool media_lossy(OutputKind kind) {
+    const Codec* c = codec_of(kind);
+    return c != nullptr && !c->lossless;
+}
+
 bool media_quality_valid(OutputKind kind, int quality, std::string& error) {
     const Codec* codec = codec_of(kind);
-    if (codec == nullptr || quality == defaultQuality || (quality >= codec->lowest && quality <= codec->highest))
+    if (codec == nullptr || codec->lossless || quality == defaultQuality ||
+        (quality >= codec->lowest && quality <= codec->highest))
         return true;
     error = "--quality for " + std::string(codec->extension + 1) + " takes " + std::to_string(codec->lowest) + " to " +
             std::to_string(codec->highest) + ", not " + std::to_string(quality);
@@ -185,8 +207,8 @@ int media_headroom(OutputKind kind) {
     return c != nullptr ? c->headroom : 0;
 }
 
-MediaOutput* media_open_output(const std::string& path, OutputKind kind, int quality, int rate, int channels,
-                               const std::string& source, int stream, std::string& error) {
+MediaOutput* media_open_output(const std::string& path, OutputKind kind, int quality, OutputBits bits, int rate,
+                               int channels, const std::string& source, int stream, std::string& error) {
     const Codec* codec = codec_of(kind);
     if (codec == nullptr || !media_quality_valid(kind, quality, error)) return nullptr;
     if (quality == defaultQuality) quality = codec->standard;
@@ -197,7 +219,7 @@ MediaOutput* media_open_output(const std::string& path, OutputKind kind, int qua
     if (!source.empty()) read_source_tags(source, stream, tags);
     bool ok = avformat_alloc_output_context2(&out->format, nullptr, codec->muxer, path.c_str()) >= 0;
     if (!ok) error = std::string("this FFmpeg cannot write ") + codec->muxer + " files";
-    ok = ok && open_encoder(out, *codec, quality, rate, error) &&
+    ok = ok && open_encoder(out, *codec, quality, rate, bits, error) &&
          open_container(out, path, tags, error, codec->video, source, stream);
     free_source_tags(tags);
     if (!ok) {

@@ -29,6 +29,7 @@ struct SoundOutput {
     OutputBits bits;
     bool dither;
     uint32_t noise;  // as SoundInput's
+    OutputKind kind;
     std::vector<int16_t> narrow;
     std::vector<int32_t> wide;
     std::vector<float> scaled;
@@ -200,9 +201,11 @@ SoundOutput* sound_open_output(const std::string& path, OutputKind kind, OutputB
                                int rate, int channels, std::string& error, const OutputSource& from) {
     const std::string source = is_stream(from.path) ? "" : from.path;
     if (media_encoded(kind)) {
-        MediaOutput* media = media_open_output(path, kind, from.quality, rate, channels, source, from.stream, error);
+        MediaOutput* media =
+            media_open_output(path, kind, from.quality, bits, rate, channels, source, from.stream, error);
         if (media == nullptr) return nullptr;
-        return new SoundOutput{nullptr, media, path, source, from.stream, channels, bits, dither, 0, {}, {}, {}};
+        return new SoundOutput{nullptr, media, path, source, from.stream, channels, bits, dither, 0x6A09E667u,
+                               kind, {}, {}, {}};
     }
     if (kind == OutputKind::flac && bits == OutputBits::float32) {
         error = "FLAC holds integer samples only";
@@ -220,12 +223,40 @@ SoundOutput* sound_open_output(const std::string& path, OutputKind kind, OutputB
         error = sf_strerror(nullptr);
         return nullptr;
     }
-    return new SoundOutput{file, nullptr, path, source, from.stream, channels, bits, dither, 0x6A09E667u, {}, {}, {}};
+    return new SoundOutput{file, nullptr, path, source, from.stream, channels, bits, dither, 0x6A09E667u, kind,
+                           {}, {}, {}};
 }
 
+namespace {
+
+// A sample (16-bit scale) rounded to 24 bits, clamped.
+int32_t to_twenty_four_bits(float sample) {
+    double v = std::floor(sample * 256.0 + 0.5);
+    if (!(v >= -8388608.0)) v = v != v ? 0.0 : -8388608.0;
+    if (v > 8388607.0) v = 8388607.0;
+    return static_cast<int32_t>(v);
+}
+
+// An encoded output: a lossless one (ALAC) gets its samples rounded here, as
+// a WAV or FLAC output's are (16 bits with the same dither), so that its
+// encoder's conversion is exact.
+bool media_write_rounded(SoundOutput* output, const float* samples, long long frames, size_t n) {
+    if (!media_lossy(output->kind)) {
+        if (output->scaled.size() < n) output->scaled.resize(n);
+        for (size_t i = 0; i < n; ++i)
+            output->scaled[i] = output->bits == OutputBits::pcm16
+                                    ? to_sixteen_bits(samples[i], output->dither, output->noise)
+                                    : static_cast<float>(to_twenty_four_bits(samples[i])) / 256.0f;  // exact
+        samples = output->scaled.data();
+    }
+    return media_write(output->media, samples, frames);
+}
+
+}  // namespace
+
 bool sound_write(SoundOutput* output, const float* samples, long long frames) {
-    if (output->media != nullptr) return media_write(output->media, samples, frames);
     const size_t n = static_cast<size_t>(frames) * static_cast<size_t>(output->channels);
+    if (output->media != nullptr) return media_write_rounded(output, samples, frames, n);
     switch (output->bits) {
     case OutputBits::pcm16:
         if (output->narrow.size() < n) output->narrow.resize(n);
@@ -236,12 +267,7 @@ bool sound_write(SoundOutput* output, const float* samples, long long frames) {
         // 256 steps of 24 bits to one of 16 (exact), rounded, in the top 24
         // bits of the 32-bit integers libsndfile takes.
         if (output->wide.size() < n) output->wide.resize(n);
-        for (size_t i = 0; i < n; ++i) {
-            double v = std::floor(samples[i] * 256.0 + 0.5);
-            if (!(v >= -8388608.0)) v = v != v ? 0.0 : -8388608.0;
-            if (v > 8388607.0) v = 8388607.0;
-            output->wide[i] = static_cast<int32_t>(v) * 256;
-        }
+        for (size_t i = 0; i < n; ++i) output->wide[i] = to_twenty_four_bits(samples[i]) * 256;
         return sf_writef_int(output->file, output->wide.data(), frames) == frames;
     case OutputBits::float32:
         if (output->scaled.size() < n) output->scaled.resize(n);

@@ -40,7 +40,7 @@ bool is_stream(const std::string& path);
 // same: each output in its input's container and codec (resolved per file).
 // mp4, mkv and webm: the input's video and other streams copied, the audio
 // encoded (AAC; Opus in WebM).
-enum class OutputKind { wav, flac, mp3, opus, m4a, ogg, mp4, mkv, webm, same };
+enum class OutputKind { wav, flac, mp3, opus, m4a, ogg, mp4, mkv, webm, alac, same };
 enum class OutputBits { pcm16, pcm24, float32 };
 
 // FLAC takes pcm16 and pcm24. With `dither`, samples written as 16 bits get

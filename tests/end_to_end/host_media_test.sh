@@ -106,14 +106,17 @@ done
 # (the 16-bit one dithered from the set's full-resolution path)
 ff -i "$work/music.wav" -c:a pcm_s24le "$work/deep.wav"
 ff -i "$work/deep.wav" -c:a flac "$work/deep.flac"
+ff -i "$work/deep.wav" -c:a alac "$work/deep.m4a"
 bits() { ffprobe -v error -show_entries stream=bits_per_raw_sample,bits_per_sample -of csv=p=0 "$1" | tr , '\n' | sort -n | tail -1; }
-mkdir -p "$work/deep"
-"$host" -q --mode 0 -o "$work/deep" "$work/deep.flac" "$work/deep.wav" "$work/music.wav"
-for row in "deep.flac 24" "deep.wav 24" "music.wav 16"; do
+mkdir -p "$work/deep" "$work/deep16"
+"$host" -q --mode 0 -o "$work/deep" "$work/deep.flac" "$work/deep.wav" "$work/deep.m4a" "$work/music.wav"
+"$host" -q --mode 0 -o "$work/deep16" "$work/alac.m4a"
+for row in "deep/deep.flac 24" "deep/deep.wav 24" "deep/deep.m4a 24" "deep/music.wav 16" "deep16/alac.m4a 16"; do
   read -r name depth <<<"$row"
-  check "$name stays $depth-bit" test "$(bits "$work/deep/$name")" = "$depth"
-  [ "$depth" = 24 ] && check "$name keeps its samples" same_decode "$work/deep/$name" "$work/$name"
+  check "$name stays $depth-bit" test "$(bits "$work/$name")" = "$depth"
+  [ "$name" != deep/music.wav ] && check "$name keeps its samples" same_decode "$work/$name" "$work/${name#*/}"
 done
+check "ALAC stays ALAC" test "$(ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "$work/deep/deep.m4a")" = alac
 
 # ---- Video files: every other stream copied as it was, audio at its time ---
 frames() { ff -i "$1" -map "$2" -c copy -f framemd5 - | grep -v '^#'; }

@@ -268,7 +268,7 @@ check "string too long" refused 2 "enh_multi1 takes a text of 1 to 48" --set enh
 check "bad band list" refused 2 "eq takes three band gains" --set eq=50,50 -o "$work/out" "$work/middle.wav"
 check "unknown preset" refused 2 "there is no preset 'Loudest'" --preset Loudest -o "$work/out" "$work/middle.wav"
 check "bad mode" refused 2 "--mode takes 0" --mode 3 -o "$work/out" "$work/middle.wav"
-check "bad format" refused 2 "--format takes wav, flac, mp3, opus, m4a, ogg, mp4, mkv, webm or same" --format aiff -o "$work/out" "$work/middle.wav"
+check "bad format" refused 2 "--format takes wav, flac, mp3, opus, m4a, ogg, mp4, mkv, webm, alac or same" --format aiff -o "$work/out" "$work/middle.wav"
 check "missing input" refused 1 "cannot read .*nothere.wav" -o "$work/out" "$work/middle.wav" "$work/nothere.wav"
 printf 'not audio at all' > "$work/text.wav"
 check "unsupported format" refused 1 "cannot read .*text.wav" -o "$work/out" "$work/middle.wav" "$work/text.wav"
