@@ -241,8 +241,24 @@ void followLoudness(LevellerState& l, double subEnergy, float momentary, float r
     }
 }
 
+// A sub-block whose audio held a not-a-number or an infinity: its filters
+// start afresh (they would hold it for ever and the leveller would stop
+// following the level), the sub-block is left out, and the gain stays.
+void skipBlock(LevellerState& l) {
+    for (auto& channel : l.k)
+        for (double& v : channel) v = 0.0;
+    l.gain = decibelsToGain(l.gainDb);
+    l.gainStep = 0.0f;
+    l.blockEnergy = 0.0;
+    l.blockFill = 0;
+}
+
 // Called at the end of every 100 ms sub-block: measure, decide, set the ramp.
 void decide(LevellerState& l) {
+    if (!std::isfinite(l.blockEnergy)) {
+        skipBlock(l);
+        return;
+    }
     const double subEnergy = l.blockEnergy / l.blockLength;
     if (l.mode == levellerProgramme) balanceEndBlock(l.balance);
     l.subNewest = (l.subNewest + 1) % levellerHistory;

@@ -81,7 +81,8 @@ TEST(OutputStageDynamics, ProgrammeLevellerGainComesToRestOnASteadyTone) {
 // 100 Hz, 1 kHz and 5 kHz together for 20 s, then 11 LU quieter for 8 s:
 // the same mix (a quiet passage of the same music) leaves the programme's
 // loudness where it was; the 1 kHz alone (another balance: a new piece) is
-// taken as a new, quieter programme.
+// taken as a new, quieter programme. A burst of not-a-number samples early
+// on must leave the cue working.
 TEST(OutputStageDynamics, ProgrammeModeTellsAQuietPassageFromANewPieceByItsBalance) {
     struct Case {
         const char* what;
@@ -98,6 +99,7 @@ TEST(OutputStageDynamics, ProgrammeModeTellsAQuietPassageFromANewPieceByItsBalan
             // 1.93: the 1 kHz alone as loud (K-weighted) as the three together
             x[n] = static_cast<float>(n < 20u * rate ? loud * mix : c.newBalance ? 1.93 * quiet * tone(1000) : quiet * mix);
         }
+        for (int n = 0; n < 64; ++n) x[static_cast<size_t>(rate + n)] = NAN;
         OutputStage s;
         ASSERT_TRUE(outputStageSetup(s, rate, 1));
         outputStageSettings(s, true, 160, true, 10);
@@ -108,6 +110,26 @@ TEST(OutputStageDynamics, ProgrammeModeTellsAQuietPassageFromANewPieceByItsBalan
             if (at + block == 20u * rate) before = s.statistics.programmeLufs;
         }
         EXPECT_NEAR(before - s.statistics.programmeLufs, c.drop, 1.0) << c.what;
+    }
+}
+
+// A burst of not-a-number samples must not blind the leveller: in either
+// mode it still follows a 6 dB drop in level 14 s later.
+TEST(OutputStageDynamics, LevellerStillFollowsTheLevelAfterNotANumbers) {
+    const int rate = 44100, block = 441;
+    std::vector<float> x(28 * rate);
+    for (size_t n = 0; n < x.size(); ++n)
+        x[n] = static_cast<float>((n < 15u * rate ? 0.2 : 0.1) * 32768 * std::sin(2 * pi * 1000.0 * n / rate));
+    for (int n = 0; n < 64; ++n) x[static_cast<size_t>(rate + n)] = NAN;
+    for (int mode : {levellerRunning, levellerProgramme}) {
+        OutputStage s;
+        ASSERT_TRUE(outputStageSetup(s, rate, 1));
+        outputStageSettings(s, true, 160, true, 10);
+        outputStageModes(s, mode, 0);
+        std::vector<float> y = x;
+        for (size_t at = 0; at + block <= y.size(); at += block) processOutputStage(s, y.data() + at, block);
+        EXPECT_NEAR(s.statistics.levellerGainDb, -16.0 - 20 * std::log10(0.1 / std::sqrt(2.0)), 0.5) << mode;
+        EXPECT_TRUE(std::isfinite(y.back())) << mode;
     }
 }
 
