@@ -42,6 +42,7 @@ constexpr float jumpDelta = 10.0f;         // one 100 ms sub-block, twice in a r
 constexpr float quieterDelta = 8.0f;       // the last 2 s, while steady
 constexpr float steadyRange = 2.0f;        // LU between the last two seconds
 constexpr float fadeRate = 3.0f;           // LU per second
+constexpr int brakeIdleBlocks = 2;         // sub-blocks after a louder programme begins
 constexpr double restartCount = 10.0;      // blocks a fresh programme's mean starts with
 constexpr double afterSilenceCount = 10.0; // what a programme keeps across 2 s of silence
 constexpr double maximumCount = 15.0;      // the running mean spans at most 1.5 s
@@ -116,11 +117,21 @@ void fillWindow(LevellerState& l, double energy, double count) {
         l.meanEnergy[(l.meanNewest - i + levellerProgrammeWindow) % levellerProgrammeWindow] = energy;
 }
 
+// In the programme mode a louder programme also clears the brake, and the
+// brake ignores the ceiling while the gain falls to the new programme: what
+// the ceiling takes then comes from the gain of the quieter programme before
+// it, not from the new one's peaks.
 void restart(LevellerState& l, double energy) {
+    const bool louder = energy > l.estimate;
     l.estimate = energy;
     l.count = restartCount;
     l.louderBlocks = l.jumpBlocks = 0;
-    if (l.mode == levellerProgramme) fillWindow(l, energy, restartCount);
+    if (l.mode != levellerProgramme) return;
+    fillWindow(l, energy, restartCount);
+    balanceRestart(l.balance);
+    if (!louder) return;
+    l.brakeDb = 0.0f;
+    l.brakeIdle = brakeIdleBlocks;
 }
 
 // A reading joins the programme's mean: in the running mode a mean whose
@@ -164,6 +175,12 @@ struct ProgrammeRule {
 };
 constexpr ProgrammeRule runningRule = {louderDelta, quieterDelta, maximumCount};
 constexpr ProgrammeRule programmeRule = {programmeLouder, programmeQuieter, programmeCount};
+// A quieter level whose spectral balance stays within balanceChanged of the
+// programme's (a quiet passage of the same music) must lie sameBalanceQuieter
+// LU below it to count as a new programme.
+constexpr double balanceChanged = 5.0;
+constexpr float sameBalanceQuieter = 12.0f;
+constexpr ProgrammeRule sameBalanceRule = {programmeLouder, sameBalanceQuieter, programmeCount};
 
 // Whether the last block starts a new programme, and from which level: a
 // louder one from the sub-blocks that showed it, a quieter one from the last
@@ -190,6 +207,11 @@ void followProgramme(LevellerState& l, const ProgrammeRule& r, float sub, float 
 constexpr float brakeAllowance = 3.0f, brakeRelease = 2.0f, brakeMaximum = 20.0f;
 
 void followBrake(LevellerState& l) {
+    if (l.brakeIdle > 0) {
+        --l.brakeIdle;
+        l.ceilingTakenDb = 0.0f;
+        return;
+    }
     const float excess = l.ceilingTakenDb - brakeAllowance;
     if (excess > 0.0f)
         l.brakeDb = std::fmin(l.brakeDb + 0.5f * excess, brakeMaximum);
@@ -210,17 +232,35 @@ void followLoudness(LevellerState& l, double subEnergy, float momentary, float r
     } else if (l.mode == levellerProgramme) {
         const float shortTerm =
             levellerLoudness(meanOfLast(l.subEnergy, l.subNewest, l.subCount, levellerHistory));
-        followProgramme(l, programmeRule, levellerLoudness(subEnergy), momentary, shortTerm,
-                        momentaryEnergy);
+        const bool changed = balanceChange(l.balance) > balanceChanged;
+        followProgramme(l, changed ? programmeRule : sameBalanceRule, levellerLoudness(subEnergy),
+                        momentary, shortTerm, momentaryEnergy);
     } else {
         followProgramme(l, runningRule, levellerLoudness(subEnergy), momentary, recent,
                         momentaryEnergy);
     }
 }
 
+// A sub-block whose audio held a not-a-number or an infinity: its filters
+// start afresh (they would hold it for ever and the leveller would stop
+// following the level), the sub-block is left out, and the gain stays.
+void skipBlock(LevellerState& l) {
+    for (auto& channel : l.k)
+        for (double& v : channel) v = 0.0;
+    l.gain = decibelsToGain(l.gainDb);
+    l.gainStep = 0.0f;
+    l.blockEnergy = 0.0;
+    l.blockFill = 0;
+}
+
 // Called at the end of every 100 ms sub-block: measure, decide, set the ramp.
 void decide(LevellerState& l) {
+    if (!std::isfinite(l.blockEnergy)) {
+        skipBlock(l);
+        return;
+    }
     const double subEnergy = l.blockEnergy / l.blockLength;
+    if (l.mode == levellerProgramme) balanceEndBlock(l.balance);
     l.subNewest = (l.subNewest + 1) % levellerHistory;
     l.subEnergy[l.subNewest] = subEnergy;
     if (l.subCount < levellerHistory) ++l.subCount;
@@ -325,6 +365,7 @@ void levellerSetup(LevellerState& l, int rate, float targetLufs) {
     l.blockLength = rate / 10 > 0 ? rate / 10 : 1;
     l.targetLufs = targetLufs;
     l.gain = 1.0f;
+    balanceSetup(l.balance, rate);
 }
 
 void levellerTell(LevellerState& l, float lufs) {
@@ -343,6 +384,7 @@ void levelChunk(LevellerState& l, float* x, int n, int channels) {
     while (n > 0) {
         int run = l.blockLength - l.blockFill;
         if (run > n) run = n;
+        if (l.mode == levellerProgramme) balanceMeasure(l.balance, x, run, channels);
 #if defined(__SSE2__)
         if (channels == 2)
             levelStereo(l, x, run);

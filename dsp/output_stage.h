@@ -25,6 +25,23 @@ constexpr int levellerHistory = 30;
 // Momentary readings (100 ms apart) in the programme mode's mean: 10 s.
 constexpr int levellerProgrammeWindow = 100;
 
+// Sub-blocks of the programme mode's balance history: the last 3 s and the
+// 10 s before them.
+constexpr int balanceRecent = 30;
+constexpr int balanceHistory = 130;
+
+// The programme mode's coarse spectral balance: the energy of the channels'
+// sum in all, below 200 Hz and above 3 kHz, per 100 ms sub-block.
+struct BalanceState {
+    double lowCoefficient, highCoefficient;  // one-pole low-passes at 200 Hz and 3 kHz
+    double low, high;                        // their states
+    double pending;                          // the first frame of a pair, summed
+    bool odd;                                // a frame is pending
+    double block[3];                         // the current sub-block: all, low, high
+    double ring[balanceHistory][3];          // newest at `newest`
+    int newest, count;                       // count: sub-blocks since the programme began
+};
+
 // The loudness leveller: K-weighting, gated running loudness, gain.
 struct LevellerState {
     double k[2][4];          // per channel: shelf s1, s2, high-pass s1, s2
@@ -52,6 +69,8 @@ struct LevellerState {
     bool told;               // the programme's loudness was told (two passes): no restarts
     float brakeDb;           // loudness given up for the ceiling
     float ceilingTakenDb;    // the ceiling's deepest reduction during the current sub-block
+    int brakeIdle;           // sub-blocks the brake still ignores the ceiling for
+    BalanceState balance;    // the programme mode's only
 };
 
 constexpr int levellerRunning = 0;    // a running mean of 1.5 s

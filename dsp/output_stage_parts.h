@@ -16,6 +16,18 @@ float levellerLoudness(double energy);
 // The programme's loudness told from outside: the gain to target - lufs at once.
 void levellerTell(LevellerState& l, float lufs);
 
+// The programme mode's balance cue (programme_balance.cpp).
+void balanceSetup(BalanceState& b, int rate);
+// Adds the chunk (before the leveller's gain) to the current sub-block.
+void balanceMeasure(BalanceState& b, const float* x, int n, int channels);
+// Closes the sub-block.
+void balanceEndBlock(BalanceState& b);
+// A new programme: its balance is measured afresh.
+void balanceRestart(BalanceState& b);
+// dB between the low and high shares of the last 3 s and of the up to 10 s
+// before them since the programme began (0 until 5 s are known).
+double balanceChange(const BalanceState& b);
+
 // Ceiling (output_ceiling.cpp).
 void ceilingSetup(CeilingState& c, int rate, int lookahead, float ceiling);
 // The gain back at 1 with nothing held, keeping the delay line's audio.

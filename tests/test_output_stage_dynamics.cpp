@@ -78,6 +78,79 @@ TEST(OutputStageDynamics, ProgrammeLevellerGainComesToRestOnASteadyTone) {
     EXPECT_NEAR(highest, -16.0 - loudness, 0.05) << "the gain that brings the tone to -16 LUFS";
 }
 
+// 100 Hz, 1 kHz and 5 kHz together for 20 s, then 11 LU quieter for 8 s:
+// the same mix (a quiet passage of the same music) leaves the programme's
+// loudness where it was; the 1 kHz alone (another balance: a new piece) is
+// taken as a new, quieter programme. A burst of not-a-number samples early
+// on must leave the cue working.
+TEST(OutputStageDynamics, ProgrammeModeTellsAQuietPassageFromANewPieceByItsBalance) {
+    struct Case {
+        const char* what;
+        bool newBalance;
+        double drop;  // LU the programme's loudness falls by
+    };
+    const int rate = 44100, block = 441;
+    for (const Case& c : {Case{"the same mix", false, 0.0}, Case{"1 kHz alone", true, 11.0}}) {
+        const double loud = 0.05 * 32768, quiet = loud * std::pow(10.0, -11.0 / 20);
+        std::vector<float> x(28 * rate);
+        for (size_t n = 0; n < x.size(); ++n) {
+            auto tone = [&](double f) { return std::sin(2 * pi * f * n / rate); };
+            const double mix = tone(100) + tone(1000) + tone(5000);
+            // 1.93: the 1 kHz alone as loud (K-weighted) as the three together
+            x[n] = static_cast<float>(n < 20u * rate ? loud * mix : c.newBalance ? 1.93 * quiet * tone(1000) : quiet * mix);
+        }
+        for (int n = 0; n < 64; ++n) x[static_cast<size_t>(rate + n)] = NAN;
+        OutputStage s;
+        ASSERT_TRUE(outputStageSetup(s, rate, 1));
+        outputStageSettings(s, true, 160, true, 10);
+        outputStageModes(s, levellerProgramme, 1);
+        float before = 0.0f;
+        for (size_t at = 0; at + block <= x.size(); at += block) {
+            processOutputStage(s, x.data() + at, block);
+            if (at + block == 20u * rate) before = s.statistics.programmeLufs;
+        }
+        EXPECT_NEAR(before - s.statistics.programmeLufs, c.drop, 1.0) << c.what;
+    }
+}
+
+// A burst of not-a-number samples must not blind the leveller: in either
+// mode it still follows a 6 dB drop in level 14 s later.
+TEST(OutputStageDynamics, LevellerStillFollowsTheLevelAfterNotANumbers) {
+    const int rate = 44100, block = 441;
+    std::vector<float> x(28 * rate);
+    for (size_t n = 0; n < x.size(); ++n)
+        x[n] = static_cast<float>((n < 15u * rate ? 0.2 : 0.1) * 32768 * std::sin(2 * pi * 1000.0 * n / rate));
+    for (int n = 0; n < 64; ++n) x[static_cast<size_t>(rate + n)] = NAN;
+    for (int mode : {levellerRunning, levellerProgramme}) {
+        OutputStage s;
+        ASSERT_TRUE(outputStageSetup(s, rate, 1));
+        outputStageSettings(s, true, 160, true, 10);
+        outputStageModes(s, mode, 0);
+        std::vector<float> y = x;
+        for (size_t at = 0; at + block <= y.size(); at += block) processOutputStage(s, y.data() + at, block);
+        EXPECT_NEAR(s.statistics.levellerGainDb, -16.0 - 20 * std::log10(0.1 / std::sqrt(2.0)), 0.5) << mode;
+        EXPECT_TRUE(std::isfinite(y.back())) << mode;
+    }
+}
+
+// 10 s of a tone the leveller lifts by its most (+20 dB), then one 40 dB
+// louder: the ceiling takes some 25 dB until the louder programme is told,
+// which is no measure of the new programme's peaks, so the brake starts it
+// at nothing and the gain brings it to the target within a second.
+TEST(OutputStageDynamics, ProgrammeModeStartsALouderProgrammeWithoutTheBrake) {
+    const int rate = 44100, block = 441;
+    std::vector<float> x(12 * rate);
+    for (size_t n = 0; n < x.size(); ++n)
+        x[n] = static_cast<float>((n < 10u * rate ? 0.005 : 0.5) * 32768 * std::sin(2 * pi * 1000 * n / rate));
+    OutputStage s;
+    ASSERT_TRUE(outputStageSetup(s, rate, 1));
+    outputStageSettings(s, true, 160, true, 10);
+    outputStageModes(s, levellerProgramme, 2);
+    for (size_t at = 0; at + block <= 11u * rate; at += block) processOutputStage(s, x.data() + at, block);
+    const double loudness = 20 * std::log10(0.5 / std::sqrt(2.0));
+    EXPECT_NEAR(s.statistics.levellerGainDb, -16.0 - loudness, 0.5) << "dB of gain 1 s after the step";
+}
+
 // A level 3.5 dB over full scale, then 20 dB below it: the gain comes back
 // exponentially with a 60 ms time constant (read between 20 and 80 ms after).
 TEST(OutputStageDynamics, CeilingReleasesWithASixtyMillisecondTimeConstant) {
