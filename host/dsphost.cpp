@@ -65,9 +65,10 @@ void make_items(Run& run, const Options& options) {
     }
 }
 
-// Each WAV or FLAC output's samples: --bits, or with --format same and no
-// --bits, the input's own resolution (wider than 16 bits as 24, float WAV as
-// float), so that a lossless file stays as it was; 16-bit inputs stay 16-bit.
+// Each lossless output's samples (WAV, FLAC, ALAC): --bits, or with --format
+// same and no --bits, the input's own resolution (wider than 16 bits as 24,
+// float WAV as float), so that a lossless file stays as it was; 16-bit
+// inputs stay 16-bit.
 void choose_bits(Run& run, const Options& options) {
     for (Item& item : run.items) {
         item.bits = options.bits;
