@@ -10,8 +10,8 @@ namespace ports {
 
 namespace {
 
-constexpr int meterFirst = rInPeakLeft;  // the read-outs the meters give: rInPeakLeft..rOutLoudness
-constexpr int meterLast = rOutLoudness;  // and rTruePeak
+// The read-outs the meters give.
+bool meterReadout(int r) { return (r >= rInPeakLeft && r <= rOutLoudness) || r == rTruePeak; }
 
 // 64 engine blocks: 0.84 s at 44.1 kHz, 0.38 s at 96 kHz of slack for the worker.
 constexpr unsigned queueSlots = 64;
@@ -150,8 +150,8 @@ void metersAfter(InstanceMeters& m, const float* block, float* readoutValue) {
 void metersShow(const InstanceMeters& m, float* readoutValue) {
     if (m.queue == nullptr) return;
     const MeterQueue& q = *m.queue;
-    for (int r = meterFirst; r <= meterLast; ++r) readoutValue[r] = q.published[r].load(std::memory_order_relaxed);
-    readoutValue[rTruePeak] = q.published[rTruePeak].load(std::memory_order_relaxed);
+    for (int r = 0; r < readoutCount; ++r)
+        if (meterReadout(r)) readoutValue[r] = q.published[r].load(std::memory_order_relaxed);
 }
 
 bool metersOffload(InstanceMeters& m) {
@@ -189,8 +189,8 @@ void metersWork(InstanceMeters& m) {
     }
     float values[readoutCount] = {};
     readMeters(m, values);
-    for (int k = meterFirst; k <= meterLast; ++k) q.published[k].store(values[k], std::memory_order_relaxed);
-    q.published[rTruePeak].store(values[rTruePeak], std::memory_order_relaxed);
+    for (int k = 0; k < readoutCount; ++k)
+        if (meterReadout(k)) q.published[k].store(values[k], std::memory_order_relaxed);
 }
 
 long long metersDropped(const InstanceMeters& m) {
