@@ -31,12 +31,16 @@ struct FloatInstance {
 
     // FIFO: the engine block being gathered and the last processed block
     // being played out, interleaved floats in the engine's 16-bit scale (the
-    // host's x times 32768, exact). `position` counts frames of both. The two
-    // swap roles after every engine block. `fixed` holds a block reduced to
-    // 16 bits while full_resolution is off.
+    // host's x times 32768, exact). `position` counts frames of both. Each
+    // block is gathered in one of `blocks` and processed in place, or, while
+    // the meters run on a worker, gathered in a slot of their queue and
+    // processed into the slot's output (`processed`), which then plays.
+    // `fixed` holds a block reduced to 16 bits while full_resolution is off.
     float blocks[2][blockFrames * 2] = {};
     float* gathered = blocks[0];
     float* playing = blocks[1];
+    float* processed = blocks[0];
+    bool chosen = false;  // the buffers of the block being gathered are chosen
     int position = 0;
     int16_t fixed[blockFrames * 2] = {};
 
@@ -120,6 +124,9 @@ bool resetInstance(FloatInstance* in) {
         return false;
     }
     memset(in->blocks, 0, sizeof in->blocks);
+    in->gathered = in->processed = in->blocks[0];
+    in->playing = in->blocks[1];
+    in->chosen = false;
     metersRestart(in->meters);
     in->position = 0;
     in->started = false;
@@ -305,29 +312,36 @@ static bool fullResolution(const FloatInstance& in) {
 }
 
 
+// The buffers of the next engine block, before any of it is gathered.
+static void chooseBuffers(FloatInstance& in) {
+    in.chosen = true;
+    if (in.processes && metersLend(in.meters, &in.gathered, &in.processed)) return;
+    in.gathered = in.processed = in.playing == in.blocks[0] ? in.blocks[1] : in.blocks[0];
+}
+
 static void engineBlock(FloatInstance& in) {
     if (in.processes) applyControls(in);
     if (in.processes) metersBefore(in.meters, in.gathered);
     const int count = blockFrames * in.channels;
+    float* out = in.processed;
     if (!fullResolution(in)) {
         // As the player: the engine's 16-bit path between two conversions.
         reduceBlock(in.gathered, in.fixed, count);
         if (in.processes)
             processBlock(in.engine, in.engineControls, in.fixed, blockFrames, in.channels, in.rate);
-        widenBlock(in.fixed, in.gathered, count);
-    } else if (in.processes) {
-        processBlockFloat(in.engine, in.engineControls, in.gathered, blockFrames, in.channels,
-                          in.rate);
+        widenBlock(in.fixed, out, count);
+    } else {
+        if (out != in.gathered) memcpy(out, in.gathered, sizeof(float) * count);
+        if (in.processes) processBlockFloat(in.engine, in.engineControls, out, blockFrames, in.channels, in.rate);
     }
     if (in.processes) updateReadouts(in);
     in.traced |= in.processes && in.codes[cEnhance] == 2 && in.codes[cLimiterOn] != 0;
     if (in.processes) {
-        metersAfter(in.meters, in.gathered, in.readoutValue);
+        metersAfter(in.meters, out, in.readoutValue);
         updateStageReadouts(in);
     }
-    float* processed = in.gathered;
-    in.gathered = in.playing;
-    in.playing = processed;
+    in.playing = out;
+    in.chosen = false;
 }
 
 // The code the engine runs with; before the first engine block, the one the
@@ -420,6 +434,7 @@ static void runFrames(FloatInstance& in, uint32_t frames) {
     float* dst[2] = {in.output[0], in.output[Channels - 1]};
     uint32_t done = 0;
     while (done < frames) {
+        if (!in.chosen) chooseBuffers(in);
         uint32_t count = static_cast<uint32_t>(blockFrames - in.position);
         if (count > frames - done) count = frames - done;
         // Input and output may share buffers: all of this stretch's input is

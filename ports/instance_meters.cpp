@@ -80,6 +80,7 @@ void metersStart(InstanceMeters& m, int rate, int channels) {
 }
 
 void metersRestart(InstanceMeters& m) {
+    m.slotOpen = false;  // a lent slot goes back unused
     if (m.queue != nullptr)
         m.restart = true;  // the worker's meters: it starts them afresh with the next block
     else
@@ -105,22 +106,9 @@ void metersResetPeak(InstanceMeters& m) {
 }
 
 void metersBefore(InstanceMeters& m, const float* block) {
-    const size_t bytes = sizeof(float) * blockFrames * m.channels;
-    if (m.queue == nullptr) {
-        if (m.levels) levelMeterAdd(m.input, block, blockFrames);
-        if (m.loudness) memcpy(m.inputBlock, block, bytes);
-        return;
-    }
-    m.slotOpen = false;
-    if (!(m.levels || m.loudness || m.truePeak)) return;
-    MeterQueue& q = *m.queue;
-    const unsigned w = q.written.load(std::memory_order_relaxed);
-    if (w - q.read.load(std::memory_order_acquire) >= queueSlots) {
-        q.dropped.fetch_add(1, std::memory_order_relaxed);  // the worker is behind: not metered
-        return;
-    }
-    memcpy(q.slot[w % queueSlots].input, block, bytes);
-    m.slotOpen = true;
+    if (m.queue != nullptr) return;  // the block is in the slot lent for it, if any
+    if (m.levels) levelMeterAdd(m.input, block, blockFrames);
+    if (m.loudness) memcpy(m.inputBlock, block, sizeof(float) * blockFrames * m.channels);
 }
 
 void metersAfter(InstanceMeters& m, const float* block, float* readoutValue) {
@@ -130,21 +118,34 @@ void metersAfter(InstanceMeters& m, const float* block, float* readoutValue) {
         readMeters(m, readoutValue);
         return;
     }
+    if (!m.slotOpen) return;
     MeterQueue& q = *m.queue;
-    if (m.slotOpen) {
-        const unsigned w = q.written.load(std::memory_order_relaxed);
-        MeterSlot& s = q.slot[w % queueSlots];
-        memcpy(s.output, block, sizeof(float) * blockFrames * m.channels);
-        s.levels = m.levels;
-        s.loudness = m.loudness;
-        s.truePeak = m.truePeak;
-        s.restart = m.restart;
-        s.resetPeak = m.resetPeak;
-        m.restart = m.resetPeak = false;
-        q.written.store(w + 1, std::memory_order_release);
-        m.slotOpen = false;
-        m.waiting = true;
+    const unsigned w = q.written.load(std::memory_order_relaxed);
+    MeterSlot& s = q.slot[w % queueSlots];
+    s.levels = m.levels;
+    s.loudness = m.loudness;
+    s.truePeak = m.truePeak;
+    s.restart = m.restart;
+    s.resetPeak = m.resetPeak;
+    m.restart = m.resetPeak = false;
+    q.written.store(w + 1, std::memory_order_release);  // the slot, audio and all, is the worker's
+    m.slotOpen = false;
+    m.waiting = true;
+}
+
+bool metersLend(InstanceMeters& m, float** input, float** output) {
+    m.slotOpen = false;
+    if (m.queue == nullptr || !(m.levels || m.loudness || m.truePeak)) return false;
+    MeterQueue& q = *m.queue;
+    const unsigned w = q.written.load(std::memory_order_relaxed);
+    if (w - q.read.load(std::memory_order_acquire) >= queueSlots) {
+        q.dropped.fetch_add(1, std::memory_order_relaxed);  // the worker is behind: not metered
+        return false;
     }
+    *input = q.slot[w % queueSlots].input;
+    *output = q.slot[w % queueSlots].output;
+    m.slotOpen = true;
+    return true;
 }
 
 void metersShow(const InstanceMeters& m, float* readoutValue) {

@@ -29,7 +29,7 @@ struct InstanceMeters {
 
     // Offloaded: the queue, and what the next block tells the worker.
     MeterQueue* queue = nullptr;
-    bool slotOpen = false;   // the audio thread is filling a slot between before and after
+    bool slotOpen = false;   // a slot is lent for the block being gathered
     bool restart = false;    // start every meter afresh
     bool resetPeak = false;  // start the true peak afresh
     bool waiting = false;    // blocks queued since the glue last asked
@@ -44,10 +44,15 @@ void metersConnect(InstanceMeters& m, float* const* readoutPort);
 // The true peak afresh from the next block on.
 void metersResetPeak(InstanceMeters& m);
 
+// Offloaded: the buffers of a queue slot for the next engine block, before
+// any of it is gathered: the block is gathered in `input` and the engine
+// writes its output to `output`. False when no meter runs or the worker is
+// behind (the block then goes unmetered, counted): the instance uses its own.
+bool metersLend(InstanceMeters& m, float** input, float** output);
 // One engine block of interleaved 16-bit-scale floats, before and after the
 // engine; `after`, metering here, writes the meters' read-outs (input and
-// output levels and loudness, true peak) into `readoutValue`. Audio thread;
-// real-time safe.
+// output levels and loudness, true peak) into `readoutValue`, and offloaded
+// hands the lent slot to the worker. Audio thread; real-time safe.
 void metersBefore(InstanceMeters& m, const float* block);
 void metersAfter(InstanceMeters& m, const float* block, float* readoutValue);
 // Offloaded: the read-outs the worker published last into `readoutValue`.

@@ -43,12 +43,59 @@ struct MeterHost {
                 in[i] = static_cast<float>(amplitude * std::sin(2 * M_PI * 997.0 * (phase + i) / 48000.0));
             phase += 480;
             runInstance(instance, 480);
+            played.insert(played.end(), out[0].begin(), out[0].end());
         }
     }
     long phase = 0;
+    std::vector<float> played;  // the first channel's output
 };
 
 double db(double amplitude) { return 20.0 * std::log10(amplitude); }
+
+// The offloaded meters' scenario: `there` on a worker, `here` not.
+void offloadedMetersFollow(MeterHost& here, MeterHost& there) {
+    ASSERT_TRUE(offloadInstanceMeters(there.instance));
+    auto same = [&](const char* when) {
+        instanceMeterWork(there.instance);
+        runInstance(there.instance, 0);  // shows what the worker published
+        for (int r = rInPeakLeft; r <= rTruePeak; ++r)
+            EXPECT_EQ(here.readout[r], there.readout[r]) << readouts[r].symbol << " " << when;
+    };
+    for (double amplitude : {0.3, 1.0}) {
+        here.sine(amplitude, 0.5);
+        there.sine(amplitude, 0.5);  // about 40 blocks: room in the queue
+        same("sine");
+    }
+    for (MeterHost* host : {&here, &there}) {
+        host->control[cPeakReset] = 1.0f;
+        host->sine(0.05, 0.2);
+    }
+    same("after peak reset");
+    EXPECT_EQ(instanceMetersDropped(there.instance), 0);
+
+    // Over 64 blocks without the worker: the rest waits, and the worker meters
+    // what was queued, once.
+    here.sine(0.05, 1.0);
+    there.sine(0.05, 1.0);
+    const double blocks = 100.0 * 480 / blockFrames;  // and one more or less by the FIFO's position
+    EXPECT_NEAR(static_cast<double>(instanceMetersDropped(there.instance)), blocks - 64, 1.0);
+    EXPECT_TRUE(instanceMeterWorkWaiting(there.instance));
+    EXPECT_FALSE(instanceMeterWorkWaiting(there.instance));
+    instanceMeterWork(there.instance);
+    runInstance(there.instance, 0);
+    const std::vector<float> drained(there.readout + rInPeakLeft, there.readout + rTruePeak + 1);
+    instanceMeterWork(there.instance);  // nothing left: nothing changes
+    runInstance(there.instance, 0);
+    EXPECT_EQ(drained, std::vector<float>(there.readout + rInPeakLeft, there.readout + rTruePeak + 1));
+    EXPECT_GE(there.readout[rInPeakLeft], db(0.05) - 0.01);  // falling towards the sine's own peak
+    for (float v : drained) EXPECT_TRUE(std::isfinite(v));
+
+    for (MeterHost* host : {&here, &there}) {
+        ASSERT_TRUE(resetInstance(host->instance));
+        host->sine(0.3, 0.3);
+    }
+    same("after the instance's reset");
+}
 
 }  // namespace
 
@@ -149,50 +196,18 @@ TEST(MeterReadouts, LimiterTracesOnlyWhileTheLimiterRuns) {
 }
 
 // Meters moved onto a worker read what they read on the audio thread, sample
-// for sample, once the worker has caught up; a reset of the true peak or of
-// the instance reaches them in order; a worker that falls behind costs
-// meter blocks, never audio, and nothing is metered twice.
+// for sample, once the worker has caught up, on the 16-bit path and at full
+// resolution; a reset of the true peak or of the instance reaches them in
+// order; a worker that falls behind costs meter blocks, never audio, and
+// nothing is metered twice; the audio is the same either way.
 TEST(MeterReadouts, OffloadedMetersReadWhatTheAudioThreadReads) {
-    const std::vector<std::pair<int, int>> stage = {{cEnhance, 2}, {cTpLimit, 1}, {cTpCeiling, 10}};
-    MeterHost here(2, stage), there(2, stage);
-    ASSERT_TRUE(offloadInstanceMeters(there.instance));
-    auto same = [&](const char* when) {
-        instanceMeterWork(there.instance);
-        runInstance(there.instance, 0);  // shows what the worker published
-        for (int r = rInPeakLeft; r <= rTruePeak; ++r)
-            EXPECT_EQ(here.readout[r], there.readout[r]) << readouts[r].symbol << " " << when;
-    };
-    for (double amplitude : {0.3, 1.0}) {
-        here.sine(amplitude, 0.5);
-        there.sine(amplitude, 0.5);  // about 40 blocks: room in the queue
-        same("sine");
+    for (int full : {0, 1}) {
+        SCOPED_TRACE(full ? "full resolution" : "16-bit path");
+        const std::vector<std::pair<int, int>> stage = {
+            {cEnhance, 2}, {cTpLimit, 1}, {cTpCeiling, 10}, {cFullResolution, full}};
+        MeterHost here(2, stage), there(2, stage);
+        offloadedMetersFollow(here, there);
+        EXPECT_EQ(here.played, there.played);
     }
-    for (MeterHost* host : {&here, &there}) {
-        host->control[cPeakReset] = 1.0f;
-        host->sine(0.05, 0.2);
-    }
-    same("after peak reset");
-    EXPECT_EQ(instanceMetersDropped(there.instance), 0);
-
-    // Over 64 blocks without the worker: the rest waits, and the worker meters
-    // what was queued, once.
-    there.sine(0.05, 1.0);
-    const double blocks = 100.0 * 480 / blockFrames;  // and one more or less by the FIFO's position
-    EXPECT_NEAR(static_cast<double>(instanceMetersDropped(there.instance)), blocks - 64, 1.0);
-    EXPECT_TRUE(instanceMeterWorkWaiting(there.instance));
-    EXPECT_FALSE(instanceMeterWorkWaiting(there.instance));
-    instanceMeterWork(there.instance);
-    runInstance(there.instance, 0);
-    const std::vector<float> drained(there.readout + rInPeakLeft, there.readout + rTruePeak + 1);
-    instanceMeterWork(there.instance);  // nothing left: nothing changes
-    runInstance(there.instance, 0);
-    EXPECT_EQ(drained, std::vector<float>(there.readout + rInPeakLeft, there.readout + rTruePeak + 1));
-    EXPECT_GE(there.readout[rInPeakLeft], db(0.05) - 0.01);  // falling towards the sine's own peak
-    for (float v : drained) EXPECT_TRUE(std::isfinite(v));
-
-    for (MeterHost* host : {&here, &there}) {
-        ASSERT_TRUE(resetInstance(host->instance));
-        host->sine(0.3, 0.3);
-    }
-    same("after the instance's reset");
 }
+
