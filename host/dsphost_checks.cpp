@@ -35,7 +35,8 @@ std::string parent_folder(const std::string& path) {
 
 }  // namespace
 
-int check_inputs(Run& run, const Options& options) {
+// Each input opens and plays in one format, the first's. Returns 0 or the exit status.
+static int check_input_formats(Run& run, const Options& options) {
     for (size_t i = 0; i < run.items.size(); ++i) {
         Item& item = run.items[i];
         std::string error;
@@ -73,6 +74,11 @@ int check_inputs(Run& run, const Options& options) {
             return 1;
         }
     }
+    return 0;
+}
+
+// No output overwrites an input, and no two inputs share an output.
+static int check_outputs(const Run& run) {
     std::set<std::string> outputs;
     for (const Item& item : run.items) {
         for (const Item& other : run.items) {
@@ -88,6 +94,12 @@ int check_inputs(Run& run, const Options& options) {
             return 1;
         }
     }
+    return 0;
+}
+
+// The output folder, the report and the plot can be written, and the report
+// and plot are none of the run's inputs or outputs.
+static int check_destinations(const Run& run, const Options& options) {
     if (!options.outputDir.empty() && !folder_writable(options.outputDir)) {
         fprintf(stderr, "dsphost: cannot write into the output folder %s: %s\n", options.outputDir.c_str(),
                 fs::is_directory(options.outputDir) ? "permission denied"
@@ -109,5 +121,11 @@ int check_inputs(Run& run, const Options& options) {
         }
     }
     return 0;
+}
+
+int check_inputs(Run& run, const Options& options) {
+    if (const int status = check_input_formats(run, options)) return status;
+    if (const int status = check_outputs(run)) return status;
+    return check_destinations(run, options);
 }
 
