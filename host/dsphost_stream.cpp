@@ -330,37 +330,59 @@ static void show_progress(long long done, long long total) {
 
 // Runs the plug-in over the stream on this thread. Returns false when the
 // plug-in broke the block contract.
+// One block through the plug-in, in float or, as the player does, in 16 bits
+// (the samples are 16-bit values here); the frames the plug-in returned.
+static int32_t play_block(Run& run, DspModule* module, float* samples, long long n) {
+    const int32_t frames = static_cast<int32_t>(n);
+    if (run.modifyFloat != nullptr) return run.modifyFloat(module, samples, frames, run.channels, run.rate);
+    const size_t count = static_cast<size_t>(n * run.channels);
+    for (size_t i = 0; i < count; ++i) run.fixed[i] = static_cast<int16_t>(samples[i]);
+    const int32_t returned = module->ModifySamples(module, run.fixed.data(), frames, 16, run.channels, run.rate);
+    for (size_t i = 0; i < count; ++i) samples[i] = run.fixed[i];
+    return returned;
+}
+
+// A chunk through the plug-in in blocks, the programme's loudness told first
+// when the chunk starts a file (two passes); false, with the run failed,
+// when the plug-in changes a block's length.
+static bool play_chunk(Run& run, DspModule* module, Chunk* chunk, int& toldFile) {
+    if (chunk->kind == ChunkKind::audio && chunk->file != toldFile && !run.programmeLufs.empty()) {
+        toldFile = chunk->file;
+        tell_programme(run, module, chunk->file);
+    }
+    for (long long at = 0; at < chunk->frames; at += run.block) {
+        const long long n = std::min<long long>(run.block, chunk->frames - at);
+        const int32_t returned = play_block(run, module, chunk->samples + at * run.channels, n);
+        if (returned != n) {
+            fail(run, "the plug-in returned " + std::to_string(returned) + " frames for a block of " +
+                          std::to_string(n) + "; a DSP plug-in here must not change the block length");
+            return false;
+        }
+    }
+    return true;
+}
+
+// Silence pushes the last delayed frames out of the engine.
+static void play_flush(Run& run, DspModule* module, int& toldFile) {
+    for (long long left = run.delay; left > 0 && !run.abort;) {
+        Chunk* chunk = run.freeChunks.pop();
+        chunk->kind = ChunkKind::flush;
+        chunk->frames = std::min(left, run.chunkFrames);
+        chunk->refs = 1;
+        memset(chunk->samples, 0, static_cast<size_t>(chunk->frames * run.channels) * sizeof(float));
+        if (!play_chunk(run, module, chunk, toldFile)) {
+            release(run, chunk);
+            break;
+        }
+        left -= chunk->frames;
+        run.toWrite.push(chunk);
+    }
+}
+
 void play(Run& run, DspModule* module, bool progress, long long total) {
     module->Init(module);
     long long done = 0;
-    int lastPercent = -1;
-    auto block = [&](float* samples, long long n) -> int32_t {
-        const int32_t frames = static_cast<int32_t>(n);
-        if (run.modifyFloat != nullptr) return run.modifyFloat(module, samples, frames, run.channels, run.rate);
-        // The player's 16-bit path: the samples are 16-bit values here.
-        const size_t count = static_cast<size_t>(n * run.channels);
-        for (size_t i = 0; i < count; ++i) run.fixed[i] = static_cast<int16_t>(samples[i]);
-        const int32_t returned = module->ModifySamples(module, run.fixed.data(), frames, 16, run.channels, run.rate);
-        for (size_t i = 0; i < count; ++i) samples[i] = run.fixed[i];
-        return returned;
-    };
-    int toldFile = -1;
-    auto process = [&](Chunk* chunk) {
-        if (chunk->kind == ChunkKind::audio && chunk->file != toldFile && !run.programmeLufs.empty()) {
-            toldFile = chunk->file;
-            tell_programme(run, module, chunk->file);
-        }
-        for (long long at = 0; at < chunk->frames; at += run.block) {
-            const long long n = std::min<long long>(run.block, chunk->frames - at);
-            const int32_t returned = block(chunk->samples + at * run.channels, n);
-            if (returned != n) {
-                fail(run, "the plug-in returned " + std::to_string(returned) + " frames for a block of " +
-                              std::to_string(n) + "; a DSP plug-in here must not change the block length");
-                return false;
-            }
-        }
-        return true;
-    };
+    int lastPercent = -1, toldFile = -1;
     Chunk* end = nullptr;
     for (;;) {
         Chunk* chunk = run.toProcess.pop();
@@ -368,7 +390,7 @@ void play(Run& run, DspModule* module, bool progress, long long total) {
             end = chunk;
             break;
         }
-        if (run.abort || !process(chunk)) {
+        if (run.abort || !play_chunk(run, module, chunk, toldFile)) {
             release(run, chunk);
             continue;
         }
@@ -380,20 +402,7 @@ void play(Run& run, DspModule* module, bool progress, long long total) {
         }
         run.toWrite.push(chunk);
     }
-    // Silence pushes the last delayed frames out of the engine.
-    for (long long left = run.delay; left > 0 && !run.abort;) {
-        Chunk* chunk = run.freeChunks.pop();
-        chunk->kind = ChunkKind::flush;
-        chunk->frames = std::min(left, run.chunkFrames);
-        chunk->refs = 1;
-        memset(chunk->samples, 0, static_cast<size_t>(chunk->frames * run.channels) * sizeof(float));
-        if (!process(chunk)) {
-            release(run, chunk);
-            break;
-        }
-        left -= chunk->frames;
-        run.toWrite.push(chunk);
-    }
+    play_flush(run, module, toldFile);
     run.toWrite.push(end);
     module->Quit(module);
 }
