@@ -24,23 +24,31 @@ int split_by_format(const Options& options, std::vector<Options>& runs) {
         runs.push_back(options);
         return 0;
     }
-    int rate = 0, channels = 0;
+    int rate = 0, channels = 0;  // the current set's format (0: not known yet)
     for (size_t i = 0; i < options.inputs.size(); ++i) {
+        // A pipe can be read only once: it joins the current set unread, and
+        // the run's own checks refuse it there if its format differs.
         SoundFormat format;
-        std::string error;
-        SoundInput* input = sound_open_input(options.inputs[i], format, error, options.stream);
-        if (input == nullptr) {
-            fprintf(stderr, "dsphost: cannot read %s: %s\n", options.inputs[i].c_str(), error.c_str());
-            return 1;
+        if (!is_stream(options.inputs[i])) {
+            std::string error;
+            SoundInput* input = sound_open_input(options.inputs[i], format, error, options.stream);
+            if (input == nullptr) {
+                fprintf(stderr, "dsphost: cannot read %s: %s\n", options.inputs[i].c_str(), error.c_str());
+                return 1;
+            }
+            sound_close_input(input);
         }
-        sound_close_input(input);
-        if (runs.empty() || format.rate != rate || format.channels != channels) {
+        const bool known = format.rate > 0;
+        if (runs.empty() || (known && rate > 0 && (format.rate != rate || format.channels != channels))) {
             Options next = options;
             next.inputs.clear();
             next.inputFolders.clear();
             next.reportPath = numbered(options.reportPath, runs.size());
             next.plotPath = numbered(options.plotPath, runs.size());
             runs.push_back(next);
+            rate = channels = 0;
+        }
+        if (known && rate == 0) {
             rate = format.rate;
             channels = format.channels;
         }

@@ -83,6 +83,10 @@ check "every file of it written" test -s "$mix/out/1.wav" -a -s "$mix/out/2.wav"
 check "a report for each set" test -s "$mix/r.json" -a -s "$mix/r-2.json" -a -s "$mix/r-3.json"
 "$host" -q --mode 1 --delay remove "$work/loud.wav" "$mix/loud-alone.wav"
 check "a new set starts afresh" same "$mix/out/3.wav" "$mix/loud-alone.wav"
+# A pipe beside a folder is played once, not spent on finding the sets.
+rm -rf "$mix/out"/*
+cat "$work/middle.wav" | "$host" -q --mode 1 -o "$mix/out" /dev/stdin "$lib/B" >/dev/null 2>&1
+check "a pipe beside a folder is played" test -s "$mix/out/stdin.wav" -a -s "$mix/out/2.wav"
 mkdir -p "$work/nothing/sub"
 check "a folder without audio" runs 1 "nothing holds no audio or video files" -o "$work/out" "$work/nothing"
 
