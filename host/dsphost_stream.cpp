@@ -328,8 +328,6 @@ static void show_progress(long long done, long long total) {
     fflush(stderr);
 }
 
-// Runs the plug-in over the stream on this thread. Returns false when the
-// plug-in broke the block contract.
 // One block through the plug-in, in float or, as the player does, in 16 bits
 // (the samples are 16-bit values here); the frames the plug-in returned.
 static int32_t play_block(Run& run, DspModule* module, float* samples, long long n) {
